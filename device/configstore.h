@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+// The program's memory of every setting that must survive a restart: one
+// INI file, read and written through a fresh QSettings object on every call,
+// so that the store keeps no state of its own.
+//
+// Setters return false when the file could not be written (its directory is
+// created when missing); the values are then not stored.
+class ConfigStore
+{
+public:
+    static constexpr const char* kProductionPath = "/opt/Quorvex/ZEVO/config.ini";
+
+    explicit ConfigStore(const QString& filePath);
+
+    const QString& filePath() const { return m_path; }
+
+    bool setOrient(int orientation, int bpm);
+    int getOrient(int bpm) const;
+
+    bool setScaleX(int bpm, double scale);
+    double getScaleX(int bpm) const;
+    bool setScaleY(int bpm, double scale);
+    double getScaleY(int bpm) const;
+
+    bool setOffsetX(int bpm, double offset);
+    double getOffsetX(int bpm) const;
+    bool setOffsetY(int bpm, double offset);
+    double getOffsetY(int bpm) const;
+
+    bool setBpmChannels(int top, int right, int bottom, int left, int bpm);
+    void getBpmChannels(int* top, int* right, int* bottom, int* left, int bpm) const;
+
+    bool setBeamThreshold(int bpm, double microamperes);
+    void getBeamThreshold(double* microamperes, int bpm) const;
+
+    bool setBeamlineDacs(int dacX, int dacY, int dacI0);
+    void getBeamlineDacs(int* dacX, int* dacY, int* dacI0) const;
+
+    bool setRocRoi(int bpm, double roiX, double roiY, double i0Min, double i0Max, double roc);
+    void getRocRoi(double* roiX, double* roiY, double* i0Min, double* i0Max, double* roc,
+                   int bpm) const;
+
+    bool setPidX(double freq, double kp, double ki, double kd, double eMin, double iMax,
+                 double oMin, double oMax, double oGain, double offset);
+    bool setPidY(double freq, double kp, double ki, double kd, double eMin, double iMax,
+                 double oMin, double oMax, double oGain, double offset);
+    bool setPidI0(double freq, double kp, double ki, double kd, double eMin, double iMax,
+                  double oMin, double oMax, double oGain, double offset);
+    void getPidX(double* freq, double* kp, double* ki, double* kd, double* eMin, double* iMax,
+                 double* oMin, double* oMax, double* oGain, double* offset) const;
+    void getPidY(double* freq, double* kp, double* ki, double* kd, double* eMin, double* iMax,
+                 double* oMin, double* oMax, double* oGain, double* offset) const;
+    void getPidI0(double* freq, double* kp, double* ki, double* kd, double* eMin, double* iMax,
+                  double* oMin, double* oMax, double* oGain, double* offset) const;
+
+private:
+    QString m_path;
+};

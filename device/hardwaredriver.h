@@ -1,0 +1,29 @@
+#pragma once
+
+#include "device/driver.h"
+
+#include <mutex>
+
+// Driver of the production build: plain system calls on the kernel driver's
+// nodes, and getBuffer() from libzevo.so.1, resolved on first use.
+class HardwareDriver final : public Driver
+{
+public:
+    HardwareDriver() = default;
+    ~HardwareDriver() override;
+
+    int open(const char* path, int flags) override;
+    int close(int fd) override;
+    int ioctl(int fd, unsigned long request, void* arg) override;
+    ssize_t read(int fd, void* buffer, size_t bytes) override;
+    int getBuffer(void* destination, int records) override;
+
+private:
+    using GetBufferFn = int (*)(void*, int);
+
+    GetBufferFn resolveGetBuffer();
+
+    std::once_flag m_resolveOnce;
+    void* m_library = nullptr;
+    GetBufferFn m_getBuffer = nullptr;
+};
