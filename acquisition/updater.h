@@ -6,11 +6,13 @@
 #include <QSharedPointer>
 #include <QVector>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 class Driver;
-class QCPGraphDataContainer;
+class QCPGraphData;
+template <class DataType> class QCPDataContainer;
+using QCPGraphDataContainer = QCPDataContainer<QCPGraphData>; // as <qcustomplot.h> defines it
 
 using SeriesPtr = QSharedPointer<QCPGraphDataContainer>;
 
@@ -50,7 +52,8 @@ public:
     // Read by the beamline configuration and picoammeter windows.
     const zevo::PicoInfoRecord& picoInfo(int pico) const { return m_picoInfo[pico == 0 ? 0 : 1]; }
 
-    // The display records of the last fetch (count() records, oldest first).
+    // The display records of the last fetch (recordCount() records, oldest
+    // first; none after a failed fetch).
     const zevo::DisplayRecord* records() const { return m_buffer.get(); }
     int recordCount() const { return m_recordCount; }
 
@@ -63,6 +66,8 @@ public:
     static double fftw_abs(const double* z);
 
 public slots:
+    // One display cycle. A failed fetch is reported once as the missing
+    // display driver, ends the program, and no later cycle does anything.
     void updateGraphs();
     void updateDorvishs();
     void ChangeFFTremoveDC(bool remove);
@@ -70,12 +75,37 @@ public slots:
 signals:
     void replotGraphs();
 
+protected:
+    // The missing display driver: the first shows the critical message and
+    // returns when the operator has closed it, the second ends the program.
+    // Virtual so that tests can observe them without a modal loop or a quit.
+    virtual void showMissingDriverMessage();
+    virtual void requestQuit();
+
 private:
-    // ... implementation details are private to updater.cpp
+    struct SeriesSlot;
+    struct SeriesTable;
+    struct SpectrumBuffers;
+
+    void refreshPicoInfo(int pico);
+    bool fetchBuffer();
+    void reportMissingDriver();
+    void computeTimeKeys();
+    void fillTimeSeries(SeriesSlot& slot, int field, double factor);
+    void fillCurrents(int pico);
+    void fillXY(int bpm);
+    void fillPositions(int bpm);
+    void fillDac();
+    void fillSpectrum();
+    int spectrumLength() const;
+
     Driver& m_driver;
     std::unique_ptr<zevo::DisplayRecord[]> m_buffer;
     int m_recordCount = 0;
     zevo::PicoInfoRecord m_picoInfo[2]{};
     int m_fftSelector = 1;
     bool m_driverMissingReported = false;
+    std::unique_ptr<SeriesTable> m_series;
+    std::unique_ptr<SpectrumBuffers> m_spectrum;
+    std::vector<double> m_timeKeys; // time of each record of the last fetch, s
 };

@@ -37,8 +37,9 @@ public:
     // finished() to the thread's quit() and to deleteLater().
     void setupThread(QThread* thread);
 
-    // Blocks the caller until doSetupOnNewThread() has opened the node, or
-    // until the timeout passes; true when the node was opened.
+    // Blocks the caller until doSetupOnNewThread() has opened the node and
+    // scanned the slots once, or until the timeout passes; true when the
+    // node is open.
     bool waitUntilOpen(int timeoutMs);
     bool isOpen() const { return m_fd.load() >= 0; }
 
@@ -121,6 +122,7 @@ private:
     std::atomic<int> m_fd{-1};
     QSemaphore m_opened;
 
+    QMutex m_scanMutex;            // one slot scan at a time
     mutable QMutex m_publishMutex; // guards m_slots and m_status
     std::array<zevo::SlotRecord, zevo::kSlotCount> m_slots{};
     zevo::MailboxStatusBlock m_status{};

@@ -1,10 +1,74 @@
-// Placeholder until the virtual controller lands.
-#include <QApplication>
-#include <QLabel>
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/startup.h"
+#include "sim/firstrunconfig.h"
+#include "sim/realtimeclock.h"
+#include "sim/scenario.h"
+#include "sim/scenariooptions.h"
+#include "sim/simdriver.h"
+#include "sim/simulationwindow.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+// Enough controller history for the largest display buffer at the start-up
+// display rate, so that the plots are full from the first cycle.
+constexpr double kPrefillSeconds = 15.0;
+
+QString configPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/zevo/zevo-lui-sim.ini");
+}
+
+QString lockPath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    return dir + QStringLiteral("/zevo-lui-sim.lock");
+}
+} // namespace
+
+// The simulator build: the whole program over the virtual controller, with
+// its own settings file and operator lock in the user's directories, so that
+// it never touches the production ones.
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QLabel l("ZEVO Local User Interface (simulator)");
-    l.show();
-    return app.exec();
+    Scenario scenario;
+    QString message;
+    switch (ScenarioOptions::parse(argc, argv, &scenario, &message)) {
+    case ScenarioOptions::Outcome::Help:
+        std::fputs(qPrintable(message), stdout);
+        return 0;
+    case ScenarioOptions::Outcome::Error:
+        std::fputs(qPrintable(message), stderr);
+        return 2;
+    case ScenarioOptions::Outcome::Run:
+        break;
+    }
+
+    RealTimeClock clock;
+    SimDriver driver(scenario, &clock);
+    driver.prefill(kPrefillSeconds);
+
+    Platform platform;
+    platform.driver = &driver;
+    platform.configPath = configPath();
+    platform.lockPath = lockPath();
+    writeFirstRunConfiguration(platform.configPath, scenario);
+    platform.extendMainWindow = [&driver](MainWindow& window) {
+        auto* simulation = new SimulationWindow(driver, &window);
+        QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Simulation"));
+        QAction* action = menu->addAction(QStringLiteral("Virtual Hardware..."));
+        action->setObjectName(QStringLiteral("actionSimulation"));
+        QObject::connect(action, &QAction::triggered, simulation, &SimulationWindow::showWindow);
+    };
+    return runProgram(argc, argv, platform);
 }

@@ -28,7 +28,8 @@ RecordingDriver::RecordingDriver() : m_getBufferResult(INT_MIN)
 int RecordingDriver::open(const char* path, int flags)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Call c{Call::Open};
+    Call c;
+    c.kind = Call::Open;
     c.path = path;
     c.flags = flags;
     m_calls.push_back(c);
@@ -44,7 +45,8 @@ int RecordingDriver::open(const char* path, int flags)
 int RecordingDriver::close(int fd)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Call c{Call::Close};
+    Call c;
+    c.kind = Call::Close;
     c.fd = fd;
     m_calls.push_back(c);
     return m_open.erase(fd) ? 0 : -1;
@@ -53,7 +55,8 @@ int RecordingDriver::close(int fd)
 int RecordingDriver::ioctl(int fd, unsigned long request, void* arg)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Call c{Call::Ioctl};
+    Call c;
+    c.kind = Call::Ioctl;
     c.fd = fd;
     c.request = request;
     const std::size_t size = argumentSize(request);
@@ -100,7 +103,8 @@ int RecordingDriver::ioctl(int fd, unsigned long request, void* arg)
 ssize_t RecordingDriver::read(int fd, void* buffer, size_t bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Call c{Call::Read};
+    Call c;
+    c.kind = Call::Read;
     c.fd = fd;
     c.count = int(bytes);
     m_calls.push_back(c);
@@ -116,7 +120,8 @@ ssize_t RecordingDriver::read(int fd, void* buffer, size_t bytes)
 int RecordingDriver::getBuffer(void* destination, int records)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Call c{Call::GetBuffer};
+    Call c;
+    c.kind = Call::GetBuffer;
     c.count = records;
     m_calls.push_back(c);
     if (m_getBufferResult != INT_MIN)

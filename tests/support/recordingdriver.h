@@ -21,7 +21,7 @@ class RecordingDriver : public Driver
 public:
     struct Call
     {
-        enum Kind { Open, Close, Ioctl, Read, GetBuffer } kind;
+        enum Kind { Open, Close, Ioctl, Read, GetBuffer } kind = Open;
         std::string path;       // Open
         int flags = 0;          // Open
         int fd = -1;            // Close, Ioctl, Read

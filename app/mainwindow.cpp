@@ -1,0 +1,240 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "acquisition/updater.h"
+#include "app/globals.h"
+#include "device/mailboxcomm.h"
+#include "plots/widgetgraphcurrents.h"
+#include "plots/widgetgraphfft.h"
+#include "plots/widgetgraphpos.h"
+#include "plots/widgetgraphxy.h"
+#include "plots/windowdisplaysettings.h"
+
+#include <QCoreApplication>
+#include <QDockWidget>
+
+namespace {
+const QString kTitle = QStringLiteral("ZEVO Local User Interface v1.0");
+
+// Controllers up to this software version have no display-rate commands.
+const QString kLastVersionWithoutDisplayRate = QStringLiteral("1.0.02");
+
+bool encoderInterfacePresent()
+{
+    return theMailbox && theMailbox->pavunPresent();
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    ui->centralWidget->deleteLater();
+    setCentralWidget(nullptr);
+    setWindowTitle(kTitle);
+
+    takeDisplayFrequencyFromController();
+
+    const bool encoder = encoderInterfacePresent();
+    ui->actionPico_Amp->setVisible(!encoder);
+
+    m_xy1 = new WidgetGraphXY(0, this);
+    m_xy2 = new WidgetGraphXY(1, this);
+    m_fft = new WidgetGraphFFT(this);
+    // The feedback panel takes this place once it exists; until then the
+    // dock keeps its empty contents.
+    m_feedbackPanel = ui->dockFBctrlContents;
+    m_displaySettings = new WindowDisplaySettings(this);
+
+    ui->dockXY1->setWidget(m_xy1);
+    ui->dockXY2->setWidget(m_xy2);
+    ui->dockFFT->setWidget(m_fft);
+    if (theMailbox && theMailbox->deviceCount() == 1)
+        ui->dockXY2->hide();
+
+    connectActions();
+
+    buildXYPlots();
+    if (theUpdater) {
+        theUpdater->setGraphData(Updater::KindFFT, 0, m_fft->graphData());
+        connect(theUpdater, &Updater::replotGraphs, m_fft, &WidgetGraphFFT::replot);
+    }
+    buildTimePlots(encoder);
+
+    if (theMailbox)
+        theMailbox->announceDeviceCount();
+    handleUserLevelChange(userLevel);
+}
+
+MainWindow::~MainWindow() = default;
+
+// The display rate is taken from the controller only where it can be set;
+// older controllers stream at a fixed 1000 records per second.
+void MainWindow::takeDisplayFrequencyFromController()
+{
+    const bool settable = kLastVersionWithoutDisplayRate < controllerVersions.swVersion;
+    if (settable && theMailbox) {
+        const int hz = int(theMailbox->readDisplayFrequency());
+        SAMP_FREQ = hz > 0 ? hz : 1000; // a controller that reports no rate keeps the default
+    } else {
+        SAMP_FREQ = 1000;
+    }
+    ui->action_Display_Settings->setVisible(settable);
+}
+
+void MainWindow::connectActions()
+{
+    connect(ui->action_Exit, &QAction::triggered, this, &MainWindow::Exit);
+    connect(ui->action_Display_Settings, &QAction::triggered, this, &MainWindow::showDispSettings);
+    connect(ui->actionPico_Amp, &QAction::triggered, this, &MainWindow::showPicoWindow);
+    connect(ui->action_Beamline_Settings, &QAction::triggered, this, &MainWindow::showBeamlineConf);
+    connect(ui->action_PID_Parameters, &QAction::triggered, this, &MainWindow::showPIDparams);
+    connect(ui->action_ROC_ROI, &QAction::triggered, this, &MainWindow::showROCwindow);
+    connect(ui->actionSFP_info, &QAction::triggered, this, &MainWindow::showSFPinfo);
+    connect(ui->action_Login, &QAction::triggered, this, &MainWindow::showLoginDialog);
+    connect(ui->action_Rocking_Curve, &QAction::triggered, this, &MainWindow::showRockCurve);
+    connect(ui->actionRocking_Curve_3D, &QAction::triggered, this, &MainWindow::showRockCurve3D);
+    connect(ui->actionStep_Response, &QAction::triggered, this, &MainWindow::showStepResponse);
+    connect(ui->actionManual_Output_Control, &QAction::triggered, this,
+            &MainWindow::showManualOutputControl);
+    connect(ui->action_Save_Data, &QAction::triggered, this, &MainWindow::showSaveDataWindow);
+    connect(ui->action_About, &QAction::triggered, this, &MainWindow::showAboutDialog);
+    connect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
+    if (theMailbox)
+        connect(theMailbox, &MailboxComm::nrDorvishsChanged, this, &MainWindow::nr_dorvishs_changed);
+}
+
+void MainWindow::buildXYPlots()
+{
+    for (WidgetGraphXY* plot : {m_xy1, m_xy2}) {
+        if (theUpdater) {
+            theUpdater->setGraphData(plot->bpm() == 0 ? Updater::KindXY1 : Updater::KindXY2, 0,
+                                     plot->graphData());
+            connect(theUpdater, &Updater::replotGraphs, plot, &WidgetGraphXY::replot);
+        }
+        plot->resetZoom();
+    }
+}
+
+QDockWidget* MainWindow::addBottomDock(const QString& objectName, const QString& title,
+                                       QWidget* content)
+{
+    auto* dock = new QDockWidget(title, this);
+    dock->setObjectName(objectName);
+    dock->setWidget(content);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
+    tabifyDockWidget(ui->dockFFT, dock);
+    return dock;
+}
+
+void MainWindow::buildTimePlots(bool encoder)
+{
+    const QString time = QStringLiteral("Time [s]");
+    const QString current = QStringLiteral("Current [A]");
+
+    m_currents1 = new WidgetGraphCurrents(this, encoder ? 2 : 4);
+    m_currents2 = new WidgetGraphCurrents(this, 4);
+    m_dac = new WidgetGraphCurrents(this, encoder ? 2 : 3);
+    m_pos1 = new WidgetGraphPos(this);
+    m_pos2 = new WidgetGraphPos(this);
+
+    addBottomDock(QStringLiteral("dockCurrents1"),
+                  encoder ? QStringLiteral("Graph Encoder Counts")
+                          : QStringLiteral("Graph Currents BPM1"),
+                  m_currents1);
+    if (encoder) {
+        m_currents1->setLabels(time, QStringLiteral("Counts"),
+                               {QStringLiteral("Enc1"), QStringLiteral("Enc2")});
+        m_currents1->setYNumberFormat(QStringLiteral("f"), 0);
+    } else {
+        m_currents1->setLabels(time, current,
+                               {QStringLiteral("Dorvish Ch1"), QStringLiteral("Dorvish Ch2"),
+                                QStringLiteral("Dorvish Ch3"), QStringLiteral("Dorvish Ch4")});
+    }
+
+    m_dockCurrents2 = addBottomDock(QStringLiteral("dockCurrents2"),
+                                    QStringLiteral("Graph Currents BPM2"), m_currents2);
+    m_dockCurrents2->hide();
+    m_currents2->setLabels(time, current,
+                           {QStringLiteral("Dorvish2 Ch1"), QStringLiteral("Dorvish2 Ch2"),
+                            QStringLiteral("Dorvish2 Ch3"), QStringLiteral("Dorvish2 Ch4")});
+
+    addBottomDock(QStringLiteral("dockDAC"), QStringLiteral("Graph DAC"), m_dac);
+    QStringList dacNames{QStringLiteral("DAC Ch1"), QStringLiteral("DAC Ch2")};
+    if (!encoder)
+        dacNames << QStringLiteral("DAC Ch3");
+    m_dac->setLabels(time, QStringLiteral("Voltage [V]"), dacNames);
+
+    addBottomDock(QStringLiteral("dockPosition1"), QStringLiteral("Graph Position"), m_pos1);
+    m_dockPos2 = addBottomDock(QStringLiteral("dockPosition2"), QStringLiteral("Graph Position 2"),
+                               m_pos2);
+    m_dockPos2->hide();
+    ui->dockFFT->raise();
+
+    if (!theUpdater)
+        return;
+    // Encoder interfaces deliver two counts per picoammeter slot, and use the
+    // third DAC output's record field for something else.
+    const int currentSlots = encoder ? 2 : 4;
+    for (int slot = 0; slot < currentSlots; ++slot)
+        theUpdater->setGraphData(Updater::KindCurrents1, slot, m_currents1->graphData(slot));
+    for (int slot = 0; slot < 4; ++slot)
+        theUpdater->setGraphData(Updater::KindCurrents2, slot, m_currents2->graphData(slot));
+    for (int slot = 0; slot < (encoder ? 2 : 3); ++slot)
+        theUpdater->setGraphData(Updater::KindDac, slot, m_dac->graphData(slot));
+    for (int slot = 0; slot < 3; ++slot) {
+        theUpdater->setGraphData(Updater::KindPosition1, slot, m_pos1->graphData(slot));
+        theUpdater->setGraphData(Updater::KindPosition2, slot, m_pos2->graphData(slot));
+    }
+    connect(theUpdater, &Updater::replotGraphs, m_currents1, &WidgetGraphCurrents::replot);
+    connect(theUpdater, &Updater::replotGraphs, m_currents2, &WidgetGraphCurrents::replot);
+    connect(theUpdater, &Updater::replotGraphs, m_dac, &WidgetGraphCurrents::replot);
+    connect(theUpdater, &Updater::replotGraphs, m_pos1, &WidgetGraphPos::replot);
+    connect(theUpdater, &Updater::replotGraphs, m_pos2, &WidgetGraphPos::replot);
+}
+
+void MainWindow::nr_dorvishs_changed(int count)
+{
+    const bool second = count == 2;
+    ui->dockXY2->setVisible(second);
+    m_dockCurrents2->setVisible(second);
+    m_dockPos2->setVisible(second);
+    ui->actionPico_Amp->setVisible(!encoderInterfacePresent());
+}
+
+// Tool windows that are not built yet keep their actions, which show nothing.
+void MainWindow::showBeamlineConf() {}
+void MainWindow::showSFPinfo() {}
+void MainWindow::dockDestroyed() {}
+void MainWindow::showPIDparams() {}
+void MainWindow::showRockCurve() {}
+void MainWindow::showROCwindow() {}
+void MainWindow::showRockCurve3D() {}
+void MainWindow::showPicoWindow() {}
+void MainWindow::showSaveDataWindow() {}
+void MainWindow::showLoginDialog() {}
+void MainWindow::showAboutDialog() {}
+void MainWindow::showStepResponse() {}
+void MainWindow::showManualOutputControl() {}
+
+void MainWindow::Exit()
+{
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::showDispSettings()
+{
+    m_displaySettings->showWindow();
+}
+
+void MainWindow::handleUserLevelChange(int user_level)
+{
+    const bool admin = user_level == 2;
+    const bool user = user_level == 1;
+    if (admin || !user) {
+        // Level 1 leaves the measurement actions as they were.
+        ui->action_Rocking_Curve->setEnabled(admin);
+        ui->actionRocking_Curve_3D->setEnabled(admin);
+        ui->actionStep_Response->setEnabled(admin);
+    }
+    ui->actionManual_Output_Control->setEnabled(admin || user);
+}

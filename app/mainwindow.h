@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+class QDockWidget;
+class WidgetGraphCurrents;
+class WidgetGraphFFT;
+class WidgetGraphPos;
+class WidgetGraphXY;
+class WindowDisplaySettings;
+
+// The one top-level window. Everything lives in docks: the XY plots and the
+// feedback panel at the top, the spectrum and the time plots as tabs at the
+// bottom. It builds the plots once, registers their series with the display
+// updater, follows the number of picoammeters and gates the tool actions by
+// user level.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    WidgetGraphXY* graphXY(int bpm) const { return bpm == 0 ? m_xy1 : m_xy2; }
+
+public slots:
+    void nr_dorvishs_changed(int count);
+    void showBeamlineConf();
+    void showSFPinfo();
+    void dockDestroyed();
+    void showPIDparams();
+    void showRockCurve();
+    void showROCwindow();
+    void showRockCurve3D();
+    void showPicoWindow();
+    void showSaveDataWindow();
+    void showLoginDialog();
+    void showAboutDialog();
+    void Exit();
+    void showStepResponse();
+    void showDispSettings();
+    void handleUserLevelChange(int user_level);
+    void showManualOutputControl();
+
+private:
+    void takeDisplayFrequencyFromController();
+    QDockWidget* addBottomDock(const QString& objectName, const QString& title, QWidget* content);
+    void buildXYPlots();
+    void buildTimePlots(bool encoder);
+    void connectActions();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+
+    WidgetGraphXY* m_xy1 = nullptr;
+    WidgetGraphXY* m_xy2 = nullptr;
+    WidgetGraphFFT* m_fft = nullptr;
+    QWidget* m_feedbackPanel = nullptr;
+    WidgetGraphCurrents* m_currents1 = nullptr;
+    WidgetGraphCurrents* m_currents2 = nullptr;
+    WidgetGraphCurrents* m_dac = nullptr;
+    WidgetGraphPos* m_pos1 = nullptr;
+    WidgetGraphPos* m_pos2 = nullptr;
+    WindowDisplaySettings* m_displaySettings = nullptr;
+
+    QDockWidget* m_dockCurrents2 = nullptr;
+    QDockWidget* m_dockPos2 = nullptr;
+};

@@ -1,0 +1,129 @@
+#include "app/startup.h"
+
+#include "acquisition/updater.h"
+#include "app/globals.h"
+#include "app/mainwindow.h"
+#include "app/operatorlock.h"
+#include "app/platform.h"
+#include "device/configstore.h"
+#include "device/mailboxcomm.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// How long the GUI waits for the worker thread to open the mailbox node
+// before its first controller requests.
+constexpr int kMailboxOpenTimeoutMs = 5000;
+constexpr int kDisplayCycleMs = 1000;
+
+// A scale that was never configured reads as 0, which would flatten every
+// position to 0 and make setpoints unreachable; such a BPM shows raw units.
+double usableScale(double stored)
+{
+    return stored != 0.0 ? stored : 1.0;
+}
+
+void applyStyleSheet(QApplication& app)
+{
+    QFile file(QStringLiteral(":/qss/style.qss"));
+    if (!file.open(QIODevice::ReadOnly))
+        return; // run unstyled
+    QByteArray bytes = file.readAll();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    app.setStyleSheet(QString::fromLatin1(bytes));
+}
+
+void readControllerIdentity()
+{
+    QString hw, sw, pid;
+    if (theMailbox->readVersions(&hw, &sw, &pid) >= 0)
+        controllerVersions = {hw, sw, pid};
+    int x = 0, y = 0, i0 = 0;
+    theMailbox->readPidSources(&x, &y, &i0);
+    pidSourceX = x;
+    pidSourceY = y;
+    pidSourceI0 = i0;
+}
+
+} // namespace
+
+int runProgram(int& argc, char** argv, const Platform& platform)
+{
+    theDriver = platform.driver;
+
+    // 1-2: settings and the BPM scale factors.
+    theConfig = new ConfigStore(platform.configPath);
+    for (int bpm = 0; bpm < 2; ++bpm)
+        bpmScale.set(bpm, usableScale(theConfig->getScaleX(bpm)),
+                     usableScale(theConfig->getScaleY(bpm)));
+
+    // 3: the display updater.
+    theUpdater = new Updater(*platform.driver);
+
+    // 4: the mailbox communicator on its own time-critical thread.
+    auto* worker = new QThread;
+    theMailbox = new MailboxComm(*platform.driver);
+    theMailbox->setupThread(worker);
+    theMailbox->moveToThread(worker);
+    QObject::connect(worker, &QThread::started, theMailbox, &MailboxComm::doSetupOnNewThread);
+    worker->start(QThread::TimeCriticalPriority);
+
+    // 5-6
+    QApplication app(argc, argv);
+    QObject::connect(&app, &QApplication::lastWindowClosed, worker, &QThread::quit);
+
+    // 7: identity of the controller, once the worker has opened the node.
+    theMailbox->waitUntilOpen(kMailboxOpenTimeoutMs);
+    readControllerIdentity();
+
+    // 8-9
+    auto mainWindow = std::make_unique<MainWindow>();
+    if (platform.extendMainWindow)
+        platform.extendMainWindow(*mainWindow);
+    mainWindow->show();
+    applyStyleSheet(app);
+
+    // 10-12: the operator lock. Losing it to another instance drops this
+    // one back to level 0.
+    lockFileFd = openOperatorLockFile(platform.lockPath);
+    installOperatorLockHandler(lockFileFd);
+    OperatorLock operatorLock;
+    QObject::connect(&operatorLock, &OperatorLock::lockLost, mainWindow.get(), [&] {
+        userLevel = 0;
+        mainWindow->handleUserLevelChange(0);
+    });
+
+    // 13: the display cycle.
+    auto displayTimer = std::make_unique<QTimer>();
+    QObject::connect(displayTimer.get(), &QTimer::timeout, theUpdater, &Updater::updateGraphs);
+    displayTimer->start(kDisplayCycleMs);
+
+    // 14
+    const int result = app.exec();
+
+    // 15: closing the descriptor drops any lock this process holds.
+    if (lockFileFd >= 0)
+        ::close(lockFileFd);
+    lockFileFd = -1;
+    displayTimer.reset();
+    mainWindow.reset();
+    worker->quit();
+    worker->wait();
+    delete theMailbox;
+    theMailbox = nullptr;
+    delete worker;
+    delete theUpdater;
+    theUpdater = nullptr;
+    delete theConfig;
+    theConfig = nullptr;
+    return result;
+}

@@ -1,0 +1,271 @@
+#include "device/configstore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QVariant>
+
+#include <array>
+#include <initializer_list>
+#include <utility>
+
+// Every group name, key and default of the configuration file is written
+// here once; the methods below only name them. Getters skip null outputs.
+namespace {
+
+QString bpmGroup(int bpm)
+{
+    return bpm == 0 ? QStringLiteral("BPM1") : QStringLiteral("BPM2");
+}
+QString rocRoiGroup(int bpm)
+{
+    return bpm == 0 ? QStringLiteral("ROCandROI") : QStringLiteral("ROCandROI2");
+}
+const QString kBeamlineGroup = QStringLiteral("Beamline");
+const QString kPidXGroup = QStringLiteral("PID_X");
+const QString kPidYGroup = QStringLiteral("PID_Y");
+const QString kPidI0Group = QStringLiteral("PID_I0");
+
+QString beamThresholdKey(int bpm)
+{
+    return bpm == 0 ? QStringLiteral("BeamThreshold") : QStringLiteral("BeamThreshold2");
+}
+constexpr double kBeamThresholdDefault = 1e-9;
+
+const char* const kOrientKey = "Orient";
+const char* const kScaleXKey = "Scale_X";
+const char* const kScaleYKey = "Scale_Y";
+const char* const kOffsetXKey = "Offset_X";
+const char* const kOffsetYKey = "Offset_Y";
+const char* const kChannelKeys[4] = {"Top", "Right", "Bottom", "Left"};
+const char* const kDacKeys[3] = {"DAC_posX", "DAC_posY", "DAC_I0"};
+constexpr int kDacDefaults[3] = {0, 1, 2};
+const char* const kRocRoiKeys[5] = {"RoiX", "RoiY", "RoiI0min", "RoiI0max", "Roc"};
+const char* const kPidKeys[10] = {"Freq", "Kp",   "Ki",   "Kd",    "emin",
+                                  "Imax", "Omin", "Omax", "Ogain", "Offset"};
+
+using Entry = std::pair<QString, QVariant>;
+
+// Writes the keys of one group in the order given. The directory is created
+// when missing; false when the file could not be written.
+bool writeEntries(const QString& path, const QString& group, const Entry* begin, const Entry* end)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSettings settings(path, QSettings::IniFormat);
+    if (!settings.isWritable())
+        return false;
+    settings.beginGroup(group);
+    for (const Entry* entry = begin; entry != end; ++entry)
+        settings.setValue(entry->first, entry->second);
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+bool writeGroup(const QString& path, const QString& group, std::initializer_list<Entry> entries)
+{
+    return writeEntries(path, group, entries.begin(), entries.end());
+}
+
+QVariant readKey(const QSettings& settings, const QString& group, const QString& key,
+                 const QVariant& fallback = QVariant())
+{
+    return settings.value(group + QLatin1Char('/') + key, fallback);
+}
+
+double readDouble(const QString& path, const QString& group, const QString& key)
+{
+    const QSettings settings(path, QSettings::IniFormat);
+    return readKey(settings, group, key).toDouble();
+}
+
+template <std::size_t N>
+bool writeDoubles(const QString& path, const QString& group, const char* const (&keys)[N],
+                  const double (&values)[N])
+{
+    std::array<Entry, N> entries;
+    for (std::size_t i = 0; i < N; ++i)
+        entries[i] = {QLatin1String(keys[i]), values[i]};
+    return writeEntries(path, group, entries.data(), entries.data() + N);
+}
+
+template <std::size_t N>
+void readDoubles(const QString& path, const QString& group, const char* const (&keys)[N],
+                 double* const (&outputs)[N])
+{
+    const QSettings settings(path, QSettings::IniFormat);
+    for (std::size_t i = 0; i < N; ++i) {
+        if (outputs[i])
+            *outputs[i] = readKey(settings, group, QLatin1String(keys[i])).toDouble();
+    }
+}
+
+} // namespace
+
+ConfigStore::ConfigStore(const QString& filePath) : m_path(filePath) {}
+
+// ---------------------------------------------------------------- BPM geometry
+
+bool ConfigStore::setOrient(int orientation, int bpm)
+{
+    return writeGroup(m_path, bpmGroup(bpm), {{kOrientKey, orientation}});
+}
+
+int ConfigStore::getOrient(int bpm) const
+{
+    const QSettings settings(m_path, QSettings::IniFormat);
+    return readKey(settings, bpmGroup(bpm), kOrientKey).toInt();
+}
+
+bool ConfigStore::setScaleX(int bpm, double scale)
+{
+    return writeGroup(m_path, bpmGroup(bpm), {{kScaleXKey, scale}});
+}
+
+double ConfigStore::getScaleX(int bpm) const
+{
+    return readDouble(m_path, bpmGroup(bpm), kScaleXKey);
+}
+
+bool ConfigStore::setScaleY(int bpm, double scale)
+{
+    return writeGroup(m_path, bpmGroup(bpm), {{kScaleYKey, scale}});
+}
+
+double ConfigStore::getScaleY(int bpm) const
+{
+    return readDouble(m_path, bpmGroup(bpm), kScaleYKey);
+}
+
+bool ConfigStore::setOffsetX(int bpm, double offset)
+{
+    return writeGroup(m_path, bpmGroup(bpm), {{kOffsetXKey, offset}});
+}
+
+double ConfigStore::getOffsetX(int bpm) const
+{
+    return readDouble(m_path, bpmGroup(bpm), kOffsetXKey);
+}
+
+bool ConfigStore::setOffsetY(int bpm, double offset)
+{
+    return writeGroup(m_path, bpmGroup(bpm), {{kOffsetYKey, offset}});
+}
+
+double ConfigStore::getOffsetY(int bpm) const
+{
+    return readDouble(m_path, bpmGroup(bpm), kOffsetYKey);
+}
+
+bool ConfigStore::setBpmChannels(int top, int right, int bottom, int left, int bpm)
+{
+    return writeGroup(m_path, bpmGroup(bpm),
+                      {{kChannelKeys[0], top},
+                       {kChannelKeys[1], right},
+                       {kChannelKeys[2], bottom},
+                       {kChannelKeys[3], left}});
+}
+
+void ConfigStore::getBpmChannels(int* top, int* right, int* bottom, int* left, int bpm) const
+{
+    const QSettings settings(m_path, QSettings::IniFormat);
+    int* const outputs[4] = {top, right, bottom, left};
+    for (int i = 0; i < 4; ++i) {
+        if (outputs[i])
+            *outputs[i] = readKey(settings, bpmGroup(bpm), kChannelKeys[i]).toInt();
+    }
+}
+
+// ---------------------------------------------------------------- beamline
+
+bool ConfigStore::setBeamThreshold(int bpm, double microamperes)
+{
+    return writeGroup(m_path, kBeamlineGroup, {{beamThresholdKey(bpm), microamperes}});
+}
+
+void ConfigStore::getBeamThreshold(double* microamperes, int bpm) const
+{
+    if (!microamperes)
+        return;
+    const QSettings settings(m_path, QSettings::IniFormat);
+    *microamperes =
+        readKey(settings, kBeamlineGroup, beamThresholdKey(bpm), kBeamThresholdDefault).toDouble();
+}
+
+bool ConfigStore::setBeamlineDacs(int dacX, int dacY, int dacI0)
+{
+    return writeGroup(m_path, kBeamlineGroup,
+                      {{kDacKeys[0], dacX}, {kDacKeys[1], dacY}, {kDacKeys[2], dacI0}});
+}
+
+void ConfigStore::getBeamlineDacs(int* dacX, int* dacY, int* dacI0) const
+{
+    const QSettings settings(m_path, QSettings::IniFormat);
+    int* const outputs[3] = {dacX, dacY, dacI0};
+    for (int i = 0; i < 3; ++i) {
+        if (outputs[i])
+            *outputs[i] = readKey(settings, kBeamlineGroup, kDacKeys[i], kDacDefaults[i]).toInt();
+    }
+}
+
+// ---------------------------------------------------------------- ROC / ROI
+
+bool ConfigStore::setRocRoi(int bpm, double roiX, double roiY, double i0Min, double i0Max,
+                            double roc)
+{
+    return writeDoubles(m_path, rocRoiGroup(bpm), kRocRoiKeys, {roiX, roiY, i0Min, i0Max, roc});
+}
+
+void ConfigStore::getRocRoi(double* roiX, double* roiY, double* i0Min, double* i0Max, double* roc,
+                            int bpm) const
+{
+    readDoubles(m_path, rocRoiGroup(bpm), kRocRoiKeys, {roiX, roiY, i0Min, i0Max, roc});
+}
+
+// ---------------------------------------------------------------- PID loops
+
+bool ConfigStore::setPidX(double freq, double kp, double ki, double kd, double eMin, double iMax,
+                          double oMin, double oMax, double oGain, double offset)
+{
+    return writeDoubles(m_path, kPidXGroup, kPidKeys,
+                        {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+bool ConfigStore::setPidY(double freq, double kp, double ki, double kd, double eMin, double iMax,
+                          double oMin, double oMax, double oGain, double offset)
+{
+    return writeDoubles(m_path, kPidYGroup, kPidKeys,
+                        {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+bool ConfigStore::setPidI0(double freq, double kp, double ki, double kd, double eMin, double iMax,
+                           double oMin, double oMax, double oGain, double offset)
+{
+    return writeDoubles(m_path, kPidI0Group, kPidKeys,
+                        {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+void ConfigStore::getPidX(double* freq, double* kp, double* ki, double* kd, double* eMin,
+                          double* iMax, double* oMin, double* oMax, double* oGain,
+                          double* offset) const
+{
+    readDoubles(m_path, kPidXGroup, kPidKeys,
+                {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+void ConfigStore::getPidY(double* freq, double* kp, double* ki, double* kd, double* eMin,
+                          double* iMax, double* oMin, double* oMax, double* oGain,
+                          double* offset) const
+{
+    readDoubles(m_path, kPidYGroup, kPidKeys,
+                {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+void ConfigStore::getPidI0(double* freq, double* kp, double* ki, double* kd, double* eMin,
+                           double* iMax, double* oMin, double* oMax, double* oGain,
+                           double* offset) const
+{
+    readDoubles(m_path, kPidI0Group, kPidKeys,
+                {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}

@@ -1,0 +1,240 @@
+#include "plots/widgetgraphxy.h"
+
+#include "app/globals.h"
+#include "device/configstore.h"
+#include "device/mailboxcomm.h"
+#include "device/protocol.h"
+#include "plots/plotstyle.h"
+
+#include "ui_widgetgraphxy.h"
+
+#include <QMessageBox>
+#include <QMouseEvent>
+
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace
+{
+
+const QColor kPositionColour(250, 250, 200, 240);
+const QColor kSetpointColour(0, 191, 250);
+const QColor kRoiColour(50, 250, 50, 240);
+const QColor kRocColour(250, 70, 70, 240);
+constexpr double kRegionPenWidth = 1.5;
+constexpr double kSetpointMarkerSize = 6;
+
+QCPItemRect* makeRegion(QCustomPlot* plot, const QColor& colour)
+{
+    auto* rect = new QCPItemRect(plot);
+    rect->setPen(QPen(QBrush(colour), kRegionPenWidth));
+    rect->setBrush(Qt::NoBrush);
+    return rect;
+}
+
+void placeRegion(QCPItemRect* rect, double x, double y)
+{
+    rect->topLeft->setCoords(-x, y);
+    rect->bottomRight->setCoords(x, -y);
+}
+
+} // namespace
+
+WidgetGraphXY::WidgetGraphXY(int bpm, QWidget* parent)
+    : QWidget(parent), ui(new Ui::WidgetGraphXY), m_bpm(bpm), m_series(new QCPGraphDataContainer)
+{
+    ui->setupUi(this);
+    QCustomPlot* plot = ui->graph;
+    plotstyle::applyDarkStyle(plot);
+
+    m_positions = plot->addGraph();
+    m_positions->setLineStyle(QCPGraph::lsNone);
+    m_positions->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, 2));
+    m_positions->setPen(plotstyle::seriesPen(kPositionColour, 2));
+    m_positions->setData(m_series);
+
+    m_setpoint = plot->addGraph();
+    m_setpoint->setLineStyle(QCPGraph::lsLine);
+    m_setpoint->setPen(plotstyle::seriesPen(kSetpointColour, 2));
+    m_setpoint->setVisible(false);
+
+    m_roi = makeRegion(plot, kRoiColour);
+    m_roc = makeRegion(plot, kRocColour);
+
+    plot->xAxis->setLabel(QStringLiteral("Horizontal position [um]"));
+    plot->yAxis->setLabel(QStringLiteral("Vertical position [um]"));
+    plot->setInteractions(QCP::iRangeZoom);
+
+    connect(plot, &QCustomPlot::mousePress, this, &WidgetGraphXY::graphClicked);
+    connect(ui->resetZoomButton, &QPushButton::released, this, &WidgetGraphXY::resetZoom);
+
+    double roiX = 0.0, roiY = 0.0, i0Min = 0.0, i0Max = 0.0, roc = 0.0;
+    if (theConfig)
+        theConfig->getRocRoi(&roiX, &roiY, &i0Min, &i0Max, &roc, m_bpm);
+    setRegions(roiX, roiY, roc / 100.0);
+}
+
+WidgetGraphXY::~WidgetGraphXY() = default;
+
+SeriesPtr WidgetGraphXY::graphData()
+{
+    return m_series;
+}
+
+void WidgetGraphXY::setRegions(double x, double y, double factor)
+{
+    m_roiX = x;
+    m_roiY = y;
+    m_rocFactor = factor;
+    placeRegion(m_roi, x, y);
+    placeRegion(m_roc, x * factor, y * factor);
+    ui->graph->replot();
+}
+
+void WidgetGraphXY::replot()
+{
+    ui->graph->replot();
+}
+
+void WidgetGraphXY::resetZoom()
+{
+    // The axes order the bounds themselves, and refuse a degenerate region
+    // (ROI or ROC of 0) by keeping their present range.
+    ui->graph->xAxis->setRange(-m_roiX * m_rocFactor, m_roiX * m_rocFactor);
+    ui->graph->yAxis->setRange(-m_roiY * m_rocFactor, m_roiY * m_rocFactor);
+}
+
+void WidgetGraphXY::updateGraphXY()
+{
+    using namespace zevo;
+
+    // A failed read leaves the outputs alone: show the last known setpoint.
+    double rawX = theMailbox ? theMailbox->setpointCopyX() : 0.0;
+    double rawY = theMailbox ? theMailbox->setpointCopyY() : 0.0;
+    int mode = -1;
+    if (theMailbox) {
+        theMailbox->readSetpoints(&rawX, &rawY, nullptr);
+        mode = theMailbox->readRegulationMode();
+    }
+
+    const double scaleX = bpmScale.x(m_bpm);
+    const double scaleY = bpmScale.y(m_bpm);
+    const double sx = rawX * scaleX;
+    const double sy = rawY * scaleY;
+    const bool xSource = pidSourceX.load() == m_bpm;
+    const bool ySource = pidSourceY.load() == m_bpm;
+
+    m_setpoint->setVisible(true);
+    m_setpoint->data()->clear();
+
+    // The lines span the raw range -1 .. +1 of the other coordinate. Points
+    // go in in key order (a scale factor may be negative).
+    const auto verticalLine = [&] {
+        m_setpoint->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone, kSetpointMarkerSize));
+        m_setpoint->addData({sx, sx}, {-scaleY, scaleY}, true);
+    };
+    const auto horizontalLine = [&] {
+        m_setpoint->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone, kSetpointMarkerSize));
+        const double edge = std::abs(scaleX);
+        m_setpoint->addData({-edge, edge}, {sy, sy}, true);
+    };
+
+    switch (mode) {
+    case MODE_X:
+    case MODE_X_I0:
+        if (xSource)
+            verticalLine();
+        break;
+    case MODE_XY:
+        if (xSource && ySource) {
+            m_setpoint->setScatterStyle(
+                QCPScatterStyle(QCPScatterStyle::ssCross, kSetpointMarkerSize));
+            m_setpoint->addData(sx, sy);
+        } else if (xSource) {
+            verticalLine();
+        } else if (ySource) {
+            horizontalLine();
+        }
+        break;
+    case MODE_Y:
+    case MODE_Y_I0:
+        if (ySource)
+            horizontalLine();
+        break;
+    default: // the modes that regulate I0 together with X and Y, or I0 alone
+        break;
+    }
+
+    m_setpoint->setLineStyle(QCPGraph::lsLine);
+    ui->graph->replot();
+}
+
+void WidgetGraphXY::graphClicked(QMouseEvent* event)
+{
+    using namespace zevo;
+
+    if (!event)
+        return;
+    const QPoint pixel = event->pos(); // whole pixels
+    const double x = ui->graph->xAxis->pixelToCoord(pixel.x());
+    const double y = ui->graph->yAxis->pixelToCoord(pixel.y());
+
+    if (!ui->tagetEnable->isChecked() || (userLevel != 1 && userLevel != 2))
+        return;
+    if (!theMailbox)
+        return;
+
+    double roiX = m_roiX, roiY = m_roiY;
+    if (theConfig) {
+        double i0Min = 0.0, i0Max = 0.0, roc = 0.0;
+        theConfig->getRocRoi(&roiX, &roiY, &i0Min, &i0Max, &roc, m_bpm);
+    }
+    const int mode = theMailbox->readRegulationMode();
+
+    const bool insideX = std::abs(x) <= roiX;
+    const bool insideY = std::abs(y) <= roiY;
+    bool accepted = true;
+    bool sendX = false;
+    bool sendY = false;
+    switch (mode) {
+    case MODE_X:
+    case MODE_X_I0:
+        accepted = insideX;
+        sendX = true;
+        break;
+    case MODE_XY:
+        accepted = insideX && insideY;
+        sendX = pidSourceX.load() == m_bpm;
+        sendY = pidSourceY.load() == m_bpm;
+        break;
+    case MODE_Y:
+    case MODE_Y_I0:
+        accepted = insideY;
+        sendY = true;
+        break;
+    default: // the I0 modes take no setpoint from the plot
+        break;
+    }
+
+    // A scale factor of 0 has no raw equivalent; never hand the controller
+    // an infinite or undefined setpoint.
+    const double setpointX = x / bpmScale.x(m_bpm);
+    const double setpointY = y / bpmScale.y(m_bpm);
+    if ((sendX && !std::isfinite(setpointX)) || (sendY && !std::isfinite(setpointY)))
+        accepted = false;
+
+    if (!accepted) {
+        QMessageBox::information(
+            nullptr, QStringLiteral("Invalid setpoint"),
+            QStringLiteral("Setpoint was set outside Region of Interest.\n\n"));
+        return;
+    }
+
+    if (sendX)
+        theMailbox->setSetpointX(setpointX);
+    if (sendY)
+        theMailbox->setSetpointY(setpointY);
+    updateGraphXY();
+    emit XYchanged();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "device/protocol.h"
+
+#include <array>
+#include <cstdint>
+
+// Which physical picoammeter input each electrode of a detector is wired to.
+struct DetectorWiring
+{
+    bool orientation90 = true; // electrodes at the sides (true) or at the corners (false)
+    // Channel (0..3) of the top, right, bottom and left electrode. At 45 deg
+    // these are the upper-left, upper-right, lower-right and lower-left ones.
+    std::array<int, 4> channel{0, 1, 2, 3};
+};
+
+// What the virtual beamline looks like: the devices in the controller's
+// slots, the controller firmware, and the state of the beam. Everything here
+// may change while the program runs (Simulation window); the controller's
+// own settings (PID parameters, maps...) are not part of it.
+struct Scenario
+{
+    // Slots A to D.
+    std::array<zevo::SlotRecord, zevo::kSlotCount> slotContents{};
+
+    // Firmware. Without version commands the controller also lacks the
+    // display-rate and BPM-offset commands of later versions and streams the
+    // display at a fixed 1000 records per second.
+    bool versionCommands = true;
+    uint32_t swVersion = 0;
+    uint32_t pidVersion = 0;
+    uint32_t hwTimestamp = 0;
+
+    bool beamPresent = true;
+    double noiseLevel = 1.0; // 0 = noise, vibration and mains pick-up off
+    double driftLevel = 1.0; // 0 = no slow drift
+
+    // Physical detectors of BPM 1 and BPM 2 (read by picoammeter 1 and 2).
+    std::array<DetectorWiring, 2> wiring{};
+
+    uint64_t seed = 1;
+
+    // Two picoammeters in slots A and B, the DAC module in slot C, slot D
+    // empty; firmware 1.0.03.
+    Scenario();
+
+    // Number of picoammeters plugged in, and the slot of the n-th one (-1).
+    int picoCount() const;
+    int picoSlot(int pico) const;
+    bool encoderPlugged() const;
+    bool dacPlugged() const;
+
+    // Slot B holds the second picoammeter, slot D the encoder interface.
+    void setSecondPicoPlugged(bool plugged);
+    void setEncoderPlugged(bool plugged);
+    void setFirstPicoPlugged(bool plugged);
+    void setDacPlugged(bool plugged);
+
+    static constexpr int kSecondPicoSlot = 1;
+    static constexpr int kDacSlot = 2;
+    static constexpr int kEncoderSlot = 3;
+
+    static zevo::SlotRecord picoRecord(uint32_t serial);
+    static zevo::SlotRecord dacRecord();
+    static zevo::SlotRecord encoderRecord();
+
+    // Version word of "a.b.cd": bytes a, b, c, d lowest first.
+    static uint32_t versionWord(int a, int b, int c, int d);
+};

@@ -1,0 +1,173 @@
+#include "sim/simulationwindow.h"
+
+#include "sim/simdriver.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kStatusRefreshMs = 500;
+
+QString statusText(int status)
+{
+    switch (status) {
+    case 0:
+        return QStringLiteral("feedback off");
+    case 1:
+        return QStringLiteral("out of ROC");
+    case 2:
+        return QStringLiteral("beam off");
+    case 3:
+        return QStringLiteral("feedback on");
+    default:
+        return QString::number(status);
+    }
+}
+} // namespace
+
+SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
+    : QDialog(parent), m_driver(driver)
+{
+    setObjectName(QStringLiteral("SimulationWindow"));
+    setWindowTitle(QStringLiteral("Simulation"));
+
+    auto* beamBox = new QGroupBox(QStringLiteral("Beam"), this);
+    auto* beamForm = new QFormLayout(beamBox);
+    m_beam = new QCheckBox(QStringLiteral("Beam present"), beamBox);
+    m_beam->setObjectName(QStringLiteral("beamPresentCheckBox"));
+    m_noise = new QDoubleSpinBox(beamBox);
+    m_noise->setObjectName(QStringLiteral("noiseSpinBox"));
+    m_noise->setRange(0.0, 10.0);
+    m_noise->setSingleStep(0.1);
+    m_noise->setDecimals(2);
+    m_noise->setToolTip(QStringLiteral("Beam jitter, picoammeter noise, 37 Hz vibration and "
+                                       "50 Hz pick-up, relative to a typical beamline"));
+    m_drift = new QDoubleSpinBox(beamBox);
+    m_drift->setObjectName(QStringLiteral("driftSpinBox"));
+    m_drift->setRange(0.0, 10.0);
+    m_drift->setSingleStep(0.1);
+    m_drift->setDecimals(2);
+    m_drift->setToolTip(QStringLiteral("Thermal drift of the optics and top-up decay"));
+    beamForm->addRow(m_beam);
+    beamForm->addRow(QStringLiteral("Noise level:"), m_noise);
+    beamForm->addRow(QStringLiteral("Drift level:"), m_drift);
+
+    auto* hwBox = new QGroupBox(QStringLiteral("Hardware"), this);
+    auto* hwLayout = new QVBoxLayout(hwBox);
+    m_secondPico = new QCheckBox(QStringLiteral("Second picoammeter plugged (slot B)"), hwBox);
+    m_secondPico->setObjectName(QStringLiteral("secondPicoCheckBox"));
+    m_encoder = new QCheckBox(QStringLiteral("Encoder interface plugged (slot D)"), hwBox);
+    m_encoder->setObjectName(QStringLiteral("encoderCheckBox"));
+    m_legacyFirmware =
+        new QCheckBox(QStringLiteral("Controller firmware without version commands"), hwBox);
+    m_legacyFirmware->setObjectName(QStringLiteral("legacyFirmwareCheckBox"));
+    auto* note = new QLabel(QStringLiteral("The program reads the controller versions when it "
+                                           "starts; a firmware change shows fully after a "
+                                           "restart."),
+                            hwBox);
+    note->setWordWrap(true);
+    hwLayout->addWidget(m_secondPico);
+    hwLayout->addWidget(m_encoder);
+    hwLayout->addWidget(m_legacyFirmware);
+    hwLayout->addWidget(note);
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("statusLabel"));
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(beamBox);
+    layout->addWidget(hwBox);
+    layout->addWidget(m_status);
+    layout->addWidget(buttons);
+
+    connect(m_beam, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
+    connect(m_secondPico, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
+    connect(m_encoder, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
+    connect(m_legacyFirmware, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
+    connect(m_noise, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
+            &SimulationWindow::applyControls);
+    connect(m_drift, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
+            &SimulationWindow::applyControls);
+
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &SimulationWindow::refreshStatus);
+    connect(this, &QDialog::finished, m_timer, &QTimer::stop);
+
+    loadControls();
+    refreshStatus();
+}
+
+void SimulationWindow::showWindow()
+{
+    loadControls();
+    refreshStatus();
+    m_timer->start(kStatusRefreshMs);
+    show();
+    raise();
+    activateWindow();
+}
+
+void SimulationWindow::loadControls()
+{
+    const Scenario s = m_driver.scenario();
+    m_loading = true;
+    m_beam->setChecked(s.beamPresent);
+    m_noise->setValue(s.noiseLevel);
+    m_drift->setValue(s.driftLevel);
+    m_secondPico->setChecked(s.picoCount() >= 2);
+    m_encoder->setChecked(s.encoderPlugged());
+    m_legacyFirmware->setChecked(!s.versionCommands);
+    m_loading = false;
+}
+
+void SimulationWindow::applyControls()
+{
+    if (m_loading)
+        return;
+    const bool beam = m_beam->isChecked();
+    const double noise = m_noise->value();
+    const double drift = m_drift->value();
+    const bool secondPico = m_secondPico->isChecked();
+    const bool encoder = m_encoder->isChecked();
+    const bool legacy = m_legacyFirmware->isChecked();
+    m_driver.changeScenario([=](Scenario& s) {
+        s.beamPresent = beam;
+        s.noiseLevel = noise;
+        s.driftLevel = drift;
+        s.setSecondPicoPlugged(secondPico);
+        s.setEncoderPlugged(encoder);
+        s.versionCommands = !legacy;
+    });
+    refreshStatus();
+}
+
+void SimulationWindow::refreshStatus()
+{
+    QString text;
+    m_driver.inspect([&](const VirtualController& c) {
+        const BeamlineModel& b = c.beamline();
+        text = QStringLiteral("Controller time %1 s, display %2 records/s, %3\n"
+                              "DAC outputs %4 V, %5 V, %6 V\n"
+                              "Actuators %7 V, %8 V, %9 V")
+                   .arg(b.seconds(), 0, 'f', 1)
+                   .arg(c.displayRate(), 0, 'f', 1)
+                   .arg(statusText(c.pidStatus()))
+                   .arg(c.dacOutput(0), 0, 'f', 3)
+                   .arg(c.dacOutput(1), 0, 'f', 3)
+                   .arg(c.dacOutput(2), 0, 'f', 3)
+                   .arg(b.actuator(0), 0, 'f', 3)
+                   .arg(b.actuator(1), 0, 'f', 3)
+                   .arg(b.actuator(2), 0, 'f', 3);
+    });
+    m_status->setText(text);
+}

@@ -1,0 +1,145 @@
+// The configuration file: the exact lines that the setters write, the values
+// that the getters read from a file written by hand, defaults and failed writes.
+
+#include "device/configstore.h"
+
+#include <QtTest>
+
+#include <QTemporaryDir>
+
+namespace {
+
+// Every section of an INI text as "[section] key=value" lines, sorted.
+QStringList iniLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines;
+    QString section;
+    for (const QString& raw : QString::fromUtf8(file.readAll()).split('\n')) {
+        const QString line = raw.trimmed();
+        if (line.startsWith('['))
+            section = line;
+        else if (!line.isEmpty())
+            lines << section + ' ' + line;
+    }
+    lines.sort();
+    return lines;
+}
+
+} // namespace
+
+class TstConfigStore : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    // A directory of its own, not yet created, for each test.
+    QString path() const
+    {
+        return dir.filePath(QString(QTest::currentTestFunction()) + "/config.ini");
+    }
+
+private slots:
+    void settersWriteGroupsAndKeys()
+    {
+        ConfigStore store(path()); // its directory is created by the first write
+        QVERIFY(store.setOrient(1, 1));
+        QVERIFY(store.setScaleX(1, 0.125));
+        QVERIFY(store.setScaleY(0, -3.5));
+        QVERIFY(store.setOffsetX(1, 12.25));
+        QVERIFY(store.setOffsetY(1, -0.5));
+        QVERIFY(store.setBpmChannels(3, 2, 1, 0, 1));
+        QVERIFY(store.setBeamThreshold(0, 2.5e-7));
+        QVERIFY(store.setBeamThreshold(7, 1e-6)); // any non-zero BPM is BPM 2
+        QVERIFY(store.setBeamlineDacs(2, 0, 3));
+        QVERIFY(store.setRocRoi(1, 100, 50, 1e-9, 2e-6, 80));
+        QVERIFY(store.setPidY(500, 1.5, 0.25, 0, 0, 10, -5, 5, 2, 0.5));
+        // clang-format off
+        QCOMPARE(iniLines(path()), QStringList({
+            "[BPM1] Scale_Y=-3.5",
+            "[BPM2] Bottom=1", "[BPM2] Left=0", "[BPM2] Offset_X=12.25", "[BPM2] Offset_Y=-0.5",
+            "[BPM2] Orient=1", "[BPM2] Right=2", "[BPM2] Scale_X=0.125", "[BPM2] Top=3",
+            "[Beamline] BeamThreshold2=1e-06", "[Beamline] BeamThreshold=2.5e-07",
+            "[Beamline] DAC_I0=3", "[Beamline] DAC_posX=2", "[Beamline] DAC_posY=0",
+            "[PID_Y] Freq=500", "[PID_Y] Imax=10", "[PID_Y] Kd=0", "[PID_Y] Ki=0.25",
+            "[PID_Y] Kp=1.5", "[PID_Y] Offset=0.5", "[PID_Y] Ogain=2", "[PID_Y] Omax=5",
+            "[PID_Y] Omin=-5", "[PID_Y] emin=0",
+            "[ROCandROI2] Roc=80", "[ROCandROI2] RoiI0max=2e-06", "[ROCandROI2] RoiI0min=1e-09",
+            "[ROCandROI2] RoiX=100", "[ROCandROI2] RoiY=50"}));
+        // clang-format on
+    }
+
+    void gettersReadGroupsAndKeys()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(path()).absolutePath()));
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[BPM1]\nOrient=1\nScale_X=2.5\nScale_Y=-1\nOffset_X=3\nOffset_Y=4\n"
+                   "Top=1\nRight=2\nBottom=3\nLeft=0\n"
+                   "[BPM2]\nScale_X=7\n"
+                   "[Beamline]\nBeamThreshold2=0.5\nDAC_posY=3\n"
+                   "[ROCandROI]\nRoiX=10\nRoiY=20\nRoiI0min=1e-09\nRoiI0max=2e-06\nRoc=90\n"
+                   "[PID_X]\nFreq=1\nKp=2\nKi=3\nKd=4\nemin=5\nImax=6\nOmin=7\nOmax=8\n"
+                   "Ogain=9\nOffset=10\n");
+        file.close();
+
+        const ConfigStore store(path());
+        QCOMPARE(QVector<int>({store.getOrient(0), store.getOrient(1)}), QVector<int>({1, 0}));
+        QCOMPARE(QVector<double>({store.getScaleX(0), store.getScaleY(0), store.getOffsetX(0),
+                                  store.getOffsetY(0), store.getScaleX(1), store.getScaleY(1)}),
+                 QVector<double>({2.5, -1, 3, 4, 7, 0}));
+        int c[4];
+        store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
+        QCOMPARE(QVector<int>(c, c + 4), QVector<int>({1, 2, 3, 0}));
+        store.getBeamlineDacs(&c[0], &c[1], &c[2]); // X and I0 missing: their defaults
+        QCOMPARE(QVector<int>(c, c + 3), QVector<int>({0, 3, 2}));
+        double t[2];
+        store.getBeamThreshold(&t[0], 0);
+        store.getBeamThreshold(&t[1], 1);
+        QCOMPARE(QVector<double>(t, t + 2), QVector<double>({1e-9, 0.5}));
+        double v[10];
+        store.getRocRoi(&v[0], &v[1], &v[2], &v[3], &v[4], 0);
+        QCOMPARE(QVector<double>(v, v + 5), QVector<double>({10, 20, 1e-9, 2e-6, 90}));
+        store.getRocRoi(&v[0], &v[1], &v[2], &v[3], &v[4], 1);
+        QCOMPARE(QVector<double>(v, v + 5), QVector<double>(5, 0.0));
+        store.getPidX(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
+        QCOMPARE(QVector<double>(v, v + 10), QVector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        store.getPidI0(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
+        QCOMPARE(QVector<double>(v, v + 10), QVector<double>(10, 0.0));
+    }
+
+    void missingFileGivesDefaultsAndStaysMissing()
+    {
+        const ConfigStore store(path());
+        int dac[3];
+        store.getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
+        QCOMPARE(QVector<int>(dac, dac + 3), QVector<int>({0, 1, 2}));
+        double threshold = 0;
+        store.getBeamThreshold(&threshold, 1);
+        QCOMPARE(threshold, 1e-9);
+        QCOMPARE(store.getScaleX(0), 0.0);
+        QVERIFY(!QFile::exists(path()));
+    }
+
+    void unwritableLocationReportsFailure()
+    {
+        // A regular file where a directory should be: fails even for root.
+        const QString blocker = dir.filePath("blocker");
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        ConfigStore store(blocker + "/sub/config.ini");
+        QVERIFY(!store.setOrient(1, 0));
+        QVERIFY(!store.setPidX(1, 2, 3, 4, 5, 6, 7, 8, 9, 10));
+        QCOMPARE(store.getOrient(0), 0);
+
+        // The file itself is a directory.
+        QVERIFY(QDir(dir.path()).mkpath("isdir/config.ini"));
+        QVERIFY(!ConfigStore(dir.filePath("isdir/config.ini")).setScaleX(0, 1.0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstConfigStore)
+#include "tst_configstore.moc"

@@ -1,0 +1,219 @@
+// The once-a-second poll: slot scan, device-count signal rules, and what the
+// GUI thread sees while the poll runs on its worker thread.
+
+#include "support/recordingdriver.h"
+
+#include "app/globals.h"
+#include "device/mailboxcomm.h"
+
+#include <QScopeGuard>
+#include <QtTest>
+
+#include <fcntl.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using zevo::MailboxMessage;
+
+Q_DECLARE_METATYPE(std::vector<int>)
+
+namespace {
+
+// A controller whose slots hold the scripted device identifiers and whose PID
+// sources read back 1, 1, 0. The status block changes on every read, written
+// one BPM at a time with a pause between, so that a reader without a snapshot
+// would see it torn.
+class ScriptedController : public RecordingDriver
+{
+public:
+    std::atomic<int> ids[zevo::kSlotCount] = {};
+    std::atomic<QThread*> scanThread{nullptr};
+    std::atomic<int> statusReads{0};
+
+    ScriptedController()
+    {
+        defaultReply = [this](MailboxMessage& m) {
+            const uint32_t command = m.command();
+            m.setU32(0, command | zevo::kReplyAcknowledged);
+            if (command == zevo::cmd::ReadSlot) {
+                scanThread = QThread::currentThread();
+                const int id = ids[m.u8(4) & 3];
+                m.setU8(8, uint8_t(id));
+                m.setU8(9, uint8_t(id >> 8));
+            } else if (command == zevo::cmd::ReadPidSources) {
+                m.setU8(4, 1);
+                m.setU8(5, 1);
+            }
+        };
+    }
+    void plug(const std::vector<int>& slotIds)
+    {
+        for (int s = 0; s < zevo::kSlotCount; ++s)
+            ids[s] = s < int(slotIds.size()) ? slotIds[s] : 0;
+    }
+    int ioctl(int fd, unsigned long request, void* arg) override
+    {
+        if (request != zevo::MBOX_IOC_READ_STATUS || fd < 0)
+            return RecordingDriver::ioctl(fd, request, arg);
+        auto* block = static_cast<zevo::MailboxStatusBlock*>(arg);
+        const double n = ++statusReads;
+        for (auto& bpm : block->bpm) {
+            for (double* v = &bpm.xMean; v <= &bpm.i0Std1kHz; ++v)
+                *v = n;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+class TstMailboxPoll : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        PID_BASE_FREQ = 100000;
+        pidSourceX = pidSourceY = pidSourceI0 = 0;
+    }
+
+    void firstPollBeforeOpenChangesNothing()
+    {
+        ScriptedController driver;
+        driver.plug({0x2101, 0x2300});
+        MailboxComm comm(driver);
+        QSignalSpy spy(&comm, &MailboxComm::nrDorvishsChanged);
+        QVERIFY(!comm.waitUntilOpen(0));
+        comm.refreshData();
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(comm.deviceCount(), 0);
+        QVERIFY(!comm.pavunPresent());
+        QCOMPARE(comm.pidStatus(), 0);
+        QCOMPARE(comm.slotRecords()[0].deviceId, uint16_t(0));
+        QCOMPARE(PID_BASE_FREQ.load(), 100000);
+        QCOMPARE(driver.countCalls(RecordingDriver::Call::Ioctl), 0);
+
+        comm.doSetupOnNewThread();
+        QVERIFY(comm.waitUntilOpen(0));
+        const RecordingDriver::Call open = driver.calls().front();
+        QCOMPARE(open.path, std::string("/dev/zevo_mailbox"));
+        QCOMPARE(open.flags, O_RDWR);
+        QCOMPARE(comm.deviceCount(), 2);
+    }
+
+    void scanAnnouncesChanges_data()
+    {
+        QTest::addColumn<std::vector<int>>("before");
+        QTest::addColumn<std::vector<int>>("after");
+        QTest::addColumn<QList<int>>("announced"); // by the scan from before to after
+        QTest::addColumn<int>("baseFreq");
+        QTest::addColumn<bool>("sourcesRead");
+
+        QTest::newRow("one to two picoammeters")
+            << std::vector<int>{0x2101, 0x2200} << std::vector<int>{0x2101, 0x2200, 0x2101}
+            << QList<int>{2} << 100000 << true;
+        QTest::newRow("encoder as second device")
+            << std::vector<int>{0x2101, 0x2200} << std::vector<int>{0x2101, 0x2300, 0x2200}
+            << QList<int>{2, 2} << 5000 << true;
+        QTest::newRow("encoder replaces picoammeter")
+            << std::vector<int>{0x2101} << std::vector<int>{0x2300} << QList<int>{1} << 5000
+            << false;
+        QTest::newRow("encoder unplugged keeps its rate")
+            << std::vector<int>{0x2300, 0x2101} << std::vector<int>{0, 0x2101} << QList<int>{1, 1}
+            << 5000 << true;
+        QTest::newRow("other families do not count")
+            << std::vector<int>{0x2101} << std::vector<int>{0x2101, 0x2200, 0x0000, 0x1100}
+            << QList<int>{} << 100000 << false;
+    }
+    void scanAnnouncesChanges()
+    {
+        QFETCH(std::vector<int>, before);
+        QFETCH(std::vector<int>, after);
+        QFETCH(QList<int>, announced);
+        QFETCH(int, baseFreq);
+        QFETCH(bool, sourcesRead);
+
+        ScriptedController driver;
+        driver.plug(before);
+        MailboxComm comm(driver);
+        comm.doSetupOnNewThread();
+        pidSourceX = pidSourceY = 0;
+        QSignalSpy spy(&comm, &MailboxComm::nrDorvishsChanged);
+
+        driver.plug(after);
+        comm.refreshData();
+        QList<int> got;
+        for (const QList<QVariant>& args : spy)
+            got << args.at(0).toInt();
+        QCOMPARE(got, announced);
+        QCOMPARE(PID_BASE_FREQ.load(), baseFreq);
+        QCOMPARE(pidSourceX.load() == 1 && pidSourceY.load() == 1, sourcesRead);
+        QCOMPARE(comm.pavunPresent(), std::count(after.begin(), after.end(), 0x2300) > 0);
+
+        spy.clear();
+        comm.announceDeviceCount();
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), comm.deviceCount());
+    }
+
+    void pollRunsOnWorkerAndPublishesWholeBlocks()
+    {
+        ScriptedController driver;
+        driver.plug({0x2101, 0x2101});
+        auto* comm = new MailboxComm(driver);
+        QThread worker;
+        comm->setupThread(&worker);
+        comm->moveToThread(&worker);
+        connect(&worker, &QThread::started, comm, &MailboxComm::doSetupOnNewThread);
+
+        QList<int> counts;
+        QList<QThread*> receivedOn;
+        connect(comm, &MailboxComm::nrDorvishsChanged, this, [&](int n) {
+            counts << n;
+            receivedOn << QThread::currentThread();
+        });
+        // Ends the worker on every way out; deleteLater runs on the worker, at
+        // the latest when it finishes.
+        auto stop = qScopeGuard([&] {
+            comm->deleteLater();
+            worker.quit();
+            worker.wait();
+        });
+        worker.start(QThread::TimeCriticalPriority);
+        QVERIFY(comm->waitUntilOpen(5000));
+
+        constexpr int kPolls = 50;
+        for (int i = 0; i < kPolls; ++i)
+            QMetaObject::invokeMethod(comm, &MailboxComm::refreshData, Qt::QueuedConnection);
+        QElapsedTimer clock;
+        clock.start();
+        double seen = 0;
+        while (seen < kPolls && clock.elapsed() < 60000) {
+            const zevo::MailboxStatusBlock block = comm->statusBlock();
+            seen = block.bpm[0].xMean;
+            for (const auto& bpm : block.bpm)
+                for (const double* v = &bpm.xMean; v <= &bpm.i0Std1kHz; ++v)
+                    QCOMPARE(*v, seen);
+            std::this_thread::yield();
+        }
+        QVERIFY(seen >= kPolls);
+
+        QTRY_COMPARE(counts, QList<int>{2});
+        QCOMPARE(receivedOn.first(), QThread::currentThread());
+        QCOMPARE(driver.scanThread.load(), &worker);
+        QCOMPARE(comm->deviceCount(), 2);
+
+        stop.dismiss();
+        comm->deleteLater();
+        worker.quit();
+        QVERIFY(worker.wait(5000));
+        QCOMPARE(driver.calls().back().kind, RecordingDriver::Call::Close);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMailboxPoll)
+#include "tst_mailboxpoll.moc"

@@ -1,0 +1,343 @@
+// The bytes of every mailbox operation, checked against vectors written out
+// by hand from the message layout, and the decoding of replies.
+
+#include "support/recordingdriver.h"
+
+#include "app/globals.h"
+#include "device/mailboxcomm.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+using zevo::MailboxMessage;
+
+namespace {
+
+QByteArray hexOf(const char* spaced)
+{
+    return QByteArray(spaced).replace(' ', "");
+}
+
+QByteArray hexOf(const MailboxMessage& m)
+{
+    return QByteArray(reinterpret_cast<const char*>(m.bytes), 32).toHex();
+}
+
+QByteArray padded(const char* hex)
+{
+    return hexOf(hex).leftJustified(64, '0');
+}
+
+// A reply from hex; bytes not given are zero.
+MailboxMessage reply(const char* hex)
+{
+    const QByteArray bytes = QByteArray::fromHex(padded(hex));
+    MailboxMessage m;
+    std::memcpy(m.bytes, bytes.constData(), sizeof m.bytes);
+    return m;
+}
+
+// Expected message bytes, written out by hand: command word, b4-b7, then
+// the value bytes from offset 8; bytes not written out must be zero.
+struct Golden
+{
+    const char* name;
+    std::function<void(MailboxComm&)> call;
+    std::vector<const char*> sent;
+};
+
+using C = MailboxComm;
+
+// clang-format off
+const std::vector<Golden>& goldenTable()
+{
+    static const std::vector<Golden> table = {
+    {"readVersions", [](C& c) { c.readVersions(nullptr, nullptr, nullptr); },
+     {"01010000", "01020000", "01030000"}},
+    {"setBpmScale", [](C& c) { c.setBpmScale(1, 2.0, 0.5); },
+     {"00040000 01000000 0000000000000040 000000000000e03f"}},
+    {"setPidDivider", [](C& c) { c.setPidDivider(2, 100000); }, {"00020001 a0860100 02"}},
+    {"setBpmChannelMap", [](C& c) { c.setBpmChannelMap(3, 2, 1, 0, 1); },
+     {"00030001 01000000 03020100"}},
+    {"setBpmOrientation", [](C& c) { c.setBpmOrientation(1, 1); }, {"00040001 01000000 01"}},
+    {"setFeedbackEnabled", [](C& c) { c.setFeedbackEnabled(true); }, {"00050001 01"}},
+    {"setOutputsFromController", [](C& c) { c.setOutputsFromController(true); }, {"00070001 01"}},
+    {"readOutputsFromController", [](C& c) { c.readOutputsFromController(); }, {"01070001"}},
+    {"setDisplayFrequency 3000 Hz", [](C& c) { SAMP_FREQ = 3000; c.setDisplayFrequency(true); },
+     {"00090001 01000000 35820000"}},
+    {"readDisplayFrequency", [](C& c) { c.readDisplayFrequency(); }, {"01090001"}},
+    {"setBpmOffsets", [](C& c) { c.setBpmOffsets(1, 2.0, -1.0); },
+     {"000a0001 03000000 0000000000000040", "000a0001 02000000 000000000000f0bf"}},
+    {"setPidSources", [](C& c) { c.setPidSources(1, 0, 1); }, {"000b0001 01000100"}},
+    {"readPidSources", [](C& c) { c.readPidSources(nullptr, nullptr, nullptr); }, {"010b0001"}},
+    {"setPidParams", [](C& c) { c.setPidParams(1, 1.0, 2.0, 3.0, 0.5, 4.0, -2.0, 10.0, 1.5); },
+     {"00010002 01000000 000000000000f03f 0000000000000040 0000000000000840",
+      "00010002 01100000 000000000000e03f 0000000000001040",
+      "00010002 01200000 00000000000000c0 0000000000002440 000000000000f83f",
+      "00080002 01"}},
+    {"setSetpointX", [](C& c) { c.setSetpointX(0.5); }, {"00020002 00000000 000000000000e03f"}},
+    {"setSetpointY", [](C& c) { c.setSetpointY(-1.0); }, {"00020002 01000000 000000000000f0bf"}},
+    {"setSetpoints", [](C& c) { c.setSetpoints(1.0, 2.0, 0.25); },
+     {"00020002 00000000 000000000000f03f", "00020002 01000000 0000000000000040",
+      "00020002 02000000 000000000000d03f"}},
+    {"readSetpoints", [](C& c) { c.readSetpoints(nullptr, nullptr, nullptr); },
+     {"01020002 00", "01020002 01", "01020002 02"}},
+    {"setRegulationMode", [](C& c) { c.setRegulationMode(5); }, {"00030002 05"}},
+    {"readRegulationMode", [](C& c) { c.readRegulationMode(); }, {"01030002"}},
+    {"setPidOffsets", [](C& c) { c.setPidOffsets(1.0, -1.0, 0.5); },
+     {"00050002 00000000 000000000000f03f", "00050002 01000000 000000000000f0bf",
+      "00050002 02000000 000000000000e03f"}},
+    {"setRocLimit", [](C& c) { c.setRocLimit(4, 0.0, 100.0); },
+     {"00060002 04000000 0000000000000000 0000000000005940"}},
+    {"readPidStatus", [](C& c) { c.readPidStatus(); }, {"01070002"}},
+    {"applyPidParams", [](C& c) { c.applyPidParams(2); }, {"00080002 02"}},
+    {"resetPidController", [](C& c) { c.resetPidController(); }, {"00090002"}},
+    {"setDacAssignment", [](C& c) { c.setDacAssignment(2, 0, 1); }, {"000a0002 00000000 020001"}},
+    {"setRocEnables", [](C& c) { c.setRocEnables(true, false, true, false, true, true); },
+     {"000b0002 01000100 0101"}},
+    {"readRocEnables", [](C& c) { c.readRocEnables(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); },
+     {"010b0002"}},
+    {"scanSlots", [](C& c) { c.scanSlots(); },
+     {"01020003 00", "01020003 01", "01020003 02", "01020003 03"}},
+    {"setHvEnabled", [](C& c) { c.setHvEnabled(true, 1); }, {"00010004 01000000 01"}},
+    {"setHvVoltage", [](C& c) { c.setHvVoltage(1, 120.5f); }, {"00020004 01000000 0000f142"}},
+    {"setPicoRange", [](C& c) { c.setPicoRange(3, 0); }, {"00030004 00000000 03"}},
+    };
+    return table;
+}
+// clang-format on
+
+} // namespace
+
+class TstMailboxProtocol : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<RecordingDriver> driver;
+    std::unique_ptr<MailboxComm> comm;
+
+private slots:
+    void init()
+    {
+        SAMP_FREQ = 1000;
+        driver = std::make_unique<RecordingDriver>();
+        comm = std::make_unique<MailboxComm>(*driver);
+        comm->doSetupOnNewThread();
+        driver->clearCalls();
+    }
+    void cleanup()
+    {
+        comm.reset();
+        driver.reset();
+        SAMP_FREQ = 1000;
+    }
+
+    void requestCodesAndRecordLayouts()
+    {
+        QCOMPARE(zevo::MBOX_IOC_TRANSFER, 0xc008420aul);
+        QCOMPARE(zevo::MBOX_IOC_READ_STATUS, 0x8008420bul);
+        QCOMPARE(zevo::AMM_IOC_GET_INFO, 0x80084214ul);
+        QCOMPARE(zevo::AMM_IOC_READ_CURRENTS, 0x8008421eul);
+        QCOMPARE(zevo::DAC_IOC_SET_OUTPUTS, 0x40084228ul);
+
+        // Slot record from reply bytes 8 to 21: 0x2101, 0x12345678, "ABCD", 0xdeadbeef.
+        driver->queueReply(reply("03020003 00000000 0121785634124142 4344efbeadde0000"));
+        comm->scanSlots();
+        const zevo::SlotRecord slot = comm->slotRecords()[0];
+        QCOMPARE(slot.deviceId, uint16_t(0x2101));
+        QCOMPARE(slot.hwVersion, 0x12345678u);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(slot.fwVersion), 4), QByteArray("ABCD"));
+        QCOMPARE(slot.serial, 0xdeadbeefu);
+
+        // Status block: BPM 1 X mean at 8, BPM 2 I0 mean at 128, BPM 2 I0 std at 1 kHz at 144.
+        QByteArray status(152, '\0');
+        status.replace(8, 8, QByteArray::fromHex("0000000000000040"));
+        status.replace(128, 8, QByteArray::fromHex("0000000000001040"));
+        status.replace(144, 8, QByteArray::fromHex("000000000000f03f"));
+        zevo::MailboxStatusBlock block;
+        std::memcpy(&block, status.constData(), sizeof block);
+        driver->setStatusBlock(block);
+        comm->refreshData();
+        QCOMPARE(comm->statusBlock().bpm[0].xMean, 2.0);
+        QCOMPARE(comm->statusBlock().bpm[1].i0Mean, 4.0);
+        QCOMPARE(comm->statusBlock().bpm[1].i0Std1kHz, 1.0);
+    }
+
+    void goldenBytes_data()
+    {
+        QTest::addColumn<int>("row");
+        for (std::size_t i = 0; i < goldenTable().size(); ++i)
+            QTest::newRow(goldenTable()[i].name) << int(i);
+    }
+    void goldenBytes()
+    {
+        QFETCH(int, row);
+        const Golden& golden = goldenTable()[row];
+        golden.call(*comm);
+        const auto sent = driver->transfers();
+        QCOMPARE(int(sent.size()), int(golden.sent.size()));
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            QCOMPARE(hexOf(sent[i]), padded(golden.sent[i]));
+        for (const RecordingDriver::Call& call : driver->calls())
+            QCOMPARE(call.request, 0xc008420aul);
+    }
+
+    void replyFieldsDecoded()
+    {
+        driver->queueReply(reply("03070001 81"));
+        QCOMPARE(comm->readOutputsFromController(), 0x81u);
+
+        bool filter = false;
+        driver->queueReply(reply("03090001 01000000 a0860100"));
+        QCOMPARE(comm->readDisplayFrequency(&filter), 1000.0);
+        QVERIFY(filter);
+
+        int x = 9, y = 9, i0 = 9;
+        driver->queueReply(reply("030b0001 01ff01"));
+        QVERIFY(comm->readPidSources(&x, &y, &i0));
+        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, -1, 1}));
+        driver->queueReply(reply("010b0001 010101")); // not acknowledged: fields are not valid
+        QVERIFY(!comm->readPidSources(&x, &y, &i0));
+        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 0}));
+
+        driver->queueReply(reply("03030002 fe"));
+        QCOMPARE(comm->readRegulationMode(), -2);
+        QCOMPARE(comm->regulationModeCopy(), -2);
+        driver->queueReply(reply("03070002 03"));
+        QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_ON));
+        QCOMPARE(comm->pidStatus(), int(zevo::PID_STATUS_ON));
+
+        bool e[6] = {false, true, false, true, true, false};
+        driver->queueReply(reply("030b0002 01000200 0005"));
+        comm->readRocEnables(&e[0], &e[1], &e[2], &e[3], &e[4], &e[5]);
+        QCOMPARE(QVector<bool>(e, e + 6), QVector<bool>({true, false, true, false, false, true}));
+
+        double sx = 0, sy = 0;
+        driver->queueReply(reply("03020002 00000000 000000000000f03f"));
+        driver->queueReply(reply("03020002 01000000 0000000000000040"));
+        driver->queueReply(reply("03020002 02000000 000000000000d03f"));
+        QCOMPARE(comm->readSetpoints(&sx, &sy, nullptr), 0);
+        QCOMPARE(sx, 1.0);
+        QCOMPARE(sy, 2.0);
+        QCOMPARE(comm->setpointCopyI0(), 0.25);
+
+        QString hw, sw, pid;
+        driver->queueReply(reply("03010000 04030201"));
+        driver->queueReply(reply("03020000 78563412"));
+        driver->queueReply(reply("03030000 01000002"));
+        QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
+        QCOMPARE(QStringList({hw, sw, pid}), QStringList({"305419896", "4.3.21", "1.0.02"}));
+
+        // A controller without the version commands: fixed versions, one message only.
+        driver->clearCalls();
+        driver->queueReply(reply("0f010000 04030201"));
+        QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
+        QCOMPARE(QStringList({hw, sw, pid}), QStringList({"1406615411", "0.0.90", "0.0.90"}));
+        QCOMPARE(int(driver->transfers().size()), 1);
+    }
+
+    void displayRateWithoutDivider()
+    {
+        for (int rate : {0, -5, 200000000}) {
+            SAMP_FREQ = rate;
+            comm->setDisplayFrequency(false);
+        }
+        QCOMPARE(int(driver->transfers().size()), 0);
+        driver->queueReply(reply("03090001 01000000 00000000"));
+        QCOMPARE(comm->readDisplayFrequency(), 0.0);
+    }
+
+    void hostileRepliesStayInBounds()
+    {
+        driver->defaultReply = [](MailboxMessage& m) { std::memset(m.bytes, 0xFF, 32); };
+        QCOMPARE(comm->readOutputsFromController(), 0xFFu);
+        bool filter = false;
+        QCOMPARE(comm->readDisplayFrequency(&filter), 100000000.0 / 4294967295.0);
+        QVERIFY(filter);
+        int x = 9, y = 9, i0 = 9;
+        QVERIFY(!comm->readPidSources(&x, &y, &i0)); // 0xF: the command is unknown
+        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 0}));
+        QVERIFY(!comm->setPidSources(0, 0, 0));
+        QCOMPARE(comm->readRegulationMode(), -1);
+        QCOMPARE(comm->readPidStatus(), -1);
+        double sx = 0;
+        QCOMPARE(comm->readSetpoints(&sx, nullptr, nullptr), 0);
+        QVERIFY(std::isnan(sx));
+        QString sw;
+        QCOMPARE(comm->readVersions(nullptr, &sw, nullptr), 0);
+        QCOMPARE(sw, QString("0.0.90"));
+        comm->scanSlots();
+        QCOMPARE(comm->deviceCount(), 0); // family 0xFF is no picoammeter
+        QCOMPARE(comm->slotRecords()[3].serial, 0xFFFFFFFFu);
+
+        // A failing request decodes as its own zero request, not as what the driver left.
+        driver->queueReply(reply("ffffffff ffffffff ffffffffffffffff"), -1);
+        QCOMPARE(comm->readPidStatus(), 0);
+    }
+
+    void multiMessageStopsAtFailure_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<int>("fail"); // 1-based message that fails; 0 none
+        QTest::addColumn<int>("sent");
+        const std::pair<const char*, int> ops[] = {{"setPidParams", 3},  {"setSetpoints", 3},
+                                                   {"readSetpoints", 3}, {"setPidOffsets", 3},
+                                                   {"setBpmOffsets", 2}, {"readVersions", 3}};
+        for (const auto& op : ops) {
+            const int all = op.second + (QByteArray(op.first) == "setPidParams" ? 1 : 0);
+            QTest::addRow("%s none fails", op.first) << op.first << 0 << all;
+            for (int k = 1; k <= op.second; ++k)
+                QTest::addRow("%s message %d fails", op.first, k) << op.first << k << k;
+        }
+    }
+    void multiMessageStopsAtFailure()
+    {
+        QFETCH(QString, op);
+        QFETCH(int, fail);
+        QFETCH(int, sent);
+        driver->defaultReply = [](MailboxMessage& m) {
+            m.setU32(0, m.command() | zevo::kReplyAcknowledged);
+            m.setF64(8, 10.0 + m.u8(4));
+        };
+        if (fail)
+            driver->failTransfer(fail);
+
+        double out[3] = {-7, -7, -7};
+        QString text[3] = {"untouched", "untouched", "untouched"};
+        int result = 0;
+        if (op == "setPidParams")
+            result = comm->setPidParams(1, 1, 2, 3, 4, 5, 6, 7, 8);
+        else if (op == "setSetpoints")
+            result = comm->setSetpoints(1, 2, 3);
+        else if (op == "readSetpoints")
+            result = comm->readSetpoints(&out[0], &out[1], &out[2]);
+        else if (op == "setPidOffsets")
+            result = comm->setPidOffsets(1, 2, 3);
+        else if (op == "setBpmOffsets")
+            result = comm->setBpmOffsets(0, 1, 2);
+        else
+            result = comm->readVersions(&text[0], &text[1], &text[2]);
+
+        QCOMPARE(int(driver->transfers().size()), sent);
+        QCOMPARE(result < 0, fail != 0);
+        const double copies[3] = {comm->setpointCopyX(), comm->setpointCopyY(),
+                                  comm->setpointCopyI0()};
+        for (int ch = 0; ch < 3; ++ch) {
+            if (op == "readSetpoints") {
+                const bool read = !fail || ch < fail - 1;
+                QCOMPARE(copies[ch], read ? 10.0 + ch : 0.0);
+                QCOMPARE(out[ch], fail ? -7.0 : 10.0 + ch);
+            } else if (op == "setSetpoints") {
+                QCOMPARE(copies[ch], 1.0 + ch); // kept even when sending fails
+            } else if (op == "readVersions") {
+                QCOMPARE(text[ch] == "untouched", fail != 0);
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMailboxProtocol)
+#include "tst_mailboxprotocol.moc"
