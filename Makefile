@@ -24,10 +24,14 @@ run: build
 	$(BUILD_DIR)/zevo-lui-sim
 
 bench: build
-	@for b in $(BUILD_DIR)/bench/*/bench_*; do [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b" || exit 1; done
+	@for b in $(BUILD_DIR)/bench/*/bench_*; do \
+	  if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; \
+	done
 
+# The main window on the virtual controller, under a virtual X display.
 screenshots: build
-	scripts/screenshots
+	xvfb-run -a -s '-screen 0 1600x1000x24' $(BUILD_DIR)/zevo-lui-sim \
+	  --screenshot docs/screenshots/main-window.png
 
 clean:
 	rm -rf $(BUILD_DIR)

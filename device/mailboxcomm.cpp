@@ -56,6 +56,16 @@ void MailboxComm::setupThread(QThread* thread)
     connect(thread, &QThread::started, this, &MailboxComm::refreshData);
     connect(this, &MailboxComm::finished, thread, &QThread::quit);
     connect(this, &MailboxComm::finished, this, &QObject::deleteLater);
+    // The poll timer lives on the worker thread and must be stopped there,
+    // before the thread ends, so that the communicator can be destroyed
+    // afterwards from the GUI thread.
+    connect(
+        thread, &QThread::finished, this,
+        [this] {
+            if (m_pollTimer)
+                m_pollTimer->stop();
+        },
+        Qt::DirectConnection);
 }
 
 bool MailboxComm::waitUntilOpen(int timeoutMs)

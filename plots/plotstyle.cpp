@@ -56,6 +56,8 @@ void applyDarkStyle(QCustomPlot* plot)
 
     plot->setNotAntialiasedElements(QCP::aePlottables | QCP::aeScatters);
     plot->setNoAntialiasingOnDrag(true);
+    // Width-2 lines (the spectrum) are stroked as polygons otherwise, about
+    // seven times slower on a dense spectrum.
     plot->setPlottingHint(QCP::phFastPolylines, true);
 
     updateGradient(plot, kInitialGradientHeight);

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 constexpr double kPi = 3.14159265358979323846;
 
 // Per BPM (upstream, downstream) and axis (X, Y).
 constexpr double kGain[2][2] = {{0.20, 0.15}, {0.32, 0.24}};
 constexpr double kCentre[2][2] = {{5.10, 5.30}, {5.05, 5.35}};
-constexpr double kLever[2] = {1.0, 1.3};        // beam jitter seen at each BPM
-constexpr double kCrossTalk = 0.02;             // X actuator seen in Y, per volt of gain
+constexpr double kLever[2] = {1.0, 1.3}; // beam jitter seen at each BPM
+constexpr double kCrossTalk = 0.02;      // X actuator seen in Y, per volt of gain
 constexpr double kPeakCurrent[2] = {100e-6, 40e-6};
 
 // Actuators X, Y, intensity.
@@ -30,14 +31,15 @@ constexpr double kFloorY = 0.3;
 constexpr double kIntensityMid = 4.0;
 constexpr double kIntensitySpan = 1.2;
 
-// Noise at noise level 1.
-constexpr double kJitter = 0.0015;         // raw units per tick at BPM 1
-constexpr double kIntensityNoise = 0.002;  // relative, per tick
-constexpr double kInputNoise = 1e-4;       // of the range's full scale, per tick
-constexpr double kMains = 3e-4;            // 50 Hz pick-up, of full scale
+// Noise at noise level 1: a quiet beamline, on which a 0.1 V step still
+// stands out clearly, with lines well above the floor of the spectrum.
+constexpr double kJitter = 0.0003;         // raw units per tick at BPM 1
+constexpr double kIntensityNoise = 0.0003; // relative, per tick
+constexpr double kInputNoise = 2e-5;       // of the range's full scale, per tick
+constexpr double kMains = 5e-5;            // 50 Hz pick-up, of full scale
 constexpr double kVibrationHz = 37.0;
-constexpr double kVibrationX = 0.015;      // volts of equivalent pitch
-constexpr double kVibrationY = 0.008;
+constexpr double kVibrationX = 0.002; // volts of equivalent pitch
+constexpr double kVibrationY = 0.0015;
 constexpr double kDarkCurrent = 20e-12;
 
 // Drift at drift level 1.
@@ -45,8 +47,8 @@ constexpr double kDriftAmplitudeX = 0.08; // volts of equivalent angle
 constexpr double kDriftPeriodX = 420.0;   // seconds
 constexpr double kDriftAmplitudeY = 0.06;
 constexpr double kDriftPeriodY = 610.0;
-constexpr double kWalkSigma = 0.02;       // stationary deviation, volts
-constexpr double kWalkTau = 60.0;         // seconds
+constexpr double kWalkSigma = 0.02; // stationary deviation, volts
+constexpr double kWalkTau = 60.0;   // seconds
 constexpr double kTopUpPeriod = 300.0;
 constexpr double kTopUpLoss = 0.03;
 

@@ -68,8 +68,7 @@ public:
     double seconds() const { return double(m_tick) * kTickSeconds; }
 
 private:
-    struct Phasor
-    {
+    struct Phasor {
         double c = 1, s = 0, cr = 1, sr = 0;
         void setFrequency(double hz);
         void rotate()

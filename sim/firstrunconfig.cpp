@@ -7,7 +7,8 @@
 
 #include <QFileInfo>
 
-namespace {
+namespace
+{
 // Display units: micrometres per raw detector unit.
 constexpr double kScaleMicrometres = 1000.0;
 // With an encoder interface: 1 nrad per count, shown in microradians.
@@ -30,8 +31,7 @@ bool writeFirstRunConfiguration(const QString& path, const Scenario& scenario)
         ok &= store.setOrient(w.orientation90 ? 1 : 0, bpm);
         const bool encoder = bpm == 0 && scenario.encoderPlugged();
         const double scale = encoder ? kEncoderScale : kScaleMicrometres;
-        const double offset =
-            encoder ? scale * BeamlineModel::kEncoderCentre / 2147483648.0 : 0.0;
+        const double offset = encoder ? scale * BeamlineModel::kEncoderCentre / 2147483648.0 : 0.0;
         ok &= store.setScaleX(bpm, scale);
         ok &= store.setScaleY(bpm, scale);
         ok &= store.setOffsetX(bpm, offset);
@@ -40,8 +40,8 @@ bool writeFirstRunConfiguration(const QString& path, const Scenario& scenario)
         ok &= store.setBeamThreshold(bpm, boot.rocHigh[3 * bpm + 2] * 1e6);
         ok &= store.setRocRoi(bpm, kRoiMicrometres, kRoiMicrometres, 1e-6, 1e-4, kRocPercent);
     }
-    ok &= store.setBeamlineDacs(boot.dacAssignment[0], boot.dacAssignment[1],
-                                boot.dacAssignment[2]);
+    ok &=
+        store.setBeamlineDacs(boot.dacAssignment[0], boot.dacAssignment[1], boot.dacAssignment[2]);
 
     auto pid = [&](int c) {
         const PidParameters& p = boot.active[c];

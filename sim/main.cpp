@@ -9,14 +9,18 @@
 #include "sim/simulationwindow.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 
-namespace {
+namespace
+{
 // Enough controller history for the largest display buffer at the start-up
 // display rate, so that the plots are full from the first cycle.
 constexpr double kPrefillSeconds = 15.0;
@@ -25,6 +29,36 @@ QString configPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/zevo/zevo-lui-sim.ini");
+}
+
+// Removes "--screenshot FILE" from the arguments; returns FILE or "".
+QString takeScreenshotOption(int& argc, char** argv)
+{
+    QString file;
+    int out = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc)
+            file = QString::fromLocal8Bit(argv[++i]);
+        else
+            argv[out++] = argv[i];
+    }
+    argc = out;
+    argv[argc] = nullptr;
+    return file;
+}
+
+// Shows the window for a few display cycles so that every plot holds live
+// data, saves its picture and ends the program.
+constexpr int kScreenshotDelayMs = 4500;
+
+void scheduleScreenshot(MainWindow& window, const QString& file)
+{
+    QTimer::singleShot(kScreenshotDelayMs, &window, [&window, file] {
+        const bool saved = window.grab().save(file);
+        std::fprintf(saved ? stdout : stderr, "%s %s\n",
+                     saved ? "saved" : "could not save", qPrintable(file));
+        QCoreApplication::exit(saved ? 0 : 1);
+    });
 }
 
 QString lockPath()
@@ -41,6 +75,7 @@ QString lockPath()
 // it never touches the production ones.
 int main(int argc, char** argv)
 {
+    const QString screenshot = takeScreenshotOption(argc, argv);
     Scenario scenario;
     QString message;
     switch (ScenarioOptions::parse(argc, argv, &scenario, &message)) {
@@ -63,7 +98,11 @@ int main(int argc, char** argv)
     platform.configPath = configPath();
     platform.lockPath = lockPath();
     writeFirstRunConfiguration(platform.configPath, scenario);
-    platform.extendMainWindow = [&driver](MainWindow& window) {
+    platform.extendMainWindow = [&driver, screenshot](MainWindow& window) {
+        if (!screenshot.isEmpty()) {
+            window.resize(1500, 950);
+            scheduleScreenshot(window, screenshot);
+        }
         auto* simulation = new SimulationWindow(driver, &window);
         QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Simulation"));
         QAction* action = menu->addAction(QStringLiteral("Virtual Hardware..."));

@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 // Inverse of the standard normal distribution (Acklam's rational
 // approximation, relative error below 1.2e-9).
 double normalQuantile(double p)
@@ -16,8 +17,8 @@ double normalQuantile(double p)
     static const double c[] = {-7.784894002430293e-03, -3.223964580411365e-01,
                                -2.400758277161838e+00, -2.549732539343734e+00,
                                4.374664141464968e+00,  2.938163982698783e+00};
-    static const double d[] = {7.784695709041462e-03, 3.224671290700398e-01,
-                               2.445134137142996e+00, 3.754408661907416e+00};
+    static const double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
+                               3.754408661907416e+00};
     const double low = 0.02425;
     if (p < low) {
         const double q = std::sqrt(-2 * std::log(p));

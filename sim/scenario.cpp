@@ -1,6 +1,7 @@
 #include "sim/scenario.h"
 
-namespace {
+namespace
+{
 constexpr uint16_t kPicoId = 0x2101;
 constexpr uint16_t kDacId = 0x2200;
 constexpr uint16_t kEncoderId = 0x2300;

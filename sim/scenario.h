@@ -6,8 +6,7 @@
 #include <cstdint>
 
 // Which physical picoammeter input each electrode of a detector is wired to.
-struct DetectorWiring
-{
+struct DetectorWiring {
     bool orientation90 = true; // electrodes at the sides (true) or at the corners (false)
     // Channel (0..3) of the top, right, bottom and left electrode. At 45 deg
     // these are the upper-left, upper-right, lower-right and lower-left ones.
@@ -18,8 +17,7 @@ struct DetectorWiring
 // slots, the controller firmware, and the state of the beam. Everything here
 // may change while the program runs (Simulation window); the controller's
 // own settings (PID parameters, maps...) are not part of it.
-struct Scenario
-{
+struct Scenario {
     // Slots A to D.
     std::array<zevo::SlotRecord, zevo::kSlotCount> slotContents{};
 

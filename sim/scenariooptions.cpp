@@ -6,7 +6,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 // "a.b.cd", as the program shows a version word: bytes a and b, then c and
 // d written together (d is the last digit).
 bool parseVersion(const QString& text, uint32_t* word)
@@ -68,6 +69,8 @@ QString ScenarioOptions::helpText()
         "  --wiring1 T,R,B,L       picoammeter inputs (1-4) wired to the top, right,\n"
         "  --wiring2 T,R,B,L       bottom and left electrode of BPM 1 / BPM 2 (default 1,2,3,4)\n"
         "  --seed N                seed of the noise (default 1)\n"
+        "  --screenshot FILE       save a picture of the main window after a few display\n"
+        "                          cycles, then quit (for the documentation)\n"
         "  --help                  show this text and quit\n"
         "\n"
         "Options may also be written --option=value.\n");
@@ -95,9 +98,9 @@ ScenarioOptions::Outcome ScenarioOptions::parse(int& argc, char** argv, Scenario
             inlineValue = true;
         }
 
-        static const char* const withValue[] = {"--pico-count", "--firmware-version", "--noise",
-                                                "--drift",      "--detector45",       "--wiring1",
-                                                "--wiring2",    "--seed"};
+        static const char* const withValue[] = {
+            "--pico-count", "--firmware-version", "--noise",   "--drift",
+            "--detector45", "--wiring1",          "--wiring2", "--seed"};
         static const char* const flags[] = {"--encoder", "--no-dac", "--old-firmware",
                                             "--no-beam", "--help",   "-h"};
         bool takesValue = false;

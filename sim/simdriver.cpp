@@ -9,7 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 
-namespace {
+namespace
+{
 constexpr int64_t kTickNs = 1000000000 / BeamlineModel::kTicksPerSecond;
 constexpr int64_t kMaxCatchUpTicks =
     int64_t(SimDriver::kMaxCatchUpSeconds * BeamlineModel::kTicksPerSecond);
@@ -34,10 +35,8 @@ bool readable(int flags)
 } // namespace
 
 SimDriver::SimDriver(const Scenario& scenario, SimClock* clock)
-    : m_ownClock(clock ? nullptr : new RealTimeClock),
-      m_clock(clock ? clock : m_ownClock.get()),
-      m_controller(scenario),
-      m_lastNs(m_clock->nowNs())
+    : m_ownClock(clock ? nullptr : new RealTimeClock), m_clock(clock ? clock : m_ownClock.get()),
+      m_controller(scenario), m_lastNs(m_clock->nowNs())
 {
 }
 
@@ -200,9 +199,8 @@ ssize_t SimDriver::read(int fd, void* buffer, size_t bytes)
     if (!buffer)
         return fail(EFAULT);
     catchUpLocked();
-    const std::size_t wanted =
-        std::min<std::size_t>(bytes / zevo::kDisplayRecordBytes,
-                              std::size_t(VirtualController::kDisplayRingRecords));
+    const std::size_t wanted = std::min<std::size_t>(
+        bytes / zevo::kDisplayRecordBytes, std::size_t(VirtualController::kDisplayRingRecords));
     const int records =
         m_controller.copyNewest(static_cast<zevo::DisplayRecord*>(buffer), int(wanted));
     return ssize_t(records) * zevo::kDisplayRecordBytes;

@@ -56,8 +56,7 @@ public:
 
 private:
     enum class Node { Mailbox, Pico0, Pico1, Dac, Display };
-    struct OpenNode
-    {
+    struct OpenNode {
         Node node;
         int flags;
     };

@@ -11,7 +11,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 constexpr int kStatusRefreshMs = 500;
 
 QString statusText(int status)

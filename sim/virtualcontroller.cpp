@@ -7,7 +7,8 @@
 using zevo::MailboxMessage;
 namespace cmd = zevo::cmd;
 
-namespace {
+namespace
+{
 // Offsets inside a mailbox message.
 constexpr std::size_t kIndex = 4;
 constexpr std::size_t kSubBlock = 5;
@@ -23,12 +24,13 @@ constexpr int64_t kEncoderBaseTicks = 20;
 
 // Display record values that the controller fills, in the order of the
 // per-tick value array.
-constexpr int kFieldIndex[17] = {zevo::disp::Bpm1X,    zevo::disp::Bpm1Y,        zevo::disp::Bpm1I0,
-                                 zevo::disp::Bpm2X,    zevo::disp::Bpm2Y,        zevo::disp::Bpm2I0,
-                                 zevo::disp::Dac1,     zevo::disp::Dac1 + 1,     zevo::disp::Dac1 + 2,
-                                 zevo::disp::Pico1Ch1, zevo::disp::Pico1Ch1 + 1, zevo::disp::Pico1Ch1 + 2,
-                                 zevo::disp::Pico1Ch1 + 3, zevo::disp::Pico2Ch1, zevo::disp::Pico2Ch1 + 1,
-                                 zevo::disp::Pico2Ch1 + 2, zevo::disp::Pico2Ch1 + 3};
+constexpr int kFieldIndex[17] = {
+    zevo::disp::Bpm1X,        zevo::disp::Bpm1Y,        zevo::disp::Bpm1I0,
+    zevo::disp::Bpm2X,        zevo::disp::Bpm2Y,        zevo::disp::Bpm2I0,
+    zevo::disp::Dac1,         zevo::disp::Dac1 + 1,     zevo::disp::Dac1 + 2,
+    zevo::disp::Pico1Ch1,     zevo::disp::Pico1Ch1 + 1, zevo::disp::Pico1Ch1 + 2,
+    zevo::disp::Pico1Ch1 + 3, zevo::disp::Pico2Ch1,     zevo::disp::Pico2Ch1 + 1,
+    zevo::disp::Pico2Ch1 + 2, zevo::disp::Pico2Ch1 + 3};
 
 constexpr double kRangeFullScale[2] = {100e-6, 100e-9};
 // The automatic range switches to 100 nA below this current, back above it.
@@ -70,9 +72,7 @@ FirmwareSettings::FirmwareSettings()
 }
 
 VirtualController::VirtualController(const Scenario& scenario)
-    : m_scenario(scenario),
-      m_beamline(scenario.seed),
-      m_ring(kDisplayRingRecords),
+    : m_scenario(scenario), m_beamline(scenario.seed), m_ring(kDisplayRingRecords),
       m_stats(kStatBlocks)
 {
     std::memset(m_ring.data(), 0, m_ring.size() * sizeof(zevo::DisplayRecord));
@@ -233,6 +233,10 @@ void VirtualController::measure()
                 x = quotient(right - left, right + left);
                 y = quotient(top - bottom, top + bottom);
             } else {
+                // At 45 deg the electrodes sit in the corners (top = upper
+                // left, right = upper right, bottom = lower right, left =
+                // lower left): X is the right pair against the left pair, Y
+                // the upper pair against the lower pair, over all four.
                 const double sum = top + right + bottom + left;
                 x = quotient(right + bottom - top - left, sum);
                 y = quotient(top + right - bottom - left, sum);

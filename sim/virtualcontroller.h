@@ -9,12 +9,11 @@
 #include <vector>
 
 // Parameters of one PID loop as the firmware holds them.
-struct PidParameters
-{
+struct PidParameters {
     double kp = 0.3;
     double ki = 0.1;
     double kd = 0.01;
-    double eMin = 0.0; // dead band on the error
+    double eMin = 0.0;   // dead band on the error
     double iMax = 100.0; // limit of the accumulated error
     double oMin = -12.0;
     double oMax = 12.0;
@@ -24,8 +23,7 @@ struct PidParameters
 // Every setting the program can give the controller, as the firmware keeps
 // it. Most cannot be read back through the mailbox; the simulator exposes
 // them so that its users can see what arrived.
-struct FirmwareSettings
-{
+struct FirmwareSettings {
     // BPM front end, per BPM.
     double scaleX[2] = {1, 1};
     double scaleY[2] = {1, 1};
@@ -113,13 +111,12 @@ public:
 
 private:
     enum Reply { Ack, Refused, Unknown };
-    static constexpr int kFields = 17;   // display record values that the controller fills
+    static constexpr int kFields = 17;       // display record values that the controller fills
     static constexpr int kStatBlocks = 1000; // one second of 1 ms blocks
     static constexpr int kTicksPerBlock = BeamlineModel::kTicksPerBlock;
 
     // Run-time state of a PID loop.
-    struct Loop
-    {
+    struct Loop {
         int64_t periodTicks = 100;
         int64_t countdown = 1;
         double integral = 0;
@@ -129,8 +126,7 @@ private:
     };
 
     // Run-time state of a picoammeter.
-    struct Pico
-    {
+    struct Pico {
         double hvVolts = 0;
         uint32_t hvState = zevo::kHvOff;
         float hvCurrent = 0;
@@ -139,8 +135,7 @@ private:
         double blockSum[4] = {0, 0, 0, 0};
     };
 
-    struct StatBlock
-    {
+    struct StatBlock {
         double mean[6];
         double m2[6]; // sum of squared deviations from the block mean
     };

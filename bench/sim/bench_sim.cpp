@@ -13,7 +13,8 @@
 #include <fcntl.h>
 #include <vector>
 
-namespace {
+namespace
+{
 double cpuSeconds()
 {
     timespec ts;

@@ -157,6 +157,21 @@ private slots:
         QCOMPARE(pos->xAxis->range(), QCPRange(0, 9)); // time spans every series
     }
 
+    void backgroundGradientFollowsChartHeight()
+    {
+        WidgetGraphPos w;
+        w.resize(600, 700);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (const char* name : {"position", "intens"}) {
+            QCustomPlot* p = child<QCustomPlot>(w, name);
+            const QGradient* g = p->axisRect()->backgroundBrush().gradient();
+            QVERIFY(g && g->type() == QGradient::LinearGradient);
+            QCOMPARE(static_cast<const QLinearGradient*>(g)->finalStop().y(), qreal(p->height()));
+            QVERIFY(p->height() != 200); // not the initial extent
+        }
+    }
+
     void positionHidesIntensityWithEncoderInterface()
     {
         f.driver.defaultReply = [](zevo::MailboxMessage& m) {

@@ -16,8 +16,7 @@
 // A virtual beamline on a manual clock, with the program's own mailbox
 // communicator talking to it, and the host-side requests the measurement
 // windows make.
-struct SimRig
-{
+struct SimRig {
     ManualClock clock;
     SimDriver driver;
     MailboxComm mailbox;

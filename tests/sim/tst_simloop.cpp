@@ -6,7 +6,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 // Raw units: 2 um at the simulator's 1000 um scale.
 constexpr double kPositionTolerance = 0.002;
 constexpr double kSettleSeconds = 1.5;
@@ -25,9 +26,7 @@ class TestSimLoop : public QObject
 
 private slots:
     void feedbackBringsTheBeamToTheSetpoints();
-    void withoutFeedbackTheSetpointsMoveNothing();
     void feedbackHoldsTheBeamAgainstDrift();
-    void loopsDriveTheirAssignedOutputs();
     void positionOutsideEnabledRocIsALatchedFault();
     void beamBelowEnabledThresholdIsBeamOff();
     void disabledChecksNeverTrip();
@@ -48,25 +47,15 @@ void TestSimLoop::feedbackBringsTheBeamToTheSetpoints()
     QVERIFY2(std::fabs(s.xMean - 0.02) < kPositionTolerance, qPrintable(QString::number(s.xMean)));
     QVERIFY2(std::fabs(s.yMean + 0.03) < kPositionTolerance, qPrintable(QString::number(s.yMean)));
     QVERIFY2(std::fabs(s.i0Mean - 50e-6) < 1e-6, qPrintable(QString::number(s.i0Mean)));
-}
 
-void TestSimLoop::withoutFeedbackTheSetpointsMoveNothing()
-{
-    SimRig rig(noDrift());
-    MailboxComm& mb = rig.mailbox;
-    mb.setRegulationMode(zevo::MODE_XY_I0);
-    mb.setSetpoints(0.02, -0.03, 50e-6);
-    rig.advance(kSettleSeconds);
-
-    QCOMPARE(mb.readPidStatus(), int(zevo::PID_STATUS_OFF));
-    const zevo::BpmStatistics s = rig.statistics();
-    QVERIFY(std::fabs(s.xMean) < kPositionTolerance);
-    QVERIFY(std::fabs(s.yMean) < kPositionTolerance);
-    // The outputs sit at the loops' offsets.
-    const FirmwareSettings set = rig.settings();
-    const auto r = rig.newest(1);
-    for (int c = 0; c < 3; ++c)
-        QCOMPARE(r[0].value[zevo::disp::Dac1 + c], set.pidOffset[c]);
+    // Without feedback the same setpoints move nothing.
+    SimRig off(noDrift());
+    off.mailbox.setRegulationMode(zevo::MODE_XY_I0);
+    off.mailbox.setSetpoints(0.02, -0.03, 50e-6);
+    off.advance(kSettleSeconds);
+    QCOMPARE(off.mailbox.readPidStatus(), int(zevo::PID_STATUS_OFF));
+    QVERIFY(std::fabs(off.statistics().xMean) < kPositionTolerance);
+    QVERIFY(std::fabs(off.statistics().yMean) < kPositionTolerance);
 }
 
 void TestSimLoop::feedbackHoldsTheBeamAgainstDrift()
@@ -87,32 +76,6 @@ void TestSimLoop::feedbackHoldsTheBeamAgainstDrift()
     }
     QVERIFY2(worstOpen > 0.02, qPrintable(QString::number(worstOpen)));
     QVERIFY2(worstClosed < kPositionTolerance, qPrintable(QString::number(worstClosed)));
-}
-
-void TestSimLoop::loopsDriveTheirAssignedOutputs()
-{
-    SimRig rig;
-    MailboxComm& mb = rig.mailbox;
-    mb.setDacAssignment(2, 0, 1); // X on output 3, Y on output 1, I0 on output 2
-    mb.setPidOffsets(1.5, 2.5, 3.5);
-    rig.advance(0.01);
-    auto r = rig.newest(1)[0];
-    QCOMPARE(r.value[zevo::disp::Dac1 + 2], 1.5);
-    QCOMPARE(r.value[zevo::disp::Dac1 + 0], 2.5);
-    QCOMPARE(r.value[zevo::disp::Dac1 + 1], 3.5);
-
-    // Taken by the host, the outputs are the host's until handed back.
-    mb.setOutputsFromController(false);
-    rig.hostOutputs(7.0, 8.0, 9.0);
-    rig.advance(0.01);
-    r = rig.newest(1)[0];
-    QCOMPARE(r.value[zevo::disp::Dac1], 7.0);
-    QCOMPARE(r.value[zevo::disp::Dac1 + 2], 9.0);
-    mb.setOutputsFromController(true);
-    rig.hostOutputs(0.0, 0.0, 0.0); // ignored now
-    rig.advance(0.01);
-    r = rig.newest(1)[0];
-    QCOMPARE(r.value[zevo::disp::Dac1 + 2], 1.5);
 }
 
 void TestSimLoop::positionOutsideEnabledRocIsALatchedFault()
@@ -221,25 +184,9 @@ void TestSimLoop::hostStepShowsDeadTimeAndGain()
     QVERIFY2(std::fabs(dx / step - BeamlineModel::positionGain(0, 0)) < 0.01 * dx / step,
              qPrintable(QString::number(dx / step)));
     // Further down the beamline the lever is longer.
-    const double dx2 = meanOf(r, zevo::disp::Bpm2X, r.size() - 100, r.size()) -
-                       r[k0 - 1].value[zevo::disp::Bpm2X];
+    const double dx2 =
+        meanOf(r, zevo::disp::Bpm2X, r.size() - 100, r.size()) - r[k0 - 1].value[zevo::disp::Bpm2X];
     QVERIFY(std::fabs(dx2 / step - BeamlineModel::positionGain(1, 0)) < 0.01 * dx2 / step);
-
-    // With the usual noise the gain still comes out, within the noise.
-    SimRig noisy(noDrift());
-    noisy.setDisplayRate(rate, true);
-    noisy.mailbox.setOutputsFromController(false);
-    noisy.hostOutputs(5.1, 5.3, 6.0);
-    noisy.advance(0.2);
-    const auto before = noisy.newest(5000);
-    noisy.hostOutputs(5.1 + step, 5.3, 6.0);
-    noisy.advance(0.1);
-    const auto after = noisy.newest(4000);
-    const double gain = (meanOf(after, zevo::disp::Bpm1X, 0, after.size()) -
-                         meanOf(before, zevo::disp::Bpm1X, 0, before.size())) /
-                        step;
-    QVERIFY2(std::fabs(gain - BeamlineModel::positionGain(0, 0)) < 0.05 * gain,
-             qPrintable(QString::number(gain)));
 }
 
 QTEST_GUILESS_MAIN(TestSimLoop)
