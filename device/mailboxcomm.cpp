@@ -349,16 +349,7 @@ int MailboxComm::setSetpoints(double x, double y, double i0)
     m_setpointX = x;
     m_setpointY = y;
     m_setpointI0 = i0;
-    const double values[3] = {x, y, i0};
-    int result = 0;
-    for (int channel = zevo::kPidX; channel <= zevo::kPidI0; ++channel) {
-        MailboxMessage m(cmd::SetSetpoint);
-        m.setU8(kIndex, byteOf(channel));
-        m.setF64(kValue1, values[channel]);
-        if ((result = transfer(m)) < 0)
-            return result;
-    }
-    return result;
+    return sendToEachChannel(cmd::SetSetpoint, {x, y, i0});
 }
 
 int MailboxComm::readSetpoints(double* x, double* y, double* i0)
@@ -399,10 +390,16 @@ int MailboxComm::readRegulationMode()
 
 int MailboxComm::setPidOffsets(double offX, double offY, double offI0)
 {
-    const double values[3] = {offX, offY, offI0};
+    return sendToEachChannel(cmd::SetPidOffset, {offX, offY, offI0});
+}
+
+// One message per PID channel (X, Y, I0), the channel in the index byte and
+// its value as the first value; stops at the first failure.
+int MailboxComm::sendToEachChannel(uint32_t command, const std::array<double, 3>& values)
+{
     int result = 0;
     for (int channel = zevo::kPidX; channel <= zevo::kPidI0; ++channel) {
-        MailboxMessage m(cmd::SetPidOffset);
+        MailboxMessage m(command);
         m.setU8(kIndex, byteOf(channel));
         m.setF64(kValue1, values[channel]);
         if ((result = transfer(m)) < 0)

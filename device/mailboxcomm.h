@@ -115,6 +115,7 @@ public slots:
 private:
     // One driver call: the message goes out and the reply comes back in it.
     int transfer(zevo::MailboxMessage& message);
+    int sendToEachChannel(uint32_t command, const std::array<double, 3>& values);
 
     Driver& m_driver;
     QThread* m_thread = nullptr;

@@ -2,17 +2,12 @@
 // follow the devices in the SFP slots, which actions the user level allows,
 // and where the display rate comes from.
 
-#include "acquisition/updater.h"
-#include "app/globals.h"
 #include "app/mainwindow.h"
-#include "device/configstore.h"
-#include "device/mailboxcomm.h"
-#include "recordingdriver.h"
+#include "support/programfixture.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDockWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <array>
@@ -28,18 +23,13 @@ private:
     // Slot contents the scripted controller reports, and its display divider.
     std::array<uint16_t, 4> m_slotIds{};
     uint32_t m_displayDivider = 100000;
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RecordingDriver> m_driver;
-    std::unique_ptr<ConfigStore> m_config;
-    std::unique_ptr<Updater> m_updater;
-    std::unique_ptr<MailboxComm> m_mailbox;
+    std::unique_ptr<ProgramFixture> m_program;
 
     void startController(std::array<uint16_t, 4> slotIds, const QString& swVersion)
     {
         m_slotIds = slotIds;
-        m_driver = std::make_unique<RecordingDriver>();
-        m_driver->defaultReply = [this](MailboxMessage& m) {
+        m_program = std::make_unique<ProgramFixture>();
+        m_program->driver.defaultReply = [this](MailboxMessage& m) {
             const uint32_t command = m.command();
             if (command == cmd::ReadSlot)
                 m.put<uint16_t>(kSlotReplyOffset, m_slotIds[m.u8(4) & 3]);
@@ -47,14 +37,7 @@ private:
                 m.setU32(8, m_displayDivider);
             m.setU32(0, command | kReplyAcknowledged);
         };
-        m_config = std::make_unique<ConfigStore>(m_dir->filePath("config.ini"));
-        m_updater = std::make_unique<Updater>(*m_driver);
-        m_mailbox = std::make_unique<MailboxComm>(*m_driver);
-        m_mailbox->doSetupOnNewThread(); // open and first scan, on this thread
-        theDriver = m_driver.get();
-        theConfig = m_config.get();
-        theUpdater = m_updater.get();
-        theMailbox = m_mailbox.get();
+        m_program->setUp(); // opens the mailbox and scans the slots
         controllerVersions.swVersion = swVersion;
         userLevel = 0;
     }
@@ -69,23 +52,12 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_displayDivider = 100000;
-    }
+    void init() { m_displayDivider = 100000; }
 
     void cleanup()
     {
-        theDriver = nullptr;
-        theConfig = nullptr;
-        theUpdater = nullptr;
-        theMailbox = nullptr;
-        m_mailbox.reset();
-        m_updater.reset();
-        m_config.reset();
-        m_driver.reset();
-        SAMP_FREQ = 1000;
+        m_program->tearDown();
+        m_program.reset();
     }
 
     void secondBpmDocks_followDeviceCount()
@@ -103,14 +75,14 @@ private slots:
 
         // A second picoammeter is plugged in: the next poll shows its docks.
         m_slotIds[2] = 0x2101;
-        m_mailbox->refreshData();
+        m_program->mailbox->refreshData();
         QCoreApplication::processEvents();
         for (const char* name : secondBpmDocks)
             QVERIFY2(!dock(w, name)->isHidden(), name);
 
         // ...and they go again when it is unplugged.
         m_slotIds[2] = 0;
-        m_mailbox->refreshData();
+        m_program->mailbox->refreshData();
         QCoreApplication::processEvents();
         for (const char* name : secondBpmDocks)
             QVERIFY2(dock(w, name)->isHidden(), name);
@@ -133,7 +105,7 @@ private slots:
     void encoderInterface_changesCurrentsAndDacPlots()
     {
         startController({0x2101, 0x2300, 0x2200, 0}, QStringLiteral("1.0.03"));
-        QVERIFY(m_mailbox->pavunPresent());
+        QVERIFY(m_program->mailbox->pavunPresent());
         MainWindow w;
         w.show();
 

@@ -1,7 +1,7 @@
 // The display settings dialog: OK applies frequency, filter and buffer
 // length, Cancel nothing; the pause acts at once.
 
-#include "plotfixture.h"
+#include "support/programfixture.h"
 
 #include "plots/windowdisplaysettings.h"
 
@@ -17,7 +17,7 @@ class TestDisplaySettings : public QObject
 {
     Q_OBJECT
 
-    PlotFixture f;
+    ProgramFixture f;
     std::unique_ptr<WindowDisplaySettings> w;
     QDoubleSpinBox* frequency = nullptr;
     QCheckBox* filter = nullptr;

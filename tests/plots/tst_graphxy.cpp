@@ -1,7 +1,7 @@
 // The XY plot: regions, setpoint drawing by regulation mode, and setpoints
 // sent by clicking, checked in the bytes that reach the controller.
 
-#include "plotfixture.h"
+#include "support/programfixture.h"
 
 #include "plots/widgetgraphxy.h"
 
@@ -14,7 +14,7 @@ class TestGraphXY : public QObject
 {
     Q_OBJECT
 
-    PlotFixture f;
+    ProgramFixture f;
     int m_mode = 0;
     double m_raw[3] = {3.0, -2.0, 0.0}; // setpoints the controller reports
 

@@ -1,7 +1,7 @@
 // The FFT, currents and position plots: what they hand to the display
 // updater, and how their axes follow the data between display cycles.
 
-#include "plotfixture.h"
+#include "support/programfixture.h"
 
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"
@@ -30,7 +30,7 @@ class TestTimePlots : public QObject
 {
     Q_OBJECT
 
-    PlotFixture f;
+    ProgramFixture f;
 
 private slots:
     void init() { f.setUp(); }

@@ -1,6 +1,6 @@
 #pragma once
 
-// The process-wide objects the plot widgets reach (mailbox over a recording
+// The process-wide objects the windows reach (mailbox over a recording
 // driver, configuration in a temporary file, display updater), and a catcher
 // for the message boxes they open.
 
@@ -22,7 +22,7 @@
 #include <memory>
 #include <vector>
 
-struct PlotFixture {
+struct ProgramFixture {
     RecordingDriver driver;
     std::unique_ptr<MailboxComm> mailbox;
     std::unique_ptr<Updater> updater;
