@@ -1,0 +1,85 @@
+// The whole program, start-up to exit, on the virtual controller: it comes up
+// with live data in its plots and ends cleanly with the event loop's result.
+
+#include "acquisition/updater.h"
+#include "app/globals.h"
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/startup.h"
+#include "plots/widgetgraphcurrents.h"
+#include "plots/widgetgraphxy.h"
+#include "sim/manualclock.h"
+#include "sim/simdriver.h"
+
+#include <QAction>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <qcustomplot.h>
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+    // Runs the program over a virtual beamline whose history is already
+    // recorded; `onCycle` is called after every display cycle.
+    int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
+    {
+        ManualClock clock;
+        SimDriver driver(Scenario(), &clock);
+        driver.prefill(15.0);
+        QTemporaryDir dir;
+
+        Platform platform;
+        platform.driver = &driver;
+        platform.configPath = dir.filePath(QStringLiteral("config.ini"));
+        platform.lockPath = dir.filePath(QStringLiteral("lock"));
+        platform.extendMainWindow = [&](MainWindow& window) {
+            auto cycles = std::make_shared<int>(0);
+            QObject::connect(theUpdater, &Updater::replotGraphs, &window,
+                             [&window, cycles, onCycle] { onCycle(window, ++*cycles); });
+        };
+        int argc = 1;
+        char name[] = "tst_program";
+        char* argv[] = {name, nullptr};
+        return runProgram(argc, argv, platform);
+    }
+
+private slots:
+    void exitAction_endsWithZeroAfterLiveCycles()
+    {
+        int xyPoints = -1;
+        int currentPoints = -1;
+        int cyclesSeen = 0;
+        const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
+            cyclesSeen = cycle;
+            if (cycle < 2)
+                return;
+            xyPoints = window.graphXY(0)->graphData()->size();
+            auto* currents = window.findChild<WidgetGraphCurrents*>();
+            currentPoints = currents ? currents->graphData(0)->size() : -1;
+            window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
+        });
+
+        QCOMPARE(result, 0);
+        QCOMPARE(cyclesSeen, 2);
+        // The beam holds still at this noise level, so some of the newest
+        // 1000 positions share their X and show as one point.
+        QVERIFY2(xyPoints > 100 && xyPoints <= 1000, qPrintable(QString::number(xyPoints)));
+        QCOMPARE(currentPoints, 14336);
+        // Everything the start-up created is gone again.
+        QVERIFY(!theMailbox);
+        QVERIFY(!theUpdater);
+        QVERIFY(!theConfig);
+    }
+
+    void closingTheWindow_endsTheProgram()
+    {
+        const int result = runOnVirtualController([](MainWindow& window, int) { window.close(); });
+        QCOMPARE(result, 0);
+        QVERIFY(!theMailbox);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestProgram)
+#include "tst_program.moc"
