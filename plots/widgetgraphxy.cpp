@@ -13,6 +13,7 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -82,6 +83,22 @@ SeriesPtr WidgetGraphXY::graphData()
     return m_series;
 }
 
+namespace
+{
+// Sets `axis` to the positions' extent with a margin; a cloud of one point
+// gets a small window around it.
+template <typename RangeOf>
+void fitAxisToBeam(QCPAxis* axis, RangeOf rangeOf)
+{
+    bool found = false;
+    const QCPRange range = rangeOf(&found);
+    if (!found)
+        return;
+    const double margin = std::max(range.size() * 0.25, 1e-9 + std::abs(range.center()) * 0.01);
+    axis->setRange(range.lower - margin, range.upper + margin);
+}
+} // namespace
+
 void WidgetGraphXY::setRegions(double x, double y, double factor)
 {
     m_roiX = x;
@@ -99,10 +116,21 @@ void WidgetGraphXY::replot()
 
 void WidgetGraphXY::resetZoom()
 {
-    // The axes order the bounds themselves, and refuse a degenerate region
-    // (ROI or ROC of 0) by keeping their present range.
-    ui->graph->xAxis->setRange(-m_roiX * m_rocFactor, m_roiX * m_rocFactor);
-    ui->graph->yAxis->setRange(-m_roiY * m_rocFactor, m_roiY * m_rocFactor);
+    // A region that was never configured (ROI or ROC of 0) has no extent to
+    // show: that axis fits the beam's positions instead, so that the operator
+    // still finds the beam. Without positions the present range stays.
+    const double spanX = std::abs(m_roiX * m_rocFactor);
+    const double spanY = std::abs(m_roiY * m_rocFactor);
+    QCPGraph* positions = ui->graph->graph(0);
+    if (spanX > 0)
+        ui->graph->xAxis->setRange(-spanX, spanX);
+    else
+        fitAxisToBeam(ui->graph->xAxis, [&](bool* found) { return positions->getKeyRange(*found); });
+    if (spanY > 0)
+        ui->graph->yAxis->setRange(-spanY, spanY);
+    else
+        fitAxisToBeam(ui->graph->yAxis,
+                      [&](bool* found) { return positions->getValueRange(*found); });
 }
 
 void WidgetGraphXY::updateGraphXY()

@@ -87,10 +87,17 @@ private slots:
         QCOMPARE(p->xAxis->range(), QCPRange(-150, 150));
         QCOMPARE(p->yAxis->range(), QCPRange(-75, 75));
 
-        // An unset region keeps the last zoom rather than collapsing it.
+        // An unset region keeps the last zoom rather than collapsing it...
         w.setRegions(0, 0, 0);
         w.resetZoom();
         QCOMPARE(p->xAxis->range(), QCPRange(-150, 150));
+
+        // ...until there are positions: then it shows the beam.
+        fill(w.graphData(), {3.0, 5.0}, {-2.0, 2.0});
+        w.resetZoom();
+        QVERIFY(p->xAxis->range().lower < 3.0 && p->xAxis->range().upper > 5.0);
+        QVERIFY(p->xAxis->range().size() < 10.0);
+        QVERIFY(p->yAxis->range().lower < -2.0 && p->yAxis->range().upper > 2.0);
     }
 
     void setpointDrawingFollowsModeAndSources_data()
