@@ -75,11 +75,12 @@ int runProgram(int& argc, char** argv, const Platform& platform)
     theMailbox->setupThread(worker);
     theMailbox->moveToThread(worker);
     QObject::connect(worker, &QThread::started, theMailbox, &MailboxComm::doSetupOnNewThread);
-    worker->start(QThread::TimeCriticalPriority);
 
-    // 5-6
+    // 5-6. The worker starts only now: a thread's event loop cannot run
+    // before the application object exists, and the poll timer needs it.
     QApplication app(argc, argv);
     QObject::connect(&app, &QApplication::lastWindowClosed, worker, &QThread::quit);
+    worker->start(QThread::TimeCriticalPriority);
 
     // 7: identity of the controller, once the worker has opened the node.
     theMailbox->waitUntilOpen(kMailboxOpenTimeoutMs);

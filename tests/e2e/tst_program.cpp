@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/startup.h"
+#include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphxy.h"
 #include "sim/manualclock.h"
@@ -16,6 +17,8 @@
 #include <QtTest>
 
 #include <qcustomplot.h>
+
+#include <atomic>
 
 class TestProgram : public QObject
 {
@@ -51,8 +54,14 @@ private slots:
         int xyPoints = -1;
         int currentPoints = -1;
         int cyclesSeen = 0;
+        std::atomic<bool> workerLoopRuns{false};
         const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
             cyclesSeen = cycle;
+            if (cycle == 1) {
+                // Runs only if the mailbox thread's event loop (and with it
+                // the one-second poll) is alive.
+                QTimer::singleShot(0, theMailbox, [&workerLoopRuns] { workerLoopRuns = true; });
+            }
             if (cycle < 2)
                 return;
             xyPoints = window.graphXY(0)->graphData()->size();
@@ -63,6 +72,7 @@ private slots:
 
         QCOMPARE(result, 0);
         QCOMPARE(cyclesSeen, 2);
+        QVERIFY(workerLoopRuns);
         // The beam holds still at this noise level, so some of the newest
         // 1000 positions share their X and show as one point.
         QVERIFY2(xyPoints > 100 && xyPoints <= 1000, qPrintable(QString::number(xyPoints)));
