@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -21,10 +20,12 @@
 using namespace zevo;
 using Call = RecordingDriver::Call;
 
-namespace {
+namespace
+{
 
 // A driver holding n records made by `fill` (zeros by default); the cycle asks for all of them.
-std::unique_ptr<RecordingDriver> driverWith(int n, const std::function<void(int, DisplayRecord&)>& fill = {})
+std::unique_ptr<RecordingDriver>
+driverWith(int n, const std::function<void(int, DisplayRecord&)>& fill = {})
 {
     std::vector<DisplayRecord> records(std::size_t(n), DisplayRecord{});
     for (int i = 0; fill && i < n; ++i)
@@ -53,19 +54,17 @@ double sine(int i, int bin)
     return std::sin(2.0 * M_PI * bin * i / 1024.0);
 }
 
-// Records the missing-driver path instead of blocking and quitting.
+// Records the missing-driver path, and quits nothing.
 class ObservedUpdater : public Updater
 {
 public:
     using Updater::Updater;
-    bool showRealMessage = false;
     QStringList events;
 
 protected:
     void showMissingDriverMessage() override
     {
-        if (showRealMessage)
-            Updater::showMissingDriverMessage();
+        Updater::showMissingDriverMessage();
         events << "message";
     }
     void requestQuit() override { events << "quit"; }
@@ -97,14 +96,18 @@ private slots:
         bpmScale.set(0, 2.0, -3.0);
         bpmScale.set(1, 0.5, 4.0);
         ObservedUpdater u(*driver);
-        struct Expect { int kind, slot, field; double factor; SeriesPtr s; };
+        struct Expect {
+            int kind, slot, field;
+            double factor;
+            SeriesPtr s;
+        };
         std::vector<Expect> expect = {
             {Updater::KindCurrents1, 0, 24, 1, {}}, {Updater::KindCurrents1, 3, 27, 1, {}},
             {Updater::KindCurrents2, 0, 28, 1, {}}, {Updater::KindCurrents2, 3, 31, 1, {}},
-            {Updater::KindPosition1, 0, 0, 2, {}}, {Updater::KindPosition1, 1, 1, -3, {}},
-            {Updater::KindPosition1, 2, 2, 1, {}}, {Updater::KindPosition2, 0, 4, 0.5, {}},
-            {Updater::KindPosition2, 1, 5, 4, {}}, {Updater::KindPosition2, 2, 6, 1, {}},
-            {Updater::KindDac, 0, 8, 1, {}}, {Updater::KindDac, 2, 10, 1, {}},
+            {Updater::KindPosition1, 0, 0, 2, {}},  {Updater::KindPosition1, 1, 1, -3, {}},
+            {Updater::KindPosition1, 2, 2, 1, {}},  {Updater::KindPosition2, 0, 4, 0.5, {}},
+            {Updater::KindPosition2, 1, 5, 4, {}},  {Updater::KindPosition2, 2, 6, 1, {}},
+            {Updater::KindDac, 0, 8, 1, {}},        {Updater::KindDac, 2, 10, 1, {}},
         };
         for (Expect& e : expect)
             e.s = registered(u, e.kind, e.slot);
@@ -123,19 +126,35 @@ private slots:
         QCOMPARE(point(expect[4].s, 0).value, 7.0 * 952);
     }
 
-    // A display rate that is not positive must not give equal or infinite keys.
-    void rateNotPositive_keysStillAscend()
+    // Nonsense from elsewhere: a display rate that is not positive must not
+    // give equal or infinite keys; kinds and slots that do not exist are
+    // ignored and disturb no real series.
+    void nonsenseSettings_keysStillAscend_straySlotsIgnored()
     {
         auto driver = driverWith(1024);
         SAMP_FREQ = 0;
         ObservedUpdater u(*driver);
-        const SeriesPtr dac = registered(u, Updater::KindDac), fft = registered(u, Updater::KindFFT);
+        const SeriesPtr dac = registered(u, Updater::KindDac),
+                        fft = registered(u, Updater::KindFFT), xy = registered(u, Updater::KindXY1),
+                        stray = SeriesPtr::create();
+        const std::pair<int, int> straySlots[] = {{5, 0},
+                                                  {6, 0},
+                                                  {10, 0},
+                                                  {-1, 0},
+                                                  {Updater::KindXY1, 1},
+                                                  {Updater::KindCurrents1, 4},
+                                                  {Updater::KindDac, 3},
+                                                  {Updater::KindPosition2, -1}};
+        for (const auto& [kind, index] : straySlots)
+            u.setGraphData(kind, index, stray);
         u.updateGraphs();
         QCOMPARE(dac->size(), 1024);
         QCOMPARE(fft->size(), 513);
         for (const SeriesPtr& s : {dac, fft})
             for (int i = 1; i < s->size(); ++i)
                 QVERIFY(std::isfinite(point(s, i).key) && point(s, i).key > point(s, i - 1).key);
+        QCOMPARE(xy->size(), 1); // all-zero records: one X
+        QCOMPARE(stray->size(), 0);
     }
 
     // XY clouds: the newest 1000 records keyed by scaled X, the later of equal
@@ -161,7 +180,8 @@ private slots:
                 DisplayRecord r{};
                 fill(i, r);
                 if (!std::isnan(r.value[disp::bpmX(bpm)]))
-                    model[r.value[disp::bpmX(bpm)] * bpmScale.x(bpm)] = r.value[disp::bpmY(bpm)] * bpmScale.y(bpm);
+                    model[r.value[disp::bpmX(bpm)] * bpmScale.x(bpm)] =
+                        r.value[disp::bpmY(bpm)] * bpmScale.y(bpm);
             }
             QCOMPARE(xy[bpm]->size(), int(model.size()));
             int i = 0;
@@ -210,8 +230,11 @@ private slots:
         QCOMPARE(point(fft, 1).key, 0.9765625);
         QCOMPARE(point(fft, 512).key, 500.0);
         for (int k = 0; k < 513; ++k) {
-            const double expected = k == 100 ? factor * 2.0 : k == 0 && !removeDC ? factor * 5.0 : 0.0;
-            QVERIFY2(std::abs(point(fft, k).value - expected) < 1e-9, qPrintable(QString::number(k)));
+            const double expected = k == 100              ? factor * 2.0
+                                    : k == 0 && !removeDC ? factor * 5.0
+                                                          : 0.0;
+            QVERIFY2(std::abs(point(fft, k).value - expected) < 1e-9,
+                     qPrintable(QString::number(k)));
         }
     }
 
@@ -234,7 +257,8 @@ private slots:
         QFETCH(int, records);
         QFETCH(int, length);
         QFETCH(int, points);
-        auto driver = driverWith(records, [](int i, DisplayRecord& r) { r.value[1] = 6.0 * sine(i, 64); });
+        auto driver =
+            driverWith(records, [](int i, DisplayRecord& r) { r.value[1] = 6.0 * sine(i, 64); });
         ObservedUpdater u(*driver);
         const SeriesPtr fft = registered(u, Updater::KindFFT);
         fft->add(QCPGraphData(1.0, 1.0));
@@ -249,12 +273,15 @@ private slots:
             QVERIFY(std::abs(point(fft, 64 * n / 1024).value - 3.0) < 1e-9);
     }
 
-    // While paused only the picoammeter records are refreshed.
-    void paused_refreshesInfoOnly()
+    // The picoammeter records: both nodes opened read-only and closed again,
+    // refreshed even while paused, when nothing else is; a missing second node
+    // keeps its last record and stops nothing else, silently.
+    void picoInfo_refreshedWhilePaused_missingNodeKeepsLast()
     {
         auto driver = driverWith(kDisplayBufferRecords);
         PicoInfoRecord info{};
-        info.hvVoltage = 123.0f;
+        info.currentCh1 = 1e-6;
+        driver->setPicoInfo(0, info);
         driver->setPicoInfo(1, info);
         ObservedUpdater u(*driver);
         const SeriesPtr dac = registered(u, Updater::KindDac);
@@ -263,58 +290,26 @@ private slots:
 
         u.paused = true;
         u.updateGraphs();
-        QCOMPARE(u.picoInfo(1).hvVoltage, 123.0f);
-        QCOMPARE(driver->countCalls(Call::GetBuffer), 0);
-        QCOMPARE(replots.count(), 0);
-        QCOMPARE(dac->size(), 1);
-
-        u.paused = false;
-        u.updateGraphs();
-        QCOMPARE(replots.count(), 1);
-        QCOMPARE(dac->size(), kDisplayBufferRecords);
-    }
-
-    // Both nodes opened read-only and closed again; a missing second node
-    // keeps its last record and stops nothing else, silently.
-    void picoInfo_secondNodeMissing()
-    {
-        auto driver = driverWith(kDisplayBufferRecords);
-        PicoInfoRecord info{};
-        info.currentCh1 = 1e-6;
-        driver->setPicoInfo(0, info);
-        driver->setPicoInfo(1, info);
-        ObservedUpdater u(*driver);
-        QSignalSpy replots(&u, &Updater::replotGraphs);
-        u.updateGraphs();
         QCOMPARE(u.picoInfo(1).currentCh1, 1e-6);
         for (const Call& c : driver->calls())
             QVERIFY(c.kind != Call::Open || c.flags == O_RDONLY);
         QCOMPARE(driver->countCalls(Call::Open), 2);
         QCOMPARE(driver->countCalls(Call::Close), 2);
+        QCOMPARE(driver->countCalls(Call::GetBuffer), 0);
+        QCOMPARE(replots.count(), 0);
+        QCOMPARE(dac->size(), 1);
 
         info.currentCh1 = 2e-6;
         driver->setPicoInfo(0, info);
         driver->setPicoInfo(1, info);
         driver->setNodePresent(kPico1Node, false);
+        u.paused = false;
         u.updateGraphs();
         QCOMPARE(u.picoInfo(0).currentCh1, 2e-6);
         QCOMPARE(u.picoInfo(1).currentCh1, 1e-6);
         QCOMPARE(u.events, QStringList());
-        QCOMPARE(replots.count(), 2);
-    }
-
-    // Kinds and slots that do not exist are ignored and disturb no real one.
-    void setGraphData_ignoresUnknownSlots()
-    {
-        auto driver = driverWith(kDisplayBufferRecords);
-        ObservedUpdater u(*driver);
-        const SeriesPtr real = registered(u, Updater::KindXY1), stray = SeriesPtr::create();
-        for (auto [kind, index] : {std::pair{5, 0}, {6, 0}, {10, 0}, {-1, 0}, {Updater::KindXY1, 1},
-                                   {Updater::KindCurrents1, 4}, {Updater::KindDac, 3}, {Updater::KindPosition2, -1}})
-            u.setGraphData(kind, index, stray);
-        u.updateGraphs();
-        QCOMPARE(real->size(), 1); // all-zero records: one X
-        QCOMPARE(stray->size(), 0);
+        QCOMPARE(replots.count(), 1);
+        QCOMPARE(dac->size(), kDisplayBufferRecords);
     }
 
     void missingDriver_data()
@@ -325,7 +320,9 @@ private slots:
         QTest::newRow("short fetch") << 1000 << INT_MIN; // fewer records than asked for
     }
 
-    // A failed fetch: one message, then quit; nothing plotted, no further cycles.
+    // A failed fetch: one critical, parentless message box (a cycle fired by
+    // the timer while it is open shows no second one), then quit; nothing
+    // plotted, no further cycles.
     void missingDriver()
     {
         QFETCH(int, heldRecords);
@@ -337,53 +334,36 @@ private slots:
         const SeriesPtr dac = registered(u, Updater::KindDac);
         dac->add(QCPGraphData(1.0, 2.0));
         QSignalSpy replots(&u, &Updater::replotGraphs);
+        QList<QMessageBox*> seen;
+        QStringList shown;
+        QTimer operatorHand; // reads a box on one tick, presses OK on the next
+        connect(&operatorHand, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && seen.contains(box)) {
+                box->button(QMessageBox::Ok)->click();
+            } else if (box && (seen << box).size() == 1) {
+                shown = QStringList{QString::number(box->icon()), box->windowTitle(), box->text(),
+                                    QString::number(box->standardButtons()),
+                                    QString::number(!box->parent())};
+                // The display timer fires meanwhile.
+                QTimer::singleShot(0, &u, &Updater::updateGraphs);
+            }
+        });
+        operatorHand.start(10);
         for (int cycle = 0; cycle < 3; ++cycle)
             u.updateGraphs();
+
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(shown, QStringList({QString::number(QMessageBox::Critical), "Cannot open file",
+                                     "System file /dev/zevo_dma_displ could not be opened.\n\n"
+                                     "Please check if ZEVO driver is loaded.\nApplication will now "
+                                     "quit.\n",
+                                     QString::number(QMessageBox::Ok), "1"}));
         QCOMPARE(u.events, QStringList({"message", "quit"}));
         QCOMPARE(driver->countCalls(Call::GetBuffer), 1);
         QCOMPARE(replots.count(), 0);
         QCOMPARE(dac->size(), 1);
         QCOMPARE(u.recordCount(), 0);
-    }
-
-    // The real box: critical, parentless, its texts; a cycle fired by the
-    // timer while it is open shows no second box.
-    void missingDriver_messageBox()
-    {
-        auto driver = driverWith(0);
-        driver->setGetBufferResult(-1);
-        ObservedUpdater u(*driver);
-        u.showRealMessage = true;
-        QList<QMessageBox*> seen;
-        QString shown;
-        QTimer operatorHand;
-        connect(&operatorHand, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            if (seen.contains(box)) { // looked at on the last tick: the operator presses OK
-                box->button(QMessageBox::Ok)->click();
-                return;
-            }
-            seen << box;
-            if (seen.size() == 1) {
-                shown = QStringList{QString::number(box->icon()), box->windowTitle(), box->text(),
-                                    QString::number(box->standardButtons()), QString::number(!box->parent())}
-                            .join('|');
-                QTimer::singleShot(0, &u, &Updater::updateGraphs); // the display timer fires meanwhile
-            }
-        });
-        operatorHand.start(10);
-        u.updateGraphs();
-        operatorHand.stop();
-
-        QCOMPARE(seen.size(), 1);
-        QCOMPARE(shown, QStringList({QString::number(QMessageBox::Critical), "Cannot open file",
-                                     "System file /dev/zevo_dma_displ could not be opened.\n\n"
-                                     "Please check if ZEVO driver is loaded.\nApplication will now quit.\n",
-                                     QString::number(QMessageBox::Ok), "1"})
-                            .join('|'));
-        QCOMPARE(u.events, QStringList({"message", "quit"}));
     }
 };
 

@@ -14,21 +14,13 @@
 
 using zevo::MailboxMessage;
 
-namespace {
-
-QByteArray hexOf(const char* spaced)
+namespace
 {
-    return QByteArray(spaced).replace(' ', "");
-}
 
-QByteArray hexOf(const MailboxMessage& m)
+// Hex digits, spaced for reading, padded with zero bytes to a whole message.
+QByteArray padded(const char* spaced)
 {
-    return QByteArray(reinterpret_cast<const char*>(m.bytes), 32).toHex();
-}
-
-QByteArray padded(const char* hex)
-{
-    return hexOf(hex).leftJustified(64, '0');
+    return QByteArray(spaced).replace(' ', "").leftJustified(64, '0');
 }
 
 // A reply from hex; bytes not given are zero.
@@ -42,8 +34,7 @@ MailboxMessage reply(const char* hex)
 
 // Expected message bytes, written out by hand: command word, b4-b7, then
 // the value bytes from offset 8; bytes not written out must be zero.
-struct Golden
-{
+struct Golden {
     const char* name;
     std::function<void(MailboxComm&)> call;
     std::vector<const char*> sent;
@@ -123,19 +114,17 @@ private slots:
     void init()
     {
         SAMP_FREQ = 1000;
+        comm.reset(); // before the driver it talks to
         driver = std::make_unique<RecordingDriver>();
         comm = std::make_unique<MailboxComm>(*driver);
         comm->doSetupOnNewThread();
         driver->clearCalls();
     }
-    void cleanup()
-    {
-        comm.reset();
-        driver.reset();
-        SAMP_FREQ = 1000;
-    }
 
-    void requestCodesAndRecordLayouts()
+    // Request codes, and the slot record copied from reply bytes 8 to 21:
+    // 0x2101, 0x12345678, "ABCD", 0xdeadbeef. The other records' layouts are
+    // fixed at compile time next to their definitions.
+    void requestCodesAndSlotRecord()
     {
         QCOMPARE(zevo::MBOX_IOC_TRANSFER, 0xc008420aul);
         QCOMPARE(zevo::MBOX_IOC_READ_STATUS, 0x8008420bul);
@@ -143,7 +132,6 @@ private slots:
         QCOMPARE(zevo::AMM_IOC_READ_CURRENTS, 0x8008421eul);
         QCOMPARE(zevo::DAC_IOC_SET_OUTPUTS, 0x40084228ul);
 
-        // Slot record from reply bytes 8 to 21: 0x2101, 0x12345678, "ABCD", 0xdeadbeef.
         driver->queueReply(reply("03020003 00000000 0121785634124142 4344efbeadde0000"));
         comm->scanSlots();
         const zevo::SlotRecord slot = comm->slotRecords()[0];
@@ -151,19 +139,6 @@ private slots:
         QCOMPARE(slot.hwVersion, 0x12345678u);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(slot.fwVersion), 4), QByteArray("ABCD"));
         QCOMPARE(slot.serial, 0xdeadbeefu);
-
-        // Status block: BPM 1 X mean at 8, BPM 2 I0 mean at 128, BPM 2 I0 std at 1 kHz at 144.
-        QByteArray status(152, '\0');
-        status.replace(8, 8, QByteArray::fromHex("0000000000000040"));
-        status.replace(128, 8, QByteArray::fromHex("0000000000001040"));
-        status.replace(144, 8, QByteArray::fromHex("000000000000f03f"));
-        zevo::MailboxStatusBlock block;
-        std::memcpy(&block, status.constData(), sizeof block);
-        driver->setStatusBlock(block);
-        comm->refreshData();
-        QCOMPARE(comm->statusBlock().bpm[0].xMean, 2.0);
-        QCOMPARE(comm->statusBlock().bpm[1].i0Mean, 4.0);
-        QCOMPARE(comm->statusBlock().bpm[1].i0Std1kHz, 1.0);
     }
 
     void goldenBytes_data()
@@ -180,21 +155,15 @@ private slots:
         const auto sent = driver->transfers();
         QCOMPARE(int(sent.size()), int(golden.sent.size()));
         for (std::size_t i = 0; i < sent.size(); ++i)
-            QCOMPARE(hexOf(sent[i]), padded(golden.sent[i]));
-        for (const RecordingDriver::Call& call : driver->calls())
-            QCOMPARE(call.request, 0xc008420aul);
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(sent[i].bytes), 32).toHex(),
+                     padded(golden.sent[i]));
+        QCOMPARE(driver->countCalls(RecordingDriver::Call::Ioctl), int(sent.size()));
     }
 
+    // Reply layouts a round trip through the virtual controller cannot pin
+    // down: signed fields, unacknowledged replies, flag bytes, version words.
     void replyFieldsDecoded()
     {
-        driver->queueReply(reply("03070001 81"));
-        QCOMPARE(comm->readOutputsFromController(), 0x81u);
-
-        bool filter = false;
-        driver->queueReply(reply("03090001 01000000 a0860100"));
-        QCOMPARE(comm->readDisplayFrequency(&filter), 1000.0);
-        QVERIFY(filter);
-
         int x = 9, y = 9, i0 = 9;
         driver->queueReply(reply("030b0001 01ff01"));
         QVERIFY(comm->readPidSources(&x, &y, &i0));
@@ -215,28 +184,12 @@ private slots:
         comm->readRocEnables(&e[0], &e[1], &e[2], &e[3], &e[4], &e[5]);
         QCOMPARE(QVector<bool>(e, e + 6), QVector<bool>({true, false, true, false, false, true}));
 
-        double sx = 0, sy = 0;
-        driver->queueReply(reply("03020002 00000000 000000000000f03f"));
-        driver->queueReply(reply("03020002 01000000 0000000000000040"));
-        driver->queueReply(reply("03020002 02000000 000000000000d03f"));
-        QCOMPARE(comm->readSetpoints(&sx, &sy, nullptr), 0);
-        QCOMPARE(sx, 1.0);
-        QCOMPARE(sy, 2.0);
-        QCOMPARE(comm->setpointCopyI0(), 0.25);
-
         QString hw, sw, pid;
         driver->queueReply(reply("03010000 04030201"));
         driver->queueReply(reply("03020000 78563412"));
         driver->queueReply(reply("03030000 01000002"));
         QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
         QCOMPARE(QStringList({hw, sw, pid}), QStringList({"305419896", "4.3.21", "1.0.02"}));
-
-        // A controller without the version commands: fixed versions, one message only.
-        driver->clearCalls();
-        driver->queueReply(reply("0f010000 04030201"));
-        QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
-        QCOMPARE(QStringList({hw, sw, pid}), QStringList({"1406615411", "0.0.90", "0.0.90"}));
-        QCOMPARE(int(driver->transfers().size()), 1);
     }
 
     void displayRateWithoutDivider()
@@ -253,12 +206,18 @@ private slots:
     void hostileRepliesStayInBounds()
     {
         driver->defaultReply = [](MailboxMessage& m) { std::memset(m.bytes, 0xFF, 32); };
+        // 0xF: the version commands are unknown; fixed versions after one message.
+        QString hw, sw, pid;
+        QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
+        QCOMPARE(QStringList({hw, sw, pid}), QStringList({"1406615411", "0.0.90", "0.0.90"}));
+        QCOMPARE(int(driver->transfers().size()), 1);
+
         QCOMPARE(comm->readOutputsFromController(), 0xFFu);
         bool filter = false;
         QCOMPARE(comm->readDisplayFrequency(&filter), 100000000.0 / 4294967295.0);
         QVERIFY(filter);
         int x = 9, y = 9, i0 = 9;
-        QVERIFY(!comm->readPidSources(&x, &y, &i0)); // 0xF: the command is unknown
+        QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 0}));
         QVERIFY(!comm->setPidSources(0, 0, 0));
         QCOMPARE(comm->readRegulationMode(), -1);
@@ -266,9 +225,6 @@ private slots:
         double sx = 0;
         QCOMPARE(comm->readSetpoints(&sx, nullptr, nullptr), 0);
         QVERIFY(std::isnan(sx));
-        QString sw;
-        QCOMPARE(comm->readVersions(nullptr, &sw, nullptr), 0);
-        QCOMPARE(sw, QString("0.0.90"));
         comm->scanSlots();
         QCOMPARE(comm->deviceCount(), 0); // family 0xFF is no picoammeter
         QCOMPARE(comm->slotRecords()[3].serial, 0xFFFFFFFFu);

@@ -20,16 +20,11 @@ struct SimRig {
     ManualClock clock;
     SimDriver driver;
     MailboxComm mailbox;
-    int dacFd = -1;
+    int dacFd = -1; // opened on first use, as the measurement windows keep it
 
     explicit SimRig(const Scenario& scenario = quiet()) : driver(scenario, &clock), mailbox(driver)
     {
         mailbox.doSetupOnNewThread(); // opens the node and scans the slots, on this thread
-    }
-    ~SimRig()
-    {
-        if (dacFd >= 0)
-            driver.close(dacFd);
     }
 
     // No noise and no drift: the model is exactly predictable.
@@ -59,6 +54,7 @@ struct SimRig {
         driver.getBuffer(v.data(), records);
         return v;
     }
+    zevo::DisplayRecord last() { return newest(1)[0]; }
 
     void setDisplayRate(int rate, bool filter)
     {
@@ -66,38 +62,41 @@ struct SimRig {
         mailbox.setDisplayFrequency(filter);
     }
 
+    // The host takes the outputs over, feedback off, as the measurement
+    // windows do, and sets them.
     void hostOutputs(double out1, double out2, double out3, double out4 = 0.0)
     {
-        if (dacFd < 0)
+        if (dacFd < 0) {
+            mailbox.setFeedbackEnabled(false);
+            mailbox.setOutputsFromController(false);
             dacFd = driver.open(zevo::kDacNode, O_RDWR | O_SYNC);
+        }
         zevo::DacOutputRecord r{{out1, out2, out3, out4}, 1};
         driver.ioctl(dacFd, zevo::DAC_IOC_SET_OUTPUTS, &r);
     }
 
+    // One request on a node opened for it alone, as the windows make them.
+    template <typename Record>
+    Record request(const char* node, int flags, unsigned long code, Record r = {})
+    {
+        const int fd = driver.open(node, flags);
+        driver.ioctl(fd, code, &r);
+        driver.close(fd);
+        return r;
+    }
     zevo::PicoCurrentsRecord currents(int pico = 0)
     {
-        zevo::PicoCurrentsRecord r{};
-        const int fd = driver.open(zevo::picoNode(pico), O_RDWR | O_SYNC);
-        driver.ioctl(fd, zevo::AMM_IOC_READ_CURRENTS, &r);
-        driver.close(fd);
-        return r;
+        return request<zevo::PicoCurrentsRecord>(zevo::picoNode(pico), O_RDWR | O_SYNC,
+                                                 zevo::AMM_IOC_READ_CURRENTS);
     }
-
     zevo::PicoInfoRecord info(int pico = 0)
     {
-        zevo::PicoInfoRecord r{};
-        const int fd = driver.open(zevo::picoNode(pico), O_RDONLY);
-        driver.ioctl(fd, zevo::AMM_IOC_GET_INFO, &r);
-        driver.close(fd);
-        return r;
+        return request<zevo::PicoInfoRecord>(zevo::picoNode(pico), O_RDONLY,
+                                             zevo::AMM_IOC_GET_INFO);
     }
-
     zevo::MailboxMessage transfer(zevo::MailboxMessage m)
     {
-        const int fd = driver.open(zevo::kMailboxNode, O_RDWR);
-        driver.ioctl(fd, zevo::MBOX_IOC_TRANSFER, &m);
-        driver.close(fd);
-        return m;
+        return request(zevo::kMailboxNode, O_RDWR, zevo::MBOX_IOC_TRANSFER, m);
     }
 
     zevo::BpmStatistics statistics(int bpm = 0)

@@ -12,20 +12,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cerrno>
-
 namespace
 {
-// argv as main() gets it: writable strings, null-terminated.
+// argv as main() gets it from a command line: writable strings, null-terminated.
 struct Args {
-    std::vector<QByteArray> storage;
+    QList<QByteArray> storage;
     std::vector<char*> argv;
     int argc = 0;
 
-    explicit Args(std::initializer_list<const char*> args)
+    explicit Args(const char* line) : storage(QByteArray(line).split(' '))
     {
-        for (const char* a : args)
-            storage.emplace_back(a);
         for (QByteArray& s : storage)
             argv.push_back(s.data());
         argv.push_back(nullptr);
@@ -46,140 +42,112 @@ class TestSimFrontend : public QObject
     Q_OBJECT
 
 private slots:
-    void optionsSetTheScenarioAndLeaveTheRestForQt();
-    void windowChangesTheVirtualHardware();
-    void firstStartWritesAMatchingConfiguration();
+    void optionsSetTheScenarioAndLeaveTheRestForQt()
+    {
+        Args a("zevo-lui-sim -platform offscreen --noise=0.5 --old-firmware --wiring1 4,3,2,1 "
+               "--detector45 2 --seed 7 --no-beam --firmware-version 1.0.02 --style Fusion "
+               "--drift 0");
+        Scenario s;
+        QString message;
+        QCOMPARE(ScenarioOptions::parse(a.argc, a.argv.data(), &s, &message),
+                 ScenarioOptions::Outcome::Run);
+        QCOMPARE(a.remaining(),
+                 (QStringList{"zevo-lui-sim", "-platform", "offscreen", "--style", "Fusion"}));
+        QCOMPARE(a.argv[std::size_t(a.argc)], nullptr);
+        QCOMPARE(s.noiseLevel, 0.5);
+        QCOMPARE(s.driftLevel, 0.0);
+        QVERIFY(!s.versionCommands && !s.beamPresent);
+        QCOMPARE(s.wiring[0].channel, (std::array<int, 4>{3, 2, 1, 0}));
+        QVERIFY(s.wiring[0].orientation90 && !s.wiring[1].orientation90);
+        QCOMPARE(s.seed, uint64_t(7));
+        QCOMPARE(MailboxComm::versionText(s.swVersion), QStringLiteral("1.0.02"));
+        QCOMPARE(s.picoCount(), 2);
+        QVERIFY(s.dacPlugged());
+
+        // An encoder interface takes the second picoammeter's place.
+        Scenario e;
+        Args enc("zevo-lui-sim --encoder");
+        ScenarioOptions::parse(enc.argc, enc.argv.data(), &e, nullptr);
+        QCOMPARE(e.picoCount(), 1);
+        QVERIFY(e.encoderPlugged());
+
+        // A bad value is refused as a whole: nothing half applied.
+        Scenario untouched;
+        Args bad("zevo-lui-sim --noise 2 --wiring2 1,2,3,5");
+        QCOMPARE(ScenarioOptions::parse(bad.argc, bad.argv.data(), &untouched, &message),
+                 ScenarioOptions::Outcome::Error);
+        QVERIFY(message.contains(QStringLiteral("--wiring2")));
+        QCOMPARE(untouched.noiseLevel, 1.0);
+
+        Args help("zevo-lui-sim --help");
+        QCOMPARE(ScenarioOptions::parse(help.argc, help.argv.data(), &s, &message),
+                 ScenarioOptions::Outcome::Help);
+        QVERIFY(message.contains(QStringLiteral("--pico-count")));
+    }
+
+    // The boxes show the live scenario and change it; what the driver then does
+    // with a changed scenario is the mailbox test's business.
+    void windowChangesTheVirtualHardware()
+    {
+        SimRig rig;
+        SimulationWindow window(rig.driver);
+        window.showWindow();
+        auto* beam = window.findChild<QCheckBox*>(QStringLiteral("beamPresentCheckBox"));
+        auto* second = window.findChild<QCheckBox*>(QStringLiteral("secondPicoCheckBox"));
+        auto* encoder = window.findChild<QCheckBox*>(QStringLiteral("encoderCheckBox"));
+        auto* legacy = window.findChild<QCheckBox*>(QStringLiteral("legacyFirmwareCheckBox"));
+        auto* noise = window.findChild<QDoubleSpinBox*>(QStringLiteral("noiseSpinBox"));
+        auto* drift = window.findChild<QDoubleSpinBox*>(QStringLiteral("driftSpinBox"));
+        QVERIFY(beam && second && encoder && legacy && noise && drift);
+        QVERIFY(beam->isChecked() && second->isChecked() && !encoder->isChecked());
+        QCOMPARE(noise->value(), 0.0);
+
+        beam->click();
+        second->click();
+        encoder->click();
+        legacy->click();
+        noise->setValue(2.5);
+        drift->setValue(0.5);
+        const Scenario s = rig.driver.scenario();
+        QVERIFY(!s.beamPresent && s.encoderPlugged() && !s.versionCommands);
+        QCOMPARE(s.picoCount(), 1);
+        QCOMPARE(s.noiseLevel, 2.5);
+        QCOMPARE(s.driftLevel, 0.5);
+    }
+
+    void firstStartWritesAMatchingConfiguration()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + QStringLiteral("/zevo/zevo-lui-sim.ini");
+        Scenario s;
+        s.wiring[1].channel = {1, 2, 3, 0};
+        QVERIFY(writeFirstRunConfiguration(path, s));
+
+        ConfigStore store(path);
+        const FirmwareSettings boot;
+        int t, r, b, l;
+        store.getBpmChannels(&t, &r, &b, &l, 1);
+        QCOMPARE((std::array<int, 4>{t, r, b, l}), s.wiring[1].channel);
+        QCOMPARE(store.getOrient(0), 1);
+        double freq, kp, ki, kd, emin, imax, omin, omax, ogain, offset;
+        store.getPidY(&freq, &kp, &ki, &kd, &emin, &imax, &omin, &omax, &ogain, &offset);
+        QCOMPARE(offset, boot.pidOffset[1]);
+        QCOMPARE(kp, boot.active[1].kp);
+        QCOMPARE(100000.0 / freq, double(boot.pidDivider[1]));
+        // The region of control in the file is the controller's, in raw units.
+        double roiX, roiY, i0Min, i0Max, roc;
+        store.getRocRoi(&roiX, &roiY, &i0Min, &i0Max, &roc, 0);
+        QCOMPARE(roiX * roc / 100 / store.getScaleX(0), boot.rocHigh[0]);
+        double threshold;
+        store.getBeamThreshold(&threshold, 0);
+        QCOMPARE(threshold * 1e-6, boot.rocHigh[2]);
+
+        // An existing file is the operator's: left alone.
+        store.setScaleX(0, 42.0);
+        QVERIFY(writeFirstRunConfiguration(path, s));
+        QCOMPARE(store.getScaleX(0), 42.0);
+    }
 };
-
-void TestSimFrontend::optionsSetTheScenarioAndLeaveTheRestForQt()
-{
-    Args a{"zevo-lui-sim",
-           "-platform",
-           "offscreen",
-           "--noise=0.5",
-           "--old-firmware",
-           "--wiring1",
-           "4,3,2,1",
-           "--detector45",
-           "2",
-           "--seed",
-           "7",
-           "--no-beam",
-           "--firmware-version",
-           "1.0.02",
-           "--style",
-           "Fusion",
-           "--drift",
-           "0"};
-    Scenario s;
-    QString message;
-    QCOMPARE(ScenarioOptions::parse(a.argc, a.argv.data(), &s, &message),
-             ScenarioOptions::Outcome::Run);
-    QCOMPARE(a.remaining(),
-             (QStringList{"zevo-lui-sim", "-platform", "offscreen", "--style", "Fusion"}));
-    QCOMPARE(a.argv[std::size_t(a.argc)], nullptr);
-    QCOMPARE(s.noiseLevel, 0.5);
-    QCOMPARE(s.driftLevel, 0.0);
-    QVERIFY(!s.versionCommands);
-    QVERIFY(!s.beamPresent);
-    QCOMPARE(s.wiring[0].channel, (std::array<int, 4>{3, 2, 1, 0}));
-    QVERIFY(s.wiring[0].orientation90);
-    QVERIFY(!s.wiring[1].orientation90);
-    QCOMPARE(s.seed, uint64_t(7));
-    QCOMPARE(MailboxComm::versionText(s.swVersion), QStringLiteral("1.0.02"));
-    QCOMPARE(s.picoCount(), 2);
-    QVERIFY(s.dacPlugged());
-
-    // An encoder interface takes the second picoammeter's place.
-    Scenario e;
-    Args enc{"zevo-lui-sim", "--encoder"};
-    ScenarioOptions::parse(enc.argc, enc.argv.data(), &e, nullptr);
-    QCOMPARE(e.picoCount(), 1);
-    QVERIFY(e.encoderPlugged());
-
-    // A bad value is refused as a whole: nothing half applied.
-    Scenario untouched;
-    Args bad{"zevo-lui-sim", "--noise", "2", "--wiring2", "1,2,3,5"};
-    QCOMPARE(ScenarioOptions::parse(bad.argc, bad.argv.data(), &untouched, &message),
-             ScenarioOptions::Outcome::Error);
-    QVERIFY(message.contains(QStringLiteral("--wiring2")));
-    QCOMPARE(untouched.noiseLevel, 1.0);
-
-    Args help{"zevo-lui-sim", "--help"};
-    QCOMPARE(ScenarioOptions::parse(help.argc, help.argv.data(), &s, &message),
-             ScenarioOptions::Outcome::Help);
-    QVERIFY(message.contains(QStringLiteral("--pico-count")));
-}
-
-void TestSimFrontend::windowChangesTheVirtualHardware()
-{
-    SimRig rig;
-    SimulationWindow window(rig.driver);
-    window.showWindow();
-    auto* beam = window.findChild<QCheckBox*>(QStringLiteral("beamPresentCheckBox"));
-    auto* second = window.findChild<QCheckBox*>(QStringLiteral("secondPicoCheckBox"));
-    auto* encoder = window.findChild<QCheckBox*>(QStringLiteral("encoderCheckBox"));
-    auto* legacy = window.findChild<QCheckBox*>(QStringLiteral("legacyFirmwareCheckBox"));
-    auto* noise = window.findChild<QDoubleSpinBox*>(QStringLiteral("noiseSpinBox"));
-    auto* drift = window.findChild<QDoubleSpinBox*>(QStringLiteral("driftSpinBox"));
-    QVERIFY(beam && second && encoder && legacy && noise && drift);
-    QVERIFY(beam->isChecked());
-    QVERIFY(second->isChecked());
-    QVERIFY(!encoder->isChecked());
-    QCOMPARE(noise->value(), 0.0);
-
-    beam->click();
-    second->click();
-    encoder->click();
-    legacy->click();
-    noise->setValue(2.5);
-    drift->setValue(0.5);
-    const Scenario s = rig.driver.scenario();
-    QVERIFY(!s.beamPresent);
-    QCOMPARE(s.picoCount(), 1);
-    QVERIFY(s.encoderPlugged());
-    QVERIFY(!s.versionCommands);
-    QCOMPARE(s.noiseLevel, 2.5);
-    QCOMPARE(s.driftLevel, 0.5);
-    errno = 0;
-    QCOMPARE(rig.driver.open(zevo::kPico1Node, O_RDONLY), -1);
-    QCOMPARE(errno, ENODEV);
-    rig.mailbox.scanSlots();
-    QVERIFY(rig.mailbox.pavunPresent());
-}
-
-void TestSimFrontend::firstStartWritesAMatchingConfiguration()
-{
-    QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/zevo/zevo-lui-sim.ini");
-    Scenario s;
-    s.wiring[1].channel = {1, 2, 3, 0};
-    QVERIFY(writeFirstRunConfiguration(path, s));
-
-    ConfigStore store(path);
-    const FirmwareSettings boot;
-    int t, r, b, l;
-    store.getBpmChannels(&t, &r, &b, &l, 1);
-    QCOMPARE((std::array<int, 4>{t, r, b, l}), s.wiring[1].channel);
-    QCOMPARE(store.getOrient(0), 1);
-    double freq, kp, ki, kd, emin, imax, omin, omax, ogain, offset;
-    store.getPidY(&freq, &kp, &ki, &kd, &emin, &imax, &omin, &omax, &ogain, &offset);
-    QCOMPARE(offset, boot.pidOffset[1]);
-    QCOMPARE(kp, boot.active[1].kp);
-    QCOMPARE(100000.0 / freq, double(boot.pidDivider[1]));
-    // The region of control in the file is the controller's, in raw units.
-    double roiX, roiY, i0Min, i0Max, roc;
-    store.getRocRoi(&roiX, &roiY, &i0Min, &i0Max, &roc, 0);
-    QCOMPARE(roiX * roc / 100 / store.getScaleX(0), boot.rocHigh[0]);
-    double threshold;
-    store.getBeamThreshold(&threshold, 0);
-    QCOMPARE(threshold * 1e-6, boot.rocHigh[2]);
-
-    // An existing file is the operator's: left alone.
-    store.setScaleX(0, 42.0);
-    QVERIFY(writeFirstRunConfiguration(path, s));
-    QCOMPARE(store.getScaleX(0), 42.0);
-}
 
 QTEST_MAIN(TestSimFrontend)
 #include "tst_simfrontend.moc"
