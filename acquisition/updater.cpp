@@ -1,6 +1,6 @@
 #include "acquisition/updater.h"
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/driver.h"
 
 #include <QCoreApplication>

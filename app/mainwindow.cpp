@@ -2,7 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"

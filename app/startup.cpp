@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "app/mainwindow.h"
 #include "app/operatorlock.h"
 #include "app/platform.h"

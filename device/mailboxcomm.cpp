@@ -1,6 +1,6 @@
 #include "device/mailboxcomm.h"
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/driver.h"
 
 #include <QMutexLocker>

@@ -1,6 +1,6 @@
 #include "plots/widgetgraphcurrents.h"
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/protocol.h"
 #include "plots/plotstyle.h"
 

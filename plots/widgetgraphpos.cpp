@@ -1,6 +1,6 @@
 #include "plots/widgetgraphpos.h"
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "plots/plotstyle.h"
 

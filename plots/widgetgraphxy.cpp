@@ -1,6 +1,6 @@
 #include "plots/widgetgraphxy.h"
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/configstore.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"

@@ -1,7 +1,7 @@
 #include "plots/windowdisplaysettings.h"
 
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
 

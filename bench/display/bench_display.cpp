@@ -7,7 +7,7 @@
 // Prints one `name: value unit` line per figure on standard output.
 
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/driver.h"
 #include "device/protocol.h"
 #include "plots/widgetgraphcurrents.h"

@@ -1,5 +1,5 @@
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "support/recordingdriver.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 // A failed acquisition prints "result <r> holder <pid>" and exits 2.
 // --ignore-signal makes it a holder that never lets go.
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "app/operatorlock.h"
 
 #include <QCoreApplication>

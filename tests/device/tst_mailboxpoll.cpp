@@ -3,7 +3,7 @@
 
 #include "support/recordingdriver.h"
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 
 #include <QScopeGuard>

@@ -2,7 +2,7 @@
 // with live data in its plots and ends cleanly with the event loop's result.
 
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/startup.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
 #include "sim/manualclock.h"

@@ -7,7 +7,7 @@
 #include "support/recordingdriver.h"
 
 #include "acquisition/updater.h"
-#include "app/globals.h"
+#include "device/globals.h"
 #include "device/configstore.h"
 #include "device/mailboxcomm.h"
 

@@ -1,4 +1,4 @@
-#include "app/globals.h"
+#include "device/globals.h"
 
 #include "device/protocol.h"
 
