@@ -39,6 +39,22 @@ uint8_t byteOf(int value)
 {
     return static_cast<uint8_t>(value);
 }
+
+// Values the controller sends back that the program later uses as indices
+// (into mode tables, status texts, per-BPM arrays) are taken only when they
+// are in range; anything else keeps what was known before.
+bool isBpmIndex(int v)
+{
+    return v == 0 || v == 1;
+}
+bool isRegulationMode(int v)
+{
+    return v >= zevo::MODE_X && v <= zevo::MODE_I0;
+}
+bool isPidStatus(int v)
+{
+    return v >= zevo::PID_STATUS_OFF && v <= zevo::PID_STATUS_ON;
+}
 } // namespace
 
 MailboxComm::MailboxComm(Driver& driver, QObject* parent) : QObject(parent), m_driver(driver) {}
@@ -280,14 +296,23 @@ bool MailboxComm::readPidSources(int* xBpm, int* yBpm, int* i0Bpm)
 {
     MailboxMessage m(cmd::ReadPidSources);
     transfer(m);
-    const bool ok = accepted(m);
-    if (xBpm)
-        *xBpm = ok ? m.s8(kIndex) : 0;
-    if (yBpm)
-        *yBpm = ok ? m.s8(kSubBlock) : 0;
-    if (i0Bpm)
-        *i0Bpm = ok ? m.s8(kSubBlock + 1) : 0;
-    return ok;
+    const bool acknowledged = accepted(m);
+    // Unacknowledged: every loop reads BPM 1. Acknowledged but naming no
+    // BPM: that loop's output keeps the caller's value.
+    bool valid = acknowledged;
+    int* const outputs[3] = {xBpm, yBpm, i0Bpm};
+    for (int k = 0; k < 3; ++k) {
+        const int source = m.s8(kIndex + std::size_t(k));
+        const bool usable = acknowledged && isBpmIndex(source);
+        valid = valid && usable;
+        if (!outputs[k])
+            continue;
+        if (!acknowledged)
+            *outputs[k] = 0;
+        else if (usable)
+            *outputs[k] = source;
+    }
+    return valid;
 }
 
 // ---------------------------------------------------------------- PID controller
@@ -384,7 +409,9 @@ int MailboxComm::readRegulationMode()
 {
     MailboxMessage m(cmd::ReadRegulationMode);
     transfer(m);
-    m_regulationMode = m.s8(kIndex);
+    const int mode = m.s8(kIndex);
+    if (isRegulationMode(mode))
+        m_regulationMode = mode;
     return m_regulationMode;
 }
 
@@ -422,8 +449,9 @@ int MailboxComm::readPidStatus()
     MailboxMessage m(cmd::ReadPidStatus);
     transfer(m);
     const int status = m.s8(kIndex);
-    m_pidStatus.store(status);
-    return status;
+    if (isPidStatus(status))
+        m_pidStatus.store(status);
+    return m_pidStatus.load();
 }
 
 void MailboxComm::applyPidParams(int channel)
@@ -510,7 +538,7 @@ void MailboxComm::scanSlots()
     }
 
     if (count != m_deviceCount.load()) {
-        int x = 0, y = 0, i0 = 0;
+        int x = pidSourceX.load(), y = pidSourceY.load(), i0 = pidSourceI0.load();
         readPidSources(&x, &y, &i0);
         pidSourceX.store(x);
         pidSourceY.store(y);

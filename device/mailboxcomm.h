@@ -58,6 +58,8 @@ public:
     double readDisplayFrequency(bool* filterEnabled = nullptr);
     int setBpmOffsets(int bpm, double offsetX, double offsetY);
     bool setPidSources(int xBpm, int yBpm, int i0Bpm);
+    // Unacknowledged: all three outputs 0 and false. A source that names no
+    // BPM (not 0 or 1) leaves its output as it was and gives false.
     bool readPidSources(int* xBpm, int* yBpm, int* i0Bpm);
 
     // PID controller
@@ -68,9 +70,11 @@ public:
     int setSetpoints(double x, double y, double i0);
     int readSetpoints(double* x, double* y, double* i0);
     void setRegulationMode(int mode);
+    // A reply outside the modes 0 to 6 keeps the last known mode.
     int readRegulationMode();
     int setPidOffsets(double offX, double offY, double offI0);
     void setRocLimit(int index, double low, double high);
+    // A reply outside the states 0 to 3 keeps the last known state.
     int readPidStatus();
     void applyPidParams(int channel);
     int resetPidController();

@@ -165,16 +165,16 @@ private slots:
     void replyFieldsDecoded()
     {
         int x = 9, y = 9, i0 = 9;
-        driver->queueReply(reply("030b0001 01ff01"));
+        driver->queueReply(reply("030b0001 010001"));
         QVERIFY(comm->readPidSources(&x, &y, &i0));
-        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, -1, 1}));
+        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, 0, 1}));
         driver->queueReply(reply("010b0001 010101")); // not acknowledged: fields are not valid
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 0}));
 
-        driver->queueReply(reply("03030002 fe"));
-        QCOMPARE(comm->readRegulationMode(), -2);
-        QCOMPARE(comm->regulationModeCopy(), -2);
+        driver->queueReply(reply("03030002 06"));
+        QCOMPARE(comm->readRegulationMode(), int(zevo::MODE_I0));
+        QCOMPARE(comm->regulationModeCopy(), int(zevo::MODE_I0));
         driver->queueReply(reply("03070002 03"));
         QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_ON));
         QCOMPARE(comm->pidStatus(), int(zevo::PID_STATUS_ON));
@@ -190,6 +190,53 @@ private slots:
         driver->queueReply(reply("03030000 01000002"));
         QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
         QCOMPARE(QStringList({hw, sw, pid}), QStringList({"305419896", "4.3.21", "1.0.02"}));
+    }
+
+    // Replies that later index a table (loop sources, mode, feedback state)
+    // are taken only in range; otherwise the last known value stays, at
+    // start-up the default.
+    void outOfRangeIndicesKeepLastKnown()
+    {
+        int x = 1, y = 0, i0 = 1;
+        driver->queueReply(reply("030b0001 02ff7f"));
+        QVERIFY(!comm->readPidSources(&x, &y, &i0));
+        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, 0, 1}));
+        driver->queueReply(reply("030b0001 00ff01")); // one bad source spoils only itself
+        QVERIFY(!comm->readPidSources(&x, &y, &i0));
+        QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 1}));
+
+        QCOMPARE(comm->readRegulationMode(), 0); // the default until the controller says
+        for (const char* bad : {"03030002 07", "03030002 fe", "03030002 80"}) {
+            driver->queueReply(reply("03030002 04"));
+            QCOMPARE(comm->readRegulationMode(), int(zevo::MODE_Y_I0));
+            driver->queueReply(reply(bad));
+            QCOMPARE(comm->readRegulationMode(), int(zevo::MODE_Y_I0));
+            QCOMPARE(comm->regulationModeCopy(), int(zevo::MODE_Y_I0));
+        }
+        for (const char* bad : {"03070002 04", "03070002 ff"}) {
+            driver->queueReply(reply("03070002 02"));
+            QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
+            driver->queueReply(reply(bad));
+            QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
+            QCOMPARE(comm->pidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
+        }
+
+        // The poll re-reads the sources when the device count changes; a
+        // nonsense answer leaves the process-wide sources as they were.
+        pidSourceX = 1;
+        pidSourceY = 1;
+        pidSourceI0 = 0;
+        driver->defaultReply = [](MailboxMessage& m) {
+            m.setU32(0, m.command() | zevo::kReplyAcknowledged);
+            if (m.command() == (zevo::cmd::ReadSlot | zevo::kReplyAcknowledged) && m.u8(4) == 0)
+                m.setU32(8, 0x2101);
+            if (m.command() == (zevo::cmd::ReadPidSources | zevo::kReplyAcknowledged))
+                m.setU32(4, 0x00050505);
+        };
+        comm->scanSlots();
+        QCOMPARE(comm->deviceCount(), 1);
+        QCOMPARE(QVector<int>({pidSourceX, pidSourceY, pidSourceI0}), QVector<int>({1, 1, 0}));
+        pidSourceX = pidSourceY = pidSourceI0 = 0;
     }
 
     void displayRateWithoutDivider()
@@ -220,8 +267,8 @@ private slots:
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 0}));
         QVERIFY(!comm->setPidSources(0, 0, 0));
-        QCOMPARE(comm->readRegulationMode(), -1);
-        QCOMPARE(comm->readPidStatus(), -1);
+        QCOMPARE(comm->readRegulationMode(), 0);
+        QCOMPARE(comm->readPidStatus(), 0);
         double sx = 0;
         QCOMPARE(comm->readSetpoints(&sx, nullptr, nullptr), 0);
         QVERIFY(std::isnan(sx));
