@@ -239,6 +239,18 @@ inline double channelCurrent(const PicoCurrentsRecord& r, int channel)
     return (channel >= 0 && channel < 4) ? r.current[3 - channel] : 0.0;
 }
 
+// AMM_IOC_READ_CURRENTS writes *at least* the four currents; a driver whose
+// record has grown writes more. The reply is received into this much room,
+// never into a bare PicoCurrentsRecord, and only its first four values are read.
+constexpr std::size_t kPicoCurrentsReplyBytes = 256;
+struct PicoCurrentsReply
+{
+    PicoCurrentsRecord record;
+    unsigned char headroom[kPicoCurrentsReplyBytes - sizeof(PicoCurrentsRecord)];
+};
+static_assert(sizeof(PicoCurrentsReply) == kPicoCurrentsReplyBytes, "");
+static_assert(offsetof(PicoCurrentsReply, record) == 0, "the currents come first");
+
 // ---------------------------------------------------------------- DAC
 
 // Sent with DAC_IOC_SET_OUTPUTS.

@@ -95,6 +95,9 @@ int RecordingDriver::ioctl(int fd, unsigned long request, void* arg)
         std::memcpy(arg, &m_picoInfo[pico], sizeof(PicoInfoRecord));
         return 0;
     }
+    case AMM_IOC_READ_CURRENTS:
+        std::memcpy(arg, m_currentsReply.constData(), std::size_t(m_currentsReply.size()));
+        return 0;
     default:
         return 0;
     }
@@ -169,6 +172,12 @@ void RecordingDriver::setPicoInfo(int pico, const PicoInfoRecord& record)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_picoInfo[pico == 0 ? 0 : 1] = record;
+}
+
+void RecordingDriver::setPicoCurrentsReply(const QByteArray& bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_currentsReply = bytes;
 }
 
 void RecordingDriver::setDisplayRecords(std::vector<DisplayRecord> records)

@@ -62,6 +62,9 @@ public:
 
     void setStatusBlock(const zevo::MailboxStatusBlock& block);
     void setPicoInfo(int pico, const zevo::PicoInfoRecord& record);
+    // What AMM_IOC_READ_CURRENTS writes, byte for byte (a real driver may
+    // write more than the four currents).
+    void setPicoCurrentsReply(const QByteArray& bytes);
     // Records the display buffer holds, oldest first; getBuffer hands out the newest.
     void setDisplayRecords(std::vector<zevo::DisplayRecord> records);
     // Overrides getBuffer's result (e.g. -1 for a missing library); INT_MIN clears.
@@ -87,6 +90,7 @@ private:
     unsigned long m_failRequest = 0;
     zevo::MailboxStatusBlock m_status{};
     zevo::PicoInfoRecord m_picoInfo[2]{};
+    QByteArray m_currentsReply;
     std::vector<zevo::DisplayRecord> m_display;
     int m_getBufferResult;
 };
