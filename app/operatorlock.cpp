@@ -76,6 +76,15 @@ int openOperatorLockFile(const QString& path)
     return fd;
 }
 
+void closeOperatorLockFile(int fd)
+{
+    if (fd < 0)
+        return;
+    int handled = fd;
+    g_lockFd.compare_exchange_strong(handled, -1);
+    ::close(fd);
+}
+
 int acquireOperatorLock(int fd, int timeoutMs, int* holderPid)
 {
     using Clock = std::chrono::steady_clock;

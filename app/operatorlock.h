@@ -35,6 +35,11 @@ constexpr int kOperatorLockHeldElsewhere = -2;
 // descriptor of the same file in this process: that would drop the lock.
 int openOperatorLockFile(const QString& path);
 
+// Closes the lock file descriptor, which drops any lock this process holds.
+// The SIGUSR1 handler forgets the descriptor first, so that a late request
+// can never unlock whatever file later reuses the same descriptor number.
+void closeOperatorLockFile(int fd);
+
 // Takes the write lock over the whole file, asking its holder to let go.
 // Prints its progress on standard output. Returns kOperatorLockTaken at once
 // if this process already holds it. On kOperatorLockHeldElsewhere,

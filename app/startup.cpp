@@ -112,8 +112,7 @@ int runProgram(int& argc, char** argv, const Platform& platform)
     const int result = app.exec();
 
     // 15: closing the descriptor drops any lock this process holds.
-    if (lockFileFd >= 0)
-        ::close(lockFileFd);
+    closeOperatorLockFile(lockFileFd);
     lockFileFd = -1;
     displayTimer.reset();
     mainWindow.reset();

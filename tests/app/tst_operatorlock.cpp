@@ -78,6 +78,7 @@ private slots:
     void sameProcess_getsLockAgainAtOnce_signalReleasesIt();
     void secondInstance_takesLock_firstFallsBackToLevel0();
     void holderIgnoringSignal_givesUpAfterBound_withoutLock();
+    void closedDescriptor_lateSignalLeavesItsSuccessorAlone();
 
 private:
     // Starts another instance that takes the lock on the file, and waits
@@ -261,3 +262,35 @@ void TestOperatorLock::holderIgnoringSignal_givesUpAfterBound_withoutLock()
 QTEST_GUILESS_MAIN(TestOperatorLock)
 
 #include "tst_operatorlock.moc"
+
+// Once the lock file is closed, its descriptor number may name another file;
+// a hand-over request arriving afterwards must not unlock that one.
+void TestOperatorLock::closedDescriptor_lateSignalLeavesItsSuccessorAlone()
+{
+    const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("closed_lock")));
+    QVERIFY(fd >= 0);
+    QVERIFY(installOperatorLockHandler(fd));
+    closeOperatorLockFile(fd);
+
+    const QString otherPath = m_dir.filePath(QStringLiteral("other_file"));
+    int other = ::open(QFile::encodeName(otherPath), O_RDWR | O_CREAT, 0600);
+    QVERIFY(other >= 0);
+    if (other != fd) { // make sure the number is reused, whatever else is open
+        QCOMPARE(dup2(other, fd), fd);
+        close(other);
+        other = fd;
+    }
+    const int probe = ::open(QFile::encodeName(otherPath), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    QCOMPARE(fcntl(other, F_SETLK, &lock), 0);
+    QCOMPARE(lockHolder(probe), getpid());
+
+    raise(SIGUSR1);
+    QCOMPARE(lockHolder(probe), getpid());
+
+    installOperatorLockHandler(-1);
+    close(probe);
+    close(other);
+}

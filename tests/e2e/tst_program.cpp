@@ -4,6 +4,7 @@
 #include "acquisition/updater.h"
 #include "device/globals.h"
 #include "app/mainwindow.h"
+#include "app/operatorlock.h"
 #include "app/platform.h"
 #include "app/startup.h"
 #include "device/mailboxcomm.h"
@@ -19,6 +20,9 @@
 #include <qcustomplot.h>
 
 #include <atomic>
+#include <csignal>
+
+#include <fcntl.h>
 
 class TestProgram : public QObject
 {
@@ -81,6 +85,49 @@ private slots:
         QVERIFY(!theMailbox);
         QVERIFY(!theUpdater);
         QVERIFY(!theConfig);
+    }
+
+    // Another instance's hand-over request (SIGUSR1) reaches the running
+    // program through its own start-up wiring: the lock is let go and the
+    // main window falls back to level 0 with its gated actions disabled.
+    void handOverRequest_dropsRunningProgramToLevel0()
+    {
+        const QStringList gated = {"action_Rocking_Curve", "actionRocking_Curve_3D",
+                                   "actionStep_Response", "actionManual_Output_Control"};
+        auto enabled = [&](MainWindow& window) {
+            QStringList on;
+            for (const QString& name : gated)
+                if (window.findChild<QAction*>(name)->isEnabled())
+                    on << name;
+            return on;
+        };
+        QStringList enabledAtLevel2, enabledAfterRequest;
+        int levelAfterRequest = -1;
+        int taken = -99;
+        bool lockLetGo = false;
+        const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
+            if (cycle == 1) {
+                taken = acquireOperatorLock(lockFileFd);
+                userLevel = 2;
+                window.handleUserLevelChange(2);
+                enabledAtLevel2 = enabled(window);
+                raise(SIGUSR1);
+                return;
+            }
+            levelAfterRequest = userLevel;
+            enabledAfterRequest = enabled(window);
+            struct flock lock = {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lockLetGo = fcntl(lockFileFd, F_OFD_GETLK, &lock) == 0 && lock.l_type == F_UNLCK;
+            window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
+        });
+        QCOMPARE(result, 0);
+        QCOMPARE(taken, kOperatorLockTaken);
+        QCOMPARE(enabledAtLevel2, gated);
+        QCOMPARE(levelAfterRequest, 0);
+        QCOMPARE(enabledAfterRequest, QStringList());
+        QVERIFY(lockLetGo);
     }
 
     void closingTheWindow_endsTheProgram()
