@@ -60,6 +60,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     }
     buildTimePlots(encoder);
 
+    // The controller's present setpoint is drawn from the start; later
+    // changes arrive from the feedback panel and from clicks in the plots.
+    m_xy1->updateGraphXY();
+    m_xy2->updateGraphXY();
+
     if (theMailbox)
         theMailbox->announceDeviceCount();
     handleUserLevelChange(userLevel);

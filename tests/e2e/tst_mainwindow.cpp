@@ -3,6 +3,7 @@
 // and where the display rate comes from.
 
 #include "app/mainwindow.h"
+#include "plots/widgetgraphxy.h"
 #include "support/programfixture.h"
 
 #include <QAction>
@@ -23,6 +24,8 @@ private:
     // Slot contents the scripted controller reports, and its display divider.
     std::array<uint16_t, 4> m_slotIds{};
     uint32_t m_displayDivider = 100000;
+    uint8_t m_regulationMode = MODE_XY;
+    double m_setpoints[3] = {0.25, -0.5, 1e-6}; // raw X, Y, I0
     std::unique_ptr<ProgramFixture> m_program;
 
     void startController(std::array<uint16_t, 4> slotIds, const QString& swVersion)
@@ -35,6 +38,10 @@ private:
                 m.put<uint16_t>(kSlotReplyOffset, m_slotIds[m.u8(4) & 3]);
             if (command == cmd::ReadDisplayFrequency)
                 m.setU32(8, m_displayDivider);
+            if (command == cmd::ReadRegulationMode)
+                m.setU8(4, m_regulationMode);
+            if (command == cmd::ReadSetpoint)
+                m.setF64(8, m_setpoints[m.u8(4) % 3]);
             m.setU32(0, command | kReplyAcknowledged);
         };
         m_program->setUp(); // opens the mailbox and scans the slots
@@ -86,6 +93,25 @@ private slots:
         QCoreApplication::processEvents();
         for (const char* name : secondBpmDocks)
             QVERIFY2(dock(w, name)->isHidden(), name);
+    }
+
+    // The controller's setpoint is on the XY plots from the first moment,
+    // scaled to micrometres, on the plot of the BPM that feeds the loops.
+    void setpoint_drawnFromStartUp()
+    {
+        startController({0x2101, 0x2101, 0, 0}, QStringLiteral("1.0.03"));
+        bpmScale.set(0, 4.0, 2.0);
+        MainWindow w;
+        auto setpointOf = [&](int bpm) {
+            return w.graphXY(bpm)->findChild<QCustomPlot*>()->graph(1);
+        };
+        QCPGraph* first = setpointOf(0);
+        QVERIFY(first->visible());
+        QCOMPARE(first->data()->size(), 1);
+        QCOMPARE(first->data()->constBegin()->key, 1.0);
+        QCOMPARE(first->data()->constBegin()->value, -1.0);
+        QCOMPARE(setpointOf(1)->data()->size(), 0); // BPM 2 feeds no loop
+        bpmScale = BpmScaleFactors{};
     }
 
     void bottomTabs_areTabbedWithTheSpectrum()
