@@ -60,7 +60,9 @@ bool writeEntries(const QString& path, const QString& group, const Entry* begin,
         settings.setValue(entry->first, entry->second);
     settings.endGroup();
     settings.sync();
-    return settings.status() == QSettings::NoError;
+    // A FormatError only says that the file read before the write was damaged;
+    // the keys were still written. Only an AccessError means they were not.
+    return settings.status() != QSettings::AccessError;
 }
 
 bool writeGroup(const QString& path, const QString& group, std::initializer_list<Entry> entries)

@@ -123,6 +123,46 @@ private slots:
         QVERIFY(!QFile::exists(path()));
     }
 
+    // A file damaged by hand or by a crash: whatever can be read is read,
+    // values that are not numbers read as 0, nothing crashes, and a setter
+    // that did write its keys says so.
+    void corruptFile_readsWhatItCan_settersStillSucceed()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(path()).absolutePath()));
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const char corrupt[] = "[BPM1]\nScale_X=2.5\nScale_Y=abc\nOrient=1x\nTop=\n"
+                               "[Beamline\nDAC_posX=7\n"
+                               "\x00\xff\xfe garbage = = =\n"
+                               "[ROCandROI]\nRoiX=1e400\nRoiY=--3\nRoc=12,5\n";
+        file.write(corrupt, sizeof corrupt - 1);
+        file.close();
+
+        // The first access parses the damaged file (later ones may share
+        // the parse): the write goes through and must be reported as done.
+        ConfigStore store(path());
+        QVERIFY(store.setOffsetX(1, -4.0));
+        QCOMPARE(store.getOffsetX(1), -4.0);
+        QCOMPARE(store.getScaleX(0), 2.5);
+        QCOMPARE(store.getScaleY(0), 0.0);
+        QCOMPARE(store.getOrient(0), 0);
+        int top = -1, right = -1, bottom = -1, left = -1;
+        store.getBpmChannels(&top, &right, &bottom, &left, 0);
+        QCOMPARE(QVector<int>({top, right, bottom, left}), QVector<int>({0, 0, 0, 0}));
+        double roi[5];
+        store.getRocRoi(&roi[0], &roi[1], &roi[2], &roi[3], &roi[4], 0);
+        QCOMPARE(roi[1], 0.0);
+        QCOMPARE(roi[4], 0.0);
+
+        QVERIFY(store.setScaleY(0, 3.0));
+        QCOMPARE(store.getScaleY(0), 3.0);
+        QCOMPARE(store.getScaleX(0), 2.5);
+        QVERIFY(store.setBeamlineDacs(2, 1, 0));
+        int dac[3];
+        store.getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
+        QCOMPARE(QVector<int>(dac, dac + 3), QVector<int>({2, 1, 0}));
+    }
+
     void unwritableLocationReportsFailure()
     {
         // A regular file where a directory should be: fails even for root.
