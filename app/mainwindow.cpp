@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "acquisition/updater.h"
+#include "control/dialoglogin.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
@@ -195,6 +196,11 @@ void MainWindow::buildTimePlots(bool encoder)
     connect(theUpdater, &Updater::replotGraphs, m_dac, &WidgetGraphCurrents::replot);
     connect(theUpdater, &Updater::replotGraphs, m_pos1, &WidgetGraphPos::replot);
     connect(theUpdater, &Updater::replotGraphs, m_pos2, &WidgetGraphPos::replot);
+}
+
+void MainWindow::wireUserLevel(DialogLogin* login)
+{
+    connect(login, &DialogLogin::userLevelChanged, this, &MainWindow::handleUserLevelChange);
 }
 
 void MainWindow::nr_dorvishs_changed(int count)

@@ -8,6 +8,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class DialogLogin;
 class QDockWidget;
 class WidgetGraphCurrents;
 class WidgetGraphFFT;
@@ -29,6 +30,10 @@ public:
     ~MainWindow() override;
 
     WidgetGraphXY* graphXY(int bpm) const { return bpm == 0 ? m_xy1 : m_xy2; }
+
+    // Connects the login dialog's userLevelChanged() to every level-aware
+    // window and to handleUserLevelChange(); called once at start-up.
+    void wireUserLevel(DialogLogin* login);
 
 public slots:
     void nr_dorvishs_changed(int count);
