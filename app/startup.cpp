@@ -2,6 +2,7 @@
 
 #include "acquisition/updater.h"
 #include "device/globals.h"
+#include "app/initresources.h"
 #include "app/mainwindow.h"
 #include "app/operatorlock.h"
 #include "app/platform.h"
@@ -58,6 +59,9 @@ void readControllerIdentity()
 
 int runProgram(int& argc, char** argv, const Platform& platform)
 {
+    // The embedded pictures, catalogue and style sheet, before any window
+    // or the style sheet step looks for them.
+    initResources();
     theDriver = platform.driver;
 
     // 1-2: settings and the BPM scale factors.

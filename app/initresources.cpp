@@ -1,0 +1,13 @@
+#include "app/initresources.h"
+
+#include <QtGlobal>
+
+// Q_INIT_RESOURCE declares and calls the global initialiser that rcc
+// generates for each collection, so it must stand outside any namespace.
+// "resources" holds the files embedded as written; "pictures" holds the PNGs
+// rendered from our drawings at build time.
+void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+    Q_INIT_RESOURCE(pictures);
+}
