@@ -2,7 +2,7 @@
 BUILD_DIR := build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test run bench screenshots clean
+.PHONY: all deps configure build test check-sanitize run bench screenshots clean
 
 all: build
 
@@ -20,6 +20,35 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
 
+# The whole suite again, built with AddressSanitizer + UndefinedBehaviorSanitizer
+# in its own folder. Every sanitized process, the tests and the programs they
+# start, writes its address and leak reports into one folder, so a report from
+# a child process whose output a test reads or discards still fails the run.
+# Undefined behaviour is reported on the process's own stderr (the only place
+# GCC's runtime writes to) and ends it with an error; the CTest log is searched
+# for every kind of report. Leaks inside system libraries are suppressed in
+# tests/sanitize/lsan.supp.
+SANITIZE_DIR := build-sanitize
+SANITIZE_REPORTS := $(CURDIR)/$(SANITIZE_DIR)/sanitizer-reports
+SANITIZE_LOG := log_path=$(SANITIZE_REPORTS)/report:log_exe_name=1
+SANITIZE_ENV := \
+  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:fast_unwind_on_malloc=0:$(SANITIZE_LOG) \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0:$(SANITIZE_LOG) \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+check-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja $(CMAKE_FLAGS) -DZEVO_SANITIZE=ON
+	cmake --build $(SANITIZE_DIR)
+	rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
+	@cd $(SANITIZE_DIR) && status=0; \
+	QT_QPA_PLATFORM=offscreen $(SANITIZE_ENV) ctest --output-on-failure -j2 || status=1; \
+	if [ -n "$$(ls -A $(SANITIZE_REPORTS))" ]; then \
+	  for r in $(SANITIZE_REPORTS)/*; do echo "==== $$r"; cat "$$r"; done; status=1; \
+	fi; \
+	if grep -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' Testing/Temporary/LastTest.log; then status=1; fi; \
+	if [ $$status -ne 0 ]; then echo "check-sanitize: FAILED"; else echo "check-sanitize: no sanitizer reports"; fi; \
+	exit $$status
+
 run: build
 	$(BUILD_DIR)/zevo-lui-sim
 
@@ -34,4 +63,4 @@ screenshots: build
 	  --screenshot docs/screenshots/main-window.png
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -71,7 +71,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     handleUserLevelChange(userLevel);
 }
 
-MainWindow::~MainWindow() = default;
+// QWidget's destructor closes the window and hides the docks; by then this is
+// no longer a MainWindow, so the dock signals must not reach its slots.
+MainWindow::~MainWindow()
+{
+    disconnect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
+}
 
 // The display rate is taken from the controller only where it can be set;
 // older controllers stream at a fixed 1000 records per second.

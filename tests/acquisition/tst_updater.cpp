@@ -290,7 +290,7 @@ private slots:
 
         u.paused = true;
         u.updateGraphs();
-        QCOMPARE(u.picoInfo(1).currentCh1, 1e-6);
+        QCOMPARE(double(u.picoInfo(1).currentCh1), 1e-6);
         for (const Call& c : driver->calls())
             QVERIFY(c.kind != Call::Open || c.flags == O_RDONLY);
         QCOMPARE(driver->countCalls(Call::Open), 2);
@@ -305,8 +305,8 @@ private slots:
         driver->setNodePresent(kPico1Node, false);
         u.paused = false;
         u.updateGraphs();
-        QCOMPARE(u.picoInfo(0).currentCh1, 2e-6);
-        QCOMPARE(u.picoInfo(1).currentCh1, 1e-6);
+        QCOMPARE(double(u.picoInfo(0).currentCh1), 2e-6);
+        QCOMPARE(double(u.picoInfo(1).currentCh1), 1e-6);
         QCOMPARE(u.events, QStringList());
         QCOMPARE(replots.count(), 1);
         QCOMPARE(dac->size(), kDisplayBufferRecords);

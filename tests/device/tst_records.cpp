@@ -107,9 +107,10 @@ private slots:
         updater.updateDorvishs();
 
         const PicoInfoRecord& info = updater.picoInfo(1);
-        QCOMPARE(info.hvCurrent, 1.5f);
-        QCOMPARE(info.hvVoltage, 100.0f);
-        QCOMPARE(info.hvState & 0xF, kHvRising);
+        // Packed fields: compare copies, never references to them.
+        QCOMPARE(float(info.hvCurrent), 1.5f);
+        QCOMPARE(float(info.hvVoltage), 100.0f);
+        QCOMPARE(uint32_t(info.hvState & 0xF), kHvRising);
         QCOMPARE(QVector<double>({info.currentCh1, info.currentCh2, info.currentCh3,
                                   info.currentCh4}),
                  QVector<double>({1.0, 2.0, 3.0, 4.0}));
