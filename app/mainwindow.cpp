@@ -2,7 +2,15 @@
 #include "ui_mainwindow.h"
 
 #include "acquisition/updater.h"
+#include "beamline/about.h"
+#include "beamline/windowbeamlineconf.h"
+#include "beamline/windowpico.h"
+#include "beamline/windowsfpstatus.h"
 #include "control/dialoglogin.h"
+#include "control/widgetfeedbackcontrol.h"
+#include "control/windowmanoutctrl.h"
+#include "control/windowpidparams.h"
+#include "control/windowroc_roi.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
@@ -41,14 +49,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_xy1 = new WidgetGraphXY(0, this);
     m_xy2 = new WidgetGraphXY(1, this);
     m_fft = new WidgetGraphFFT(this);
-    // The feedback panel takes this place once it exists; until then the
-    // dock keeps its empty contents.
-    m_feedbackPanel = ui->dockFBctrlContents;
+    m_feedbackPanel = new WidgetFeedbackControl(this);
+    m_beamlineConf = new WindowBeamlineConf(this);
+    m_pidParams = new WindowPIDparams(this);
+    m_rocRoi = new WindowROC_ROI(this);
     m_displaySettings = new WindowDisplaySettings(this);
+    m_manOutCtrl = new WindowManOutCtrl(this);
+    m_pico = new WindowPico(this);
+    m_sfpStatus = new WindowSFPstatus(this);
 
     ui->dockXY1->setWidget(m_xy1);
     ui->dockXY2->setWidget(m_xy2);
     ui->dockFFT->setWidget(m_fft);
+    // The form's empty contents only held the dock's place.
+    delete ui->dockFBctrlContents;
+    ui->dockFBctrlContents = nullptr;
+    ui->dockFBctrl->setWidget(m_feedbackPanel);
     if (theMailbox && theMailbox->deviceCount() == 1)
         ui->dockXY2->hide();
 
@@ -61,10 +77,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     }
     buildTimePlots(encoder);
 
-    // The controller's present setpoint is drawn from the start; later
-    // changes arrive from the feedback panel and from clicks in the plots.
-    m_xy1->updateGraphXY();
-    m_xy2->updateGraphXY();
+    // The feedback panel starts from the controller's regulation mode,
+    // setpoints and feedback state. The mode also reaches the XY plots
+    // (somethingChanged), so they draw the present setpoint from the start;
+    // later changes arrive from the panel and from clicks in the plots.
+    if (theMailbox) {
+        m_feedbackPanel->confChanged(theMailbox->readRegulationMode());
+        m_feedbackPanel->updateXYfields();
+        m_feedbackPanel->updateHeartbeat(zevo::PID_Status_Type(theMailbox->pidStatus()));
+    }
 
     if (theMailbox)
         theMailbox->announceDeviceCount();
@@ -110,8 +131,15 @@ void MainWindow::connectActions()
     connect(ui->action_Save_Data, &QAction::triggered, this, &MainWindow::showSaveDataWindow);
     connect(ui->action_About, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
-    if (theMailbox)
+    if (theMailbox) {
         connect(theMailbox, &MailboxComm::nrDorvishsChanged, this, &MainWindow::nr_dorvishs_changed);
+        connect(theMailbox, &MailboxComm::nrDorvishsChanged, m_beamlineConf,
+                &WindowBeamlineConf::nr_dorvishs_changed);
+        connect(theMailbox, &MailboxComm::nrDorvishsChanged, m_rocRoi,
+                &WindowROC_ROI::nrDorvishChanged);
+        connect(theMailbox, &MailboxComm::nrDorvishsChanged, m_feedbackPanel,
+                &WidgetFeedbackControl::nr_dorvishs_changed);
+    }
 }
 
 void MainWindow::buildXYPlots()
@@ -122,6 +150,19 @@ void MainWindow::buildXYPlots()
                                      plot->graphData());
             connect(theUpdater, &Updater::replotGraphs, plot, &WidgetGraphXY::replot);
         }
+        // New setpoints or mode from the panel redraw the setpoint; a
+        // setpoint clicked into the plot shows in the panel's fields.
+        connect(m_feedbackPanel, &WidgetFeedbackControl::somethingChanged, plot,
+                &WidgetGraphXY::updateGraphXY);
+        connect(plot, &WidgetGraphXY::XYchanged, m_feedbackPanel,
+                &WidgetFeedbackControl::updateXYfields);
+        // A saved beamline configuration may bring new scale factors (the
+        // regions change size) and new loop sources (the setpoint moves to
+        // the other BPM's plot).
+        connect(m_beamlineConf, &WindowBeamlineConf::BPMscaleChanged, plot,
+                &WidgetGraphXY::resetZoom);
+        connect(m_beamlineConf, &WindowBeamlineConf::BPMselectorChanged, plot,
+                &WidgetGraphXY::updateGraphXY);
         plot->resetZoom();
     }
 }
@@ -206,6 +247,12 @@ void MainWindow::buildTimePlots(bool encoder)
 void MainWindow::wireUserLevel(DialogLogin* login)
 {
     connect(login, &DialogLogin::userLevelChanged, this, &MainWindow::handleUserLevelChange);
+    connect(login, &DialogLogin::userLevelChanged, m_beamlineConf,
+            &WindowBeamlineConf::checkUserLevel);
+    connect(login, &DialogLogin::userLevelChanged, m_pidParams, &WindowPIDparams::checkUserLevel);
+    connect(login, &DialogLogin::userLevelChanged, m_rocRoi, &WindowROC_ROI::checkUserLevel);
+    connect(login, &DialogLogin::userLevelChanged, m_feedbackPanel,
+            &WidgetFeedbackControl::checkUserLevel);
 }
 
 void MainWindow::nr_dorvishs_changed(int count)
@@ -217,20 +264,40 @@ void MainWindow::nr_dorvishs_changed(int count)
     ui->actionPico_Amp->setVisible(!encoderInterfacePresent());
 }
 
+void MainWindow::showBeamlineConf()
+{
+    m_beamlineConf->showWindow();
+}
+
 // Tool windows that are not built yet keep their actions, which show nothing.
-void MainWindow::showBeamlineConf() {}
-void MainWindow::showSFPinfo() {}
 void MainWindow::dockDestroyed() {}
-void MainWindow::showPIDparams() {}
 void MainWindow::showRockCurve() {}
-void MainWindow::showROCwindow() {}
 void MainWindow::showRockCurve3D() {}
-void MainWindow::showPicoWindow() {}
 void MainWindow::showSaveDataWindow() {}
-void MainWindow::showLoginDialog() {}
-void MainWindow::showAboutDialog() {}
 void MainWindow::showStepResponse() {}
-void MainWindow::showManualOutputControl() {}
+
+void MainWindow::showSFPinfo()
+{
+    m_sfpStatus->show();
+    m_sfpStatus->raise();
+    m_sfpStatus->activateWindow();
+}
+
+void MainWindow::showPicoWindow()
+{
+    m_pico->show();
+    m_pico->raise();
+    m_pico->activateWindow();
+}
+
+// A new dialog on each opening, gone again when it is closed, so that
+// opening it many times over a long run does not pile up hidden windows.
+void MainWindow::showAboutDialog()
+{
+    auto* dialog = new about(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
 
 void MainWindow::Exit()
 {
@@ -240,6 +307,37 @@ void MainWindow::Exit()
 void MainWindow::showDispSettings()
 {
     m_displaySettings->showWindow();
+}
+
+void MainWindow::showPIDparams()
+{
+    m_pidParams->showWindow();
+}
+
+void MainWindow::showROCwindow()
+{
+    m_rocRoi->setUpdater(theUpdater);
+    m_rocRoi->setBeamlineConf(m_beamlineConf);
+    m_rocRoi->setGraphXY(0, m_xy1);
+    m_rocRoi->setGraphXY(1, m_xy2);
+    m_rocRoi->showWindow();
+}
+
+// Opening the dialog re-applies the present level: at level 1 or 2 this takes
+// the operator lock again and tells every window once more.
+void MainWindow::showLoginDialog()
+{
+    if (!theLogin)
+        return;
+    theLogin->applyUserLevel();
+    theLogin->show();
+    theLogin->raise();
+    theLogin->activateWindow();
+}
+
+void MainWindow::showManualOutputControl()
+{
+    m_manOutCtrl->showWindow();
 }
 
 void MainWindow::handleUserLevelChange(int user_level)

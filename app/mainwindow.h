@@ -14,7 +14,14 @@ class WidgetGraphCurrents;
 class WidgetGraphFFT;
 class WidgetGraphPos;
 class WidgetGraphXY;
+class WidgetFeedbackControl;
+class WindowBeamlineConf;
 class WindowDisplaySettings;
+class WindowPIDparams;
+class WindowROC_ROI;
+class WindowManOutCtrl;
+class WindowPico;
+class WindowSFPstatus;
 
 // The one top-level window. Everything lives in docks: the XY plots and the
 // feedback panel at the top, the spectrum and the time plots as tabs at the
@@ -30,6 +37,7 @@ public:
     ~MainWindow() override;
 
     WidgetGraphXY* graphXY(int bpm) const { return bpm == 0 ? m_xy1 : m_xy2; }
+    WindowBeamlineConf* beamlineConf() const { return m_beamlineConf; }
 
     // Connects the login dialog's userLevelChanged() to every level-aware
     // window and to handleUserLevelChange(); called once at start-up.
@@ -66,13 +74,19 @@ private:
     WidgetGraphXY* m_xy1 = nullptr;
     WidgetGraphXY* m_xy2 = nullptr;
     WidgetGraphFFT* m_fft = nullptr;
-    QWidget* m_feedbackPanel = nullptr;
+    WidgetFeedbackControl* m_feedbackPanel = nullptr;
     WidgetGraphCurrents* m_currents1 = nullptr;
     WidgetGraphCurrents* m_currents2 = nullptr;
     WidgetGraphCurrents* m_dac = nullptr;
     WidgetGraphPos* m_pos1 = nullptr;
     WidgetGraphPos* m_pos2 = nullptr;
+    WindowBeamlineConf* m_beamlineConf = nullptr;
+    WindowPIDparams* m_pidParams = nullptr;
+    WindowROC_ROI* m_rocRoi = nullptr;
     WindowDisplaySettings* m_displaySettings = nullptr;
+    WindowManOutCtrl* m_manOutCtrl = nullptr;
+    WindowPico* m_pico = nullptr;
+    WindowSFPstatus* m_sfpStatus = nullptr;
 
     QDockWidget* m_dockCurrents2 = nullptr;
     QDockWidget* m_dockPos2 = nullptr;

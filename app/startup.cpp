@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/operatorlock.h"
 #include "app/platform.h"
+#include "control/dialoglogin.h"
 #include "device/configstore.h"
 #include "device/mailboxcomm.h"
 
@@ -97,14 +98,21 @@ int runProgram(int& argc, char** argv, const Platform& platform)
     mainWindow->show();
     applyStyleSheet(app);
 
-    // 10-12: the operator lock. Losing it to another instance drops this
-    // one back to level 0.
+    // 10: the login dialog, kept for the life of the program; the main
+    // window and the level-aware windows follow its level.
+    theLogin = new DialogLogin(mainWindow.get());
+    theLogin->wireUserLevel();
+
+    // 11-12: the operator lock. Losing it to another instance drops this
+    // one back to level 0: the dialog shows "cruise" and every window falls
+    // back.
     lockFileFd = openOperatorLockFile(platform.lockPath);
     installOperatorLockHandler(lockFileFd);
     OperatorLock operatorLock;
-    QObject::connect(&operatorLock, &OperatorLock::lockLost, mainWindow.get(), [&] {
+    QObject::connect(&operatorLock, &OperatorLock::lockLost, mainWindow.get(), [] {
         userLevel = 0;
-        mainWindow->handleUserLevelChange(0);
+        if (theLogin)
+            theLogin->applyUserLevel();
     });
 
     // 13: the display cycle.
@@ -119,6 +127,7 @@ int runProgram(int& argc, char** argv, const Platform& platform)
     closeOperatorLockFile(lockFileFd);
     lockFileFd = -1;
     displayTimer.reset();
+    theLogin = nullptr; // a child of the main window
     mainWindow.reset();
     worker->quit();
     worker->wait();

@@ -2,11 +2,19 @@
 
 #include <QDialog>
 
+#include <memory>
+
+namespace Ui
+{
+class DialogLogin;
+}
+
 class MainWindow;
 
 // "Log in": switches the process-wide user level (0 "cruise", 1 "user",
 // 2 "admin") by user name and password and announces every level applied
-// with userLevelChanged(int). Levels 1 and 2 take the operator lock.
+// with userLevelChanged(int). Levels 1 and 2 take the operator lock, so that
+// only one running instance at a time is logged in above level 0.
 class DialogLogin : public QDialog
 {
     Q_OBJECT
@@ -15,10 +23,15 @@ public:
     explicit DialogLogin(MainWindow* parent);
     ~DialogLogin() override;
 
-    // Shows the current level and announces it (even when unchanged).
+    // Shows the current level and announces it (even when unchanged). At
+    // level 1 or 2 the operator lock is taken again first; if another
+    // instance keeps it, the operator is told and nothing changes.
     void applyUserLevel();
     // Has the main window connect userLevelChanged() to its receivers.
     void wireUserLevel();
+
+    // The name shown for a level; empty for anything but 0, 1 and 2.
+    static QString levelName(int level);
 
 signals:
     void userLevelChanged(int level);
@@ -27,5 +40,10 @@ public slots:
     void checkPasswd();
 
 private:
+    // Makes `level` the user level. Returns false, leaving everything as it
+    // was, when the operator lock is held by an instance that does not let go.
+    bool applyLevel(int level);
+
+    std::unique_ptr<Ui::DialogLogin> ui;
     MainWindow* m_mainWindow;
 };

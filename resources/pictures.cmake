@@ -38,3 +38,7 @@ file(CONFIGURE OUTPUT ${pictures_dir}/pictures.qrc CONTENT "${pictures_qrc}")
 
 qt5_add_resources(ZEVO_PICTURES_SOURCES ${pictures_dir}/pictures.qrc)
 target_sources(zevo_app PRIVATE ${ZEVO_PICTURES_SOURCES})
+
+# The BPM panels' electrode pictures, embedded as drawn in a collection of
+# their own, "beamline".
+target_sources(zevo_app PRIVATE ${CMAKE_CURRENT_LIST_DIR}/beamline.qrc)

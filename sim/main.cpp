@@ -8,11 +8,8 @@
 #include "sim/simdriver.h"
 #include "sim/simulationwindow.h"
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QMenu>
-#include <QMenuBar>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -103,11 +100,7 @@ int main(int argc, char** argv)
             window.resize(1500, 950);
             scheduleScreenshot(window, screenshot);
         }
-        auto* simulation = new SimulationWindow(driver, &window);
-        QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Simulation"));
-        QAction* action = menu->addAction(QStringLiteral("Virtual Hardware..."));
-        action->setObjectName(QStringLiteral("actionSimulation"));
-        QObject::connect(action, &QAction::triggered, simulation, &SimulationWindow::showWindow);
+        SimulationWindow::addToMenuBar(window, driver);
     };
     return runProgram(argc, argv, platform);
 }

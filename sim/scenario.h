@@ -58,9 +58,24 @@ struct Scenario {
     static constexpr int kDacSlot = 2;
     static constexpr int kEncoderSlot = 3;
 
+    // What can sit in a slot. An unknown device carries an identifier of a
+    // family that neither the program nor its device catalogue knows, as a
+    // newer instrument would.
+    enum class Device { Empty, Picoammeter, DacModule, EncoderInterface, PowerSupply, Unknown };
+    static constexpr uint16_t kUnknownDeviceId = 0x2400;
+
+    // Puts `device` into `slot` (0 to 3 = A to D); a picoammeter gets the
+    // serial number of that slot. Out-of-range slots are ignored.
+    void plug(int slot, Device device);
+    // What `slot` holds, judged by the family of its identifier.
+    Device deviceIn(int slot) const;
+
+    static zevo::SlotRecord recordOf(Device device, int slot);
     static zevo::SlotRecord picoRecord(uint32_t serial);
     static zevo::SlotRecord dacRecord();
     static zevo::SlotRecord encoderRecord();
+    static zevo::SlotRecord powerSupplyRecord();
+    static zevo::SlotRecord unknownDeviceRecord();
 
     // Version word of "a.b.cd": bytes a, b, c, d lowest first.
     static uint32_t versionWord(int a, int b, int c, int d);

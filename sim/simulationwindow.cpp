@@ -2,12 +2,17 @@
 
 #include "sim/simdriver.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -30,6 +35,20 @@ QString statusText(int status)
         return QString::number(status);
     }
 }
+
+// The devices a slot can hold, in the order the slot boxes list them.
+struct SlotChoice {
+    Scenario::Device device;
+    const char* text;
+};
+const SlotChoice kSlotChoices[] = {
+    {Scenario::Device::Empty, "empty"},
+    {Scenario::Device::Picoammeter, "Dorvish picoammeter"},
+    {Scenario::Device::DacModule, "Ostrel DAC module"},
+    {Scenario::Device::EncoderInterface, "Pavun encoder interface"},
+    {Scenario::Device::PowerSupply, "Kavrel power supply"},
+    {Scenario::Device::Unknown, "Unknown device (id 2400)"},
+};
 } // namespace
 
 SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
@@ -61,20 +80,30 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
 
     auto* hwBox = new QGroupBox(QStringLiteral("Hardware"), this);
     auto* hwLayout = new QVBoxLayout(hwBox);
-    m_secondPico = new QCheckBox(QStringLiteral("Second picoammeter plugged (slot B)"), hwBox);
-    m_secondPico->setObjectName(QStringLiteral("secondPicoCheckBox"));
-    m_encoder = new QCheckBox(QStringLiteral("Encoder interface plugged (slot D)"), hwBox);
-    m_encoder->setObjectName(QStringLiteral("encoderCheckBox"));
+    auto* slotForm = new QFormLayout;
+    for (int slot = 0; slot < zevo::kSlotCount; ++slot) {
+        const QChar letter = QLatin1Char(char('A' + slot));
+        auto* box = new QComboBox(hwBox);
+        box->setObjectName(QStringLiteral("slot%1ComboBox").arg(letter));
+        for (const SlotChoice& choice : kSlotChoices)
+            box->addItem(QString::fromLatin1(choice.text), int(choice.device));
+        slotForm->addRow(QStringLiteral("Slot %1:").arg(letter), box);
+        m_slots[std::size_t(slot)] = box;
+    }
     m_legacyFirmware =
         new QCheckBox(QStringLiteral("Controller firmware without version commands"), hwBox);
     m_legacyFirmware->setObjectName(QStringLiteral("legacyFirmwareCheckBox"));
-    auto* note = new QLabel(QStringLiteral("The program reads the controller versions when it "
-                                           "starts; a firmware change shows fully after a "
-                                           "restart."),
+    // Broken by hand: a word-wrapped label makes the layout trade the slot
+    // boxes' height for its lines.
+    auto* note = new QLabel(QStringLiteral("The program sees the slots change at its next poll, "
+                                           "within a second.\n"
+                                           "It reads the controller versions, and lays its plots "
+                                           "out for an\n"
+                                           "encoder interface, only when it starts: those "
+                                           "changes show fully\n"
+                                           "after a restart."),
                             hwBox);
-    note->setWordWrap(true);
-    hwLayout->addWidget(m_secondPico);
-    hwLayout->addWidget(m_encoder);
+    hwLayout->addLayout(slotForm);
     hwLayout->addWidget(m_legacyFirmware);
     hwLayout->addWidget(note);
 
@@ -92,8 +121,9 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
     layout->addWidget(buttons);
 
     connect(m_beam, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
-    connect(m_secondPico, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
-    connect(m_encoder, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
+    for (QComboBox* box : m_slots)
+        connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &SimulationWindow::applyControls);
     connect(m_legacyFirmware, &QCheckBox::toggled, this, &SimulationWindow::applyControls);
     connect(m_noise, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
             &SimulationWindow::applyControls);
@@ -106,6 +136,16 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
 
     loadControls();
     refreshStatus();
+}
+
+SimulationWindow* SimulationWindow::addToMenuBar(QMainWindow& window, SimDriver& driver)
+{
+    auto* simulation = new SimulationWindow(driver, &window);
+    QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Simulation"));
+    QAction* action = menu->addAction(QStringLiteral("Virtual Hardware..."));
+    action->setObjectName(QStringLiteral("actionSimulation"));
+    connect(action, &QAction::triggered, simulation, &SimulationWindow::showWindow);
+    return simulation;
 }
 
 void SimulationWindow::showWindow()
@@ -125,8 +165,10 @@ void SimulationWindow::loadControls()
     m_beam->setChecked(s.beamPresent);
     m_noise->setValue(s.noiseLevel);
     m_drift->setValue(s.driftLevel);
-    m_secondPico->setChecked(s.picoCount() >= 2);
-    m_encoder->setChecked(s.encoderPlugged());
+    for (int slot = 0; slot < zevo::kSlotCount; ++slot) {
+        QComboBox* box = m_slots[std::size_t(slot)];
+        box->setCurrentIndex(box->findData(int(s.deviceIn(slot))));
+    }
     m_legacyFirmware->setChecked(!s.versionCommands);
     m_loading = false;
 }
@@ -138,15 +180,20 @@ void SimulationWindow::applyControls()
     const bool beam = m_beam->isChecked();
     const double noise = m_noise->value();
     const double drift = m_drift->value();
-    const bool secondPico = m_secondPico->isChecked();
-    const bool encoder = m_encoder->isChecked();
+    std::array<Scenario::Device, zevo::kSlotCount> devices{};
+    for (int slot = 0; slot < zevo::kSlotCount; ++slot)
+        devices[std::size_t(slot)] =
+            static_cast<Scenario::Device>(m_slots[std::size_t(slot)]->currentData().toInt());
     const bool legacy = m_legacyFirmware->isChecked();
     m_driver.changeScenario([=](Scenario& s) {
         s.beamPresent = beam;
         s.noiseLevel = noise;
         s.driftLevel = drift;
-        s.setSecondPicoPlugged(secondPico);
-        s.setEncoderPlugged(encoder);
+        // Only the slots whose device changed are replugged; the others keep
+        // their records as they are.
+        for (int slot = 0; slot < zevo::kSlotCount; ++slot)
+            if (s.deviceIn(slot) != devices[std::size_t(slot)])
+                s.plug(slot, devices[std::size_t(slot)]);
         s.versionCommands = !legacy;
     });
     refreshStatus();

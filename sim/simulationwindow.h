@@ -1,10 +1,16 @@
 #pragma once
 
+#include "device/protocol.h"
+
 #include <QDialog>
 
+#include <array>
+
 class QCheckBox;
+class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
+class QMainWindow;
 class QTimer;
 class SimDriver;
 
@@ -17,6 +23,10 @@ class SimulationWindow : public QDialog
 
 public:
     explicit SimulationWindow(SimDriver& driver, QWidget* parent = nullptr);
+
+    // Adds the "Simulation" menu to the program's main window, with the
+    // entry that opens this window (created here, a child of `window`).
+    static SimulationWindow* addToMenuBar(QMainWindow& window, SimDriver& driver);
 
 public slots:
     // Reloads the controls from the present scenario and shows the window.
@@ -33,8 +43,8 @@ private:
     QCheckBox* m_beam;
     QDoubleSpinBox* m_noise;
     QDoubleSpinBox* m_drift;
-    QCheckBox* m_secondPico;
-    QCheckBox* m_encoder;
+    // What sits in slots A to D.
+    std::array<QComboBox*, zevo::kSlotCount> m_slots{};
     QCheckBox* m_legacyFirmware;
     QLabel* m_status;
     QTimer* m_timer;

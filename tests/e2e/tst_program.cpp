@@ -4,9 +4,9 @@
 #include "acquisition/updater.h"
 #include "device/globals.h"
 #include "app/mainwindow.h"
-#include "app/operatorlock.h"
 #include "app/platform.h"
 #include "app/startup.h"
+#include "control/dialoglogin.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphxy.h"
@@ -14,6 +14,9 @@
 #include "sim/simdriver.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +26,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 class TestProgram : public QObject
 {
@@ -87,9 +91,10 @@ private slots:
         QVERIFY(!theConfig);
     }
 
-    // Another instance's hand-over request (SIGUSR1) reaches the running
-    // program through its own start-up wiring: the lock is let go and the
-    // main window falls back to level 0 with its gated actions disabled.
+    // An operator logs in at level 2 through the login dialog; another
+    // instance's hand-over request (SIGUSR1) then reaches the running program
+    // through its own start-up wiring: the lock is let go, the dialog shows
+    // "cruise" and the main window's gated actions are disabled.
     void handOverRequest_dropsRunningProgramToLevel0()
     {
         const QStringList gated = {"action_Rocking_Curve", "actionRocking_Curve_3D",
@@ -101,33 +106,51 @@ private slots:
                     on << name;
             return on;
         };
+        // Who holds the lock, as another open file description sees it.
+        auto holder = [] {
+            struct flock lock = {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            if (fcntl(lockFileFd, F_OFD_GETLK, &lock) != 0)
+                return pid_t(-1);
+            return lock.l_type == F_UNLCK ? pid_t(0) : lock.l_pid;
+        };
         QStringList enabledAtLevel2, enabledAfterRequest;
+        QString shownAtLevel2, shownAfterRequest;
         int levelAfterRequest = -1;
-        int taken = -99;
-        bool lockLetGo = false;
+        pid_t holderAtLevel2 = -1, holderAfterRequest = -1;
         const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
+            auto* login = window.findChild<DialogLogin*>();
+            auto* shown = login->findChild<QLabel*>(QStringLiteral("currentLevel"));
             if (cycle == 1) {
-                taken = acquireOperatorLock(lockFileFd);
-                userLevel = 2;
-                window.handleUserLevelChange(2);
+                window.findChild<QAction*>(QStringLiteral("action_Login"))->trigger();
+                login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))
+                    ->setText(QStringLiteral("admin"));
+                login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))
+                    ->setText(QStringLiteral("KiteRiverSun"));
+                QTest::mouseClick(login->findChild<QPushButton*>(QStringLiteral("logIn")),
+                                  Qt::LeftButton);
                 enabledAtLevel2 = enabled(window);
+                shownAtLevel2 = shown->text();
+                holderAtLevel2 = holder();
                 raise(SIGUSR1);
                 return;
             }
             levelAfterRequest = userLevel;
             enabledAfterRequest = enabled(window);
-            struct flock lock = {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lockLetGo = fcntl(lockFileFd, F_OFD_GETLK, &lock) == 0 && lock.l_type == F_UNLCK;
+            shownAfterRequest = shown->text();
+            holderAfterRequest = holder();
             window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
         });
         QCOMPARE(result, 0);
-        QCOMPARE(taken, kOperatorLockTaken);
+        QCOMPARE(holderAtLevel2, getpid());
         QCOMPARE(enabledAtLevel2, gated);
+        QCOMPARE(shownAtLevel2, QStringLiteral("admin"));
         QCOMPARE(levelAfterRequest, 0);
         QCOMPARE(enabledAfterRequest, QStringList());
-        QVERIFY(lockLetGo);
+        QCOMPARE(shownAfterRequest, QStringLiteral("cruise"));
+        QCOMPARE(holderAfterRequest, pid_t(0));
+        QVERIFY(!theLogin);
     }
 
     void closingTheWindow_endsTheProgram()

@@ -169,6 +169,11 @@ private slots:
         };
         QCOMPARE(ids(), QVector<int>({0x2101, 0x2101, 0x2200, 0}));
         QVERIFY(rig.mailbox.slotRecords()[0].serial != rig.mailbox.slotRecords()[1].serial);
+        // Slot A's reply bytes 8 to 21 as the controller sends them: id, hardware
+        // version 3, firmware 1.4.0.2 last character first, serial 21010417.
+        const zevo::MailboxMessage slotA = rig.transfer(zevo::MailboxMessage(zevo::cmd::ReadSlot));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(slotA.bytes) + 8, 14).toHex(' '),
+                 QByteArray("01 21 03 00 00 00 32 30 34 31 f1 97 40 01"));
         const int fd = rig.driver.open(zevo::kPico1Node, O_RDONLY);
         QVERIFY(fd >= 0);
 

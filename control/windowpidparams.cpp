@@ -1,0 +1,142 @@
+#include "control/windowpidparams.h"
+
+#include "control/unsavedsettings.h"
+#include "control/widgetpidparams.h"
+#include "device/configstore.h"
+#include "device/globals.h"
+#include "device/mailboxcomm.h"
+#include "device/protocol.h"
+
+#include "ui_windowpidparams.h"
+
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+
+namespace
+{
+// The ten stored values of one loop, in the order of the configuration keys.
+struct LoopValues
+{
+    double freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset;
+};
+
+using Getter = void (ConfigStore::*)(double*, double*, double*, double*, double*, double*,
+                                     double*, double*, double*, double*) const;
+using Setter = bool (ConfigStore::*)(double, double, double, double, double, double, double,
+                                     double, double, double);
+
+LoopValues read(Getter get)
+{
+    LoopValues v{};
+    (theConfig->*get)(&v.freq, &v.kp, &v.ki, &v.kd, &v.eMin, &v.iMax, &v.oMin, &v.oMax, &v.oGain,
+                      &v.offset);
+    return v;
+}
+
+bool store(Setter set, const WidgetPIDparams* w)
+{
+    return (theConfig->*set)(w->curFreq(), w->kp(), w->ki(), w->kd(), w->eMin(), w->iMax(),
+                             w->oMin(), w->oMax(), w->oGain(), w->offset());
+}
+
+void fill(WidgetPIDparams* w, const LoopValues& v)
+{
+    w->setCurFreq(v.freq);
+    w->setParams(v.kp, v.ki, v.kd, v.eMin, v.iMax, v.oMin, v.oMax, v.oGain, v.offset);
+    // The base rate may have changed since the panel last computed its real
+    // frequency (an encoder interface plugged in) while the stored frequency
+    // did not; show the rate the loop will run at now.
+    w->calcRealFreq(v.freq);
+}
+
+void sendParams(int channel, const WidgetPIDparams* w)
+{
+    theMailbox->setPidParams(channel, w->kp(), w->ki(), w->kd(), w->eMin(), w->iMax(), w->oMin(),
+                             w->oMax(), w->oGain());
+}
+} // namespace
+
+WindowPIDparams::WindowPIDparams(QWidget* parent) : QDialog(parent), ui(new Ui::WindowPIDparams)
+{
+    ui->setupUi(this);
+    connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // clicked() comes before accepted(): OK stores and sends, then closes.
+    connect(ui->buttonBox, &QDialogButtonBox::clicked, this, &WindowPIDparams::savePIDparams);
+}
+
+WindowPIDparams::~WindowPIDparams() = default;
+
+void WindowPIDparams::showWindow()
+{
+    checkUserLevel();
+    loadParams();
+    // An encoder interface runs the intensity loop on no picoammeter.
+    const bool i0 = !(theMailbox && theMailbox->pavunPresent());
+    ui->intI0widget->setVisible(i0);
+    ui->label_i0->setVisible(i0);
+    show();
+    raise();
+    activateWindow();
+}
+
+void WindowPIDparams::loadParams()
+{
+    if (!theConfig)
+        return;
+    fill(ui->posXwidget, read(&ConfigStore::getPidX));
+    fill(ui->posYwidget, read(&ConfigStore::getPidY));
+    fill(ui->intI0widget, read(&ConfigStore::getPidI0));
+}
+
+void WindowPIDparams::checkUserLevel()
+{
+    if (userLevel != 0 && userLevel != 1 && userLevel != 2)
+        return;
+    const bool admin = userLevel == 2;
+    ui->posXwidget->setEnabled(admin);
+    ui->posYwidget->setEnabled(admin);
+    ui->intI0widget->setEnabled(admin);
+}
+
+void WindowPIDparams::savePIDparams(QAbstractButton* button)
+{
+    const QDialogButtonBox::StandardButton which = ui->buttonBox->standardButton(button);
+    if (which != QDialogButtonBox::Ok && which != QDialogButtonBox::Apply)
+        return;
+    if (userLevel != 2)
+        return; // only an administrator changes the loops; no message
+
+    const WidgetPIDparams* x = ui->posXwidget;
+    const WidgetPIDparams* y = ui->posYwidget;
+    const WidgetPIDparams* i0 = ui->intI0widget;
+
+    // The dividers and offsets of all loops go out first; then each loop's
+    // parameters are sent and its group stored, X, Y, then I0. The I0 loop
+    // is kept even while its panel is hidden. A failed write is reported
+    // once, after everything has reached the controller.
+    if (theMailbox) {
+        theMailbox->setPidDivider(zevo::kPidX, x->divider());
+        theMailbox->setPidDivider(zevo::kPidY, y->divider());
+        theMailbox->setPidDivider(zevo::kPidI0, i0->divider());
+        theMailbox->setPidOffsets(x->offset(), y->offset(), i0->offset());
+    }
+    bool saved = true;
+    const auto sendAndStore = [&](int channel, const WidgetPIDparams* panel,
+                                  Setter setter) {
+        if (theMailbox)
+            sendParams(channel, panel);
+        if (theConfig)
+            saved &= store(setter, panel);
+    };
+    sendAndStore(zevo::kPidX, x, &ConfigStore::setPidX);
+    sendAndStore(zevo::kPidY, y, &ConfigStore::setPidY);
+    sendAndStore(zevo::kPidI0, i0, &ConfigStore::setPidI0);
+
+    // What was sent used the present base rate; show it on every panel.
+    for (WidgetPIDparams* w : {ui->posXwidget, ui->posYwidget, ui->intI0widget})
+        w->calcRealFreq(w->curFreq());
+
+    if (!saved)
+        warnSettingsNotSaved(theConfig->filePath());
+}

@@ -1,0 +1,374 @@
+// The ROC/ROI dialog over the recording driver: the ROC limits and check
+// enables that reach the controller, the regions on the XY plots, the
+// intensity units, the stored settings an unedited OK must leave alone, and
+// who may send at all.
+
+#include "app/mainwindow.h"
+#include "control/dialoglogin.h"
+#include "control/unsavedsettings.h"
+#include "control/widgetpidparams.h"
+#include "control/widgetroc.h"
+#include "control/windowpidparams.h"
+#include "control/windowroc_roi.h"
+#include "plots/widgetgraphxy.h"
+#include "support/programfixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace zevo;
+
+namespace
+{
+QByteArray golden(const char* hex)
+{
+    QByteArray bytes = QByteArray::fromHex(hex);
+    bytes.append(QByteArray(MailboxMessage::kSize - bytes.size(), '\0'));
+    return bytes;
+}
+
+QByteArray bytesOf(const MailboxMessage& m)
+{
+    return QByteArray(reinterpret_cast<const char*>(m.bytes), int(MailboxMessage::kSize));
+}
+
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Regions
+{
+    double roiX, roiY, i0Min, i0Max, roc;
+};
+} // namespace
+
+class TestWindowROC_ROI : public QObject
+{
+    Q_OBJECT
+
+    ProgramFixture f;
+    std::unique_ptr<WindowROC_ROI> w;
+    std::unique_ptr<WidgetGraphXY> xy[2];
+    uint8_t m_enables[6] = {1, 0, 1, 0, 1, 1}; // what the controller reports
+
+    WidgetRoc* panel(int bpm) const
+    {
+        return w->findChild<WidgetRoc*>(bpm == 0 ? "rocWidget0" : "rocWidget1");
+    }
+    template <typename T>
+    T* input(int bpm, const char* name) const
+    {
+        return panel(bpm)->findChild<T*>(name);
+    }
+    QDoubleSpinBox* box(int bpm, const char* name) const { return input<QDoubleSpinBox>(bpm, name); }
+    QComboBox* unit(int bpm, const char* name) const { return input<QComboBox>(bpm, name); }
+    QCheckBox* check(const char* name) const { return w->findChild<QCheckBox*>(name); }
+
+    void press(QDialogButtonBox::StandardButton which)
+    {
+        f.driver.clearCalls();
+        w->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
+    }
+
+    Regions stored(int bpm) const
+    {
+        Regions r{-1, -1, -1, -1, -1};
+        f.config->getRocRoi(&r.roiX, &r.roiY, &r.i0Min, &r.i0Max, &r.roc, bpm);
+        return r;
+    }
+
+    // The ROI (item 0) and ROC (item 1) frames of a plot, as their corners.
+    static QRectF frame(WidgetGraphXY& plot, int item)
+    {
+        auto* rect = qobject_cast<QCPItemRect*>(plot.findChild<QCustomPlot*>("graph")->item(item));
+        return QRectF(rect->topLeft->coords(), rect->bottomRight->coords());
+    }
+
+    // The dialog as the main window opens it, for `devices` picoammeters.
+    void open(int devices)
+    {
+        for (int bpm = 0; bpm < 2; ++bpm) {
+            xy[bpm] = std::make_unique<WidgetGraphXY>(bpm);
+            w->setGraphXY(bpm, xy[bpm].get());
+        }
+        w->setUpdater(f.updater.get());
+        w->setBeamlineConf(nullptr);
+        w->nrDorvishChanged(devices);
+        w->showWindow();
+    }
+
+private slots:
+    void init()
+    {
+        f.driver.defaultReply = [this](MailboxMessage& m) {
+            if (m.command() == cmd::ReadRocEnables)
+                for (int k = 0; k < 6; ++k)
+                    m.setU8(4 + k, m_enables[k]);
+            m.setU32(0, m.command() | kReplyAcknowledged);
+        };
+        f.setUp();
+        bpmScale.set(0, 2.0, 4.0);
+        bpmScale.set(1, 5.0, 0.5);
+        userLevel = 2;
+        QVERIFY(f.config->setRocRoi(0, 100, 40, 5e-6, 8e-7, 150));
+        QVERIFY(f.config->setRocRoi(1, 20, 10, 1e-6, 2e-6, 200));
+        w = std::make_unique<WindowROC_ROI>();
+    }
+
+    void cleanup()
+    {
+        w.reset();
+        xy[0].reset();
+        xy[1].reset();
+        f.tearDown();
+        bpmScale = BpmScaleFactors();
+        userLevel = 0;
+    }
+
+    // One device, OK: BPM 1's two limits, then all six enables as read from
+    // the controller, byte for byte; BPM 1's regions on its plot and in the
+    // file; nothing of BPM 2. Nothing stored yet: the ROC box shows its
+    // minimum of 100 %, and what it shows is what is applied.
+    void okWithOneDevice_goldenBytes()
+    {
+        QFile::remove(f.config->filePath());
+        open(1);
+        QVERIFY(panel(1)->isHidden());
+        QCOMPARE(box(0, "rocFactorBox")->value(), 100.0);
+        box(0, "roiXDoubleSpinBox")->setValue(100);
+        box(0, "roiYDoubleSpinBox")->setValue(40);
+        press(QDialogButtonBox::Ok);
+        QVERIFY(!w->isVisible());
+
+        const std::vector<QByteArray> expected = {
+            // index 0: 100 µm × 100 % / 2 = 50
+            golden("00060002 00000000 0000000000000000 000000000000 4940"),
+            // index 1: 100 % × 40 µm / 4 = 10
+            golden("00060002 01000000 0000000000000000 000000000000 2440"),
+            golden("000b0002 010001000101"),
+        };
+        const auto sent = f.driver.transfers();
+        QCOMPARE(int(sent.size()), int(expected.size()));
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            QVERIFY2(bytesOf(sent[i]) == expected[i], bytesOf(sent[i]).toHex().constData());
+
+        QCOMPARE(frame(*xy[0], 0), QRectF(QPointF(-100, 40), QPointF(100, -40)));
+        QCOMPARE(frame(*xy[0], 1), frame(*xy[0], 0));
+        QCOMPARE(stored(0).roiX, 100.0);
+        QCOMPARE(stored(0).roc, 100.0);
+        QVERIFY(!fileText(f.config->filePath()).contains("ROCandROI2"));
+    }
+
+    // Two devices: each BPM's limits with its own scale factors and its own
+    // plot; the example of 100 µm at 110 % over a scale of 2 sends 55.
+    void twoDevices_limitsPlotsAndFile()
+    {
+        open(2);
+        QVERIFY(panel(1)->isVisible());
+        box(0, "rocFactorBox")->setValue(110);
+        box(1, "roiXDoubleSpinBox")->setValue(30);
+        press(QDialogButtonBox::Apply);
+        QVERIFY(w->isVisible());
+
+        const auto limits = f.sent(cmd::SetRocLimit);
+        QCOMPARE(int(limits.size()), 4);
+        const double high[4] = {55.0, 11.0, 12.0, 40.0}; // 100·1.1/2, 1.1·40/4, 30·2/5, 2·10/0.5
+        for (int k = 0; k < 4; ++k) {
+            QCOMPARE(int(limits[k].u8(4)), k < 2 ? k : k + 1); // 0, 1, 3, 4
+            QCOMPARE(limits[k].f64(8), 0.0);
+            QCOMPARE(limits[k].f64(16), high[k]);
+        }
+        QCOMPARE(int(f.sent(cmd::SetRocEnables).size()), 1);
+        QCOMPARE(frame(*xy[1], 1), QRectF(QPointF(-60, 20), QPointF(60, -20)));
+        QCOMPARE(frame(*xy[0], 1).right(), 110.0);
+        QCOMPARE(stored(1).roiX, 30.0);
+
+        // Back to one device: BPM 2 is neither shown nor sent nor stored.
+        w->nrDorvishChanged(1);
+        QVERIFY(panel(1)->isHidden());
+        box(1, "roiXDoubleSpinBox")->setValue(70);
+        press(QDialogButtonBox::Apply);
+        QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 2);
+        QCOMPARE(stored(1).roiX, 30.0);
+        // No device count of 2, no second panel, whatever the count.
+        w->nrDorvishChanged(0);
+        QVERIFY(panel(1)->isHidden());
+
+        // A scale factor of 0 has no controller units: that limit stays out.
+        bpmScale.set(0, 0.0, 4.0);
+        press(QDialogButtonBox::Apply);
+        const auto rest = f.sent(cmd::SetRocLimit);
+        QCOMPARE(int(rest.size()), 1);
+        QCOMPARE(int(rest[0].u8(4)), 1);
+    }
+
+    // Bounds are entered in the selected unit and stored in amperes, exactly.
+    void intensityUnits()
+    {
+        QVERIFY(f.config->setRocRoi(0, 100, 40, 0, 0, 150)); // the selectors keep the form's units
+        open(1);
+        box(0, "roiI0minBox")->setValue(5);
+        unit(0, "roiI0minUnit")->setCurrentText("uA");
+        box(0, "roiI0maxBox")->setValue(800);
+        unit(0, "roiI0maxUnit")->setCurrentText("nA");
+        press(QDialogButtonBox::Ok);
+        QVERIFY(stored(0).i0Min == 5e-6);
+        QVERIFY(stored(0).i0Max == 8e-7);
+
+        // Shown again: 1 µA and more in µA, less in nA.
+        w->showWindow();
+        QCOMPARE(box(0, "roiI0minBox")->value(), 5.0);
+        QCOMPARE(unit(0, "roiI0minUnit")->currentText(), QString("uA"));
+        QCOMPARE(box(0, "roiI0maxBox")->value(), 800.0);
+        QCOMPARE(unit(0, "roiI0maxUnit")->currentText(), QString("nA"));
+
+        // Only the unit changed: 800 µA now.
+        unit(0, "roiI0maxUnit")->setCurrentText("uA");
+        press(QDialogButtonBox::Apply);
+        QVERIFY(stored(0).i0Max == 8e-4);
+    }
+
+    // Values the boxes cannot show exactly survive an OK without edits, byte
+    // for byte, and an edit rewrites only what was edited.
+    void uneditedOkLeavesEveryStoredKey()
+    {
+        QVERIFY(f.config->setRocRoi(0, 123.456, 0.005, 1.5e-10, 2.5e-5, 133.3));
+        QVERIFY(f.config->setRocRoi(1, 99.999, 12.3456, 0, 1.23456e-3 / 2, 250.5));
+        QVERIFY(f.config->setPidX(1000, 1, 2, 3, 4, 5, 6, 7, 8, 9));
+        QVERIFY(f.config->setBeamThreshold(0, 0.02));
+        const QByteArray before = fileText(f.config->filePath());
+
+        open(2);
+        QCOMPARE(box(0, "roiXDoubleSpinBox")->value(), 123.46);
+        QCOMPARE(box(0, "roiI0minBox")->value(), 0.15);
+        QCOMPARE(unit(0, "roiI0minUnit")->currentText(), QString("nA"));
+        QCOMPARE(box(0, "roiI0maxBox")->value(), 25.0);
+        QCOMPARE(unit(0, "roiI0maxUnit")->currentText(), QString("uA"));
+        QCOMPARE(unit(1, "roiI0minUnit")->currentText(), QString("uA")); // 0 keeps the selector
+        press(QDialogButtonBox::Ok);
+        QCOMPARE(fileText(f.config->filePath()), before);
+        // The limits come from the stored values too.
+        QCOMPARE(f.sent(cmd::SetRocLimit)[0].f64(16), 123.456 * (133.3 / 100) / 2.0);
+
+        w->showWindow();
+        box(0, "roiXDoubleSpinBox")->setValue(80);
+        press(QDialogButtonBox::Ok);
+        const QList<QByteArray> was = before.split('\n');
+        const QList<QByteArray> now = fileText(f.config->filePath()).split('\n');
+        QCOMPARE(now.size(), was.size());
+        for (int i = 0; i < was.size(); ++i) {
+            if (was[i].startsWith("RoiX=123.456"))
+                QCOMPARE(now[i], QByteArray("RoiX=80"));
+            else
+                QCOMPARE(now[i], was[i]);
+        }
+    }
+
+    // Levels 0 and 1: every input disabled, OK closes without sending or
+    // storing; level 2 enables; an unknown level changes nothing.
+    void gatingByUserLevel()
+    {
+        const QByteArray before = fileText(f.config->filePath());
+        const char* inputs[] = {"roiXDoubleSpinBox", "roiYDoubleSpinBox", "rocFactorBox",
+                                "roiI0minBox",       "roiI0minUnit",      "roiI0maxBox",
+                                "roiI0maxUnit"};
+        const char* checks[] = {"enableROCXCheckCheckBox",   "enableROCYCheckCheckBox",
+                                "enableBeamOffCheckCheckBox", "enableROCXCheckCheckBox_2",
+                                "enableROCYCheckCheckBox_2",  "enableBeamOffCheckCheckBox_2"};
+        auto allEnabled = [&](bool enabled) {
+            for (int bpm = 0; bpm < 2; ++bpm)
+                for (const char* name : inputs)
+                    if (input<QWidget>(bpm, name)->isEnabled() != enabled)
+                        return false;
+            for (const char* name : checks)
+                if (check(name)->isEnabled() != enabled)
+                    return false;
+            return true;
+        };
+
+        for (int level : {0, 1}) {
+            userLevel = level;
+            open(2);
+            QVERIFY(allEnabled(false));
+            box(0, "roiXDoubleSpinBox")->setValue(1);
+            press(QDialogButtonBox::Apply);
+            press(QDialogButtonBox::Ok);
+            QVERIFY(!w->isVisible());
+            QVERIFY(f.driver.transfers().empty());
+            QCOMPARE(fileText(f.config->filePath()), before);
+        }
+        userLevel = 2;
+        w->checkUserLevel();
+        QVERIFY(allEnabled(true));
+        userLevel = -1;
+        w->checkUserLevel();
+        QVERIFY(allEnabled(true));
+    }
+
+    void failedWriteWarnsAfterSending()
+    {
+        QFile blocker(f.dir.filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ConfigStore unwritable(f.dir.filePath("blocker/config.ini"));
+        theConfig = &unwritable;
+        open(2);
+
+        BoxCatcher catcher;
+        press(QDialogButtonBox::Ok);
+        QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 4);
+        QCOMPARE(int(f.sent(cmd::SetRocEnables).size()), 1);
+        QCOMPARE(int(catcher.boxes.size()), 1);
+        QCOMPARE(catcher.boxes[0].title, settingsNotSavedTitle());
+        QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(unwritable.filePath()));
+
+        theConfig = f.config.get();
+        w->showWindow();
+        press(QDialogButtonBox::Ok);
+        QCOMPARE(int(catcher.boxes.size()), 1);
+    }
+
+    // The main window hands the dialog its own XY plots, passes on the device
+    // count, and lets the login's level reach this dialog and the PID one.
+    void mainWindowWiring()
+    {
+        MainWindow main;
+        DialogLogin login(&main);
+        main.wireUserLevel(&login);
+        main.findChild<QAction*>("action_ROC_ROI")->trigger();
+        auto* dialog = main.findChild<WindowROC_ROI*>();
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog->findChild<WidgetRoc*>("rocWidget1")->isHidden()); // no picoammeter yet
+
+        emit f.mailbox->nrDorvishsChanged(2);
+        QVERIFY(dialog->findChild<WidgetRoc*>("rocWidget1")->isVisible());
+        f.driver.clearCalls();
+        dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 4);
+        QCOMPARE(frame(*main.graphXY(0), 0), QRectF(QPointF(-100, 40), QPointF(100, -40)));
+        QCOMPARE(frame(*main.graphXY(1), 1), QRectF(QPointF(-40, 20), QPointF(40, -20)));
+
+        main.findChild<QAction*>("action_PID_Parameters")->trigger();
+        auto* pid = main.findChild<WindowPIDparams*>();
+        QVERIFY(pid && pid->isVisible());
+        userLevel = 1;
+        emit login.userLevelChanged(1);
+        QVERIFY(!pid->findChild<WidgetPIDparams*>("posXwidget")->isEnabled());
+        QVERIFY(!dialog->findChild<QCheckBox*>("enableROCXCheckCheckBox")->isEnabled());
+        userLevel = 2;
+        emit login.userLevelChanged(2);
+        QVERIFY(pid->findChild<WidgetPIDparams*>("intI0widget")->isEnabled());
+        QVERIFY(dialog->findChild<QCheckBox*>("enableBeamOffCheckCheckBox_2")->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestWindowROC_ROI)
+#include "tst_windowroc_roi.moc"

@@ -1,0 +1,239 @@
+// The feedback panel running the whole program on the virtual controller:
+// an administrator sends PID parameters, switches the feedback on in mode 5
+// and enters a setpoint through the panel; the statistics page then shows
+// the beam at the setpoint and the lamp "Feedback ON". A setpoint outside an
+// enabled region of control turns the lamp to "FAULT: Out of ROC".
+
+#include "acquisition/updater.h"
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/startup.h"
+#include "control/qled.h"
+#include "control/widgetfeedbackcontrol.h"
+#include "device/globals.h"
+#include "device/mailboxcomm.h"
+#include "sim/firstrunconfig.h"
+#include "sim/manualclock.h"
+#include "sim/simdriver.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolBox>
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+
+namespace
+{
+// The simulator's configuration shows positions in micrometres, 1000 per
+// raw detector unit.
+constexpr double kMicrometresPerUnit = 1000.0;
+
+// Setpoints entered in the panel.
+constexpr double kSetpointX = 20.0;   // um
+constexpr double kSetpointY = -30.0;  // um
+constexpr double kSetpointI0 = 60000; // nA
+// An enabled region of control of +-50 um in X, and a setpoint beyond it.
+constexpr double kRocX = 50.0;
+constexpr double kOutsideRocX = 80.0;
+
+// Display cycles (one per second of wall time) to wait for each stage.
+constexpr int kCyclesPerStage = 6;
+
+template <typename T> T* child(QWidget* w, const char* name)
+{
+    return w->findChild<T*>(QString::fromLatin1(name));
+}
+
+void click(QWidget* w, const char* name)
+{
+    QTest::mouseClick(child<QAbstractButton>(w, name), Qt::LeftButton);
+}
+
+// The number in a statistics field such as "20.013 um".
+double fieldValue(QWidget* panel, const char* name)
+{
+    return child<QLineEdit>(panel, name)->text().section(QLatin1Char(' '), 0, 0).toDouble();
+}
+
+// What the panel shows at one moment.
+struct PanelView {
+    QString heartbeat;
+    int lampColour = -1;
+    QString button;
+    double xMean = NAN, yMean = NAN, i0Mean = NAN;
+    QString bpm2XMean;
+};
+
+PanelView look(QWidget* panel)
+{
+    PanelView v;
+    v.heartbeat = child<QLabel>(panel, "heartbeatLabel")->text();
+    v.lampColour = int(panel->findChild<QLed*>()->offColor());
+    v.button = child<QPushButton>(panel, "buttonFdbk")->text();
+    v.xMean = fieldValue(panel, "posXMeanLineEdit");
+    v.yMean = fieldValue(panel, "posYMeanLineEdit");
+    v.i0Mean = fieldValue(panel, "i0MeanLineEdit");
+    v.bpm2XMean = child<QLineEdit>(panel, "posXMeanLineEdit_2")->text();
+    return v;
+}
+
+bool atSetpoint(const PanelView& v)
+{
+    return v.heartbeat == QLatin1String("Feedback ON") && std::fabs(v.xMean - kSetpointX) < 2.0 &&
+           std::fabs(v.yMean - kSetpointY) < 2.0 &&
+           std::fabs(v.i0Mean - kSetpointI0 * 1e-9) < 0.01 * kSetpointI0 * 1e-9;
+}
+} // namespace
+
+class TestFeedback : public QObject
+{
+    Q_OBJECT
+
+    ManualClock* m_clock = nullptr;
+    SimDriver* m_driver = nullptr;
+
+    // Lets controller time pass, in steps the driver catches up with in full.
+    void advance(double seconds)
+    {
+        for (double done = 0; done < seconds; done += 0.25) {
+            m_clock->advanceSeconds(0.25);
+            m_driver->sync();
+        }
+    }
+
+    // Runs the program over the virtual beamline with the simulator's
+    // first-start configuration; `onCycle` is called after every display cycle.
+    int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
+    {
+        ManualClock clock;
+        const Scenario scenario;
+        SimDriver driver(scenario, &clock);
+        driver.prefill(5.0);
+        m_clock = &clock;
+        m_driver = &driver;
+        QTemporaryDir dir;
+
+        Platform platform;
+        platform.driver = &driver;
+        platform.configPath = dir.filePath(QStringLiteral("config.ini"));
+        platform.lockPath = dir.filePath(QStringLiteral("lock"));
+        if (!writeFirstRunConfiguration(platform.configPath, scenario))
+            return -1;
+        platform.extendMainWindow = [&](MainWindow& window) {
+            auto cycles = std::make_shared<int>(0);
+            QObject::connect(theUpdater, &Updater::replotGraphs, &window,
+                             [&window, cycles, onCycle] { onCycle(window, ++*cycles); });
+        };
+        int argc = 1;
+        char name[] = "tst_feedback";
+        char* argv[] = {name, nullptr};
+        const int result = runProgram(argc, argv, platform);
+        m_clock = nullptr;
+        m_driver = nullptr;
+        return result;
+    }
+
+private slots:
+    void feedbackHoldsSetpointThenFaultsOutsideRoc()
+    {
+        enum Stage { Settling, Faulting, Done } stage = Settling;
+        int stageStart = 1;
+        PanelView settled, faulted;
+        bool bpm2Shown = false;
+        const QString shots = qEnvironmentVariable("ZEVO_SCREENSHOT_DIR");
+
+        const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
+            QWidget* panel = window.findChild<WidgetFeedbackControl*>();
+            auto* toolBox = child<QToolBox>(panel, "toolBox");
+            if (cycle == 1) {
+                // An administrator; the login dialog would announce this.
+                userLevel = 2;
+                window.handleUserLevelChange(2);
+                static_cast<WidgetFeedbackControl*>(panel)->checkUserLevel();
+
+                // PI loops well inside their stability margin: the beam moves
+                // 0.2 raw units per volt at BPM 1 behind ~3.5 ms of dead time
+                // and lag, so 0.15 V per unit per millisecond of integral
+                // settles in tens of milliseconds. The intensity loop works on
+                // amperes (~1e-5 A per volt) and needs its large output gain.
+                theMailbox->setPidParams(zevo::kPidX, 0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0);
+                theMailbox->setPidParams(zevo::kPidY, 0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0);
+                theMailbox->setPidParams(zevo::kPidI0, 0.0, 50.0, 0.0, 0.0, 1.0, 0.0, 10.0, 100.0);
+
+                toolBox->setCurrentIndex(1);
+                for (const char* box : {"confXcheckbox", "confYcheckbox", "confI0checkbox"})
+                    child<QCheckBox>(panel, box)->setChecked(true);
+                click(panel, "updateConfButton"); // mode 5
+                child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->setValue(kSetpointX);
+                child<QDoubleSpinBox>(panel, "posYDoubleSpinBox")->setValue(kSetpointY);
+                child<QComboBox>(panel, "i0UnitSelector")->setCurrentText(QStringLiteral("nA"));
+                child<QDoubleSpinBox>(panel, "i0DoubleSpinBox")->setValue(kSetpointI0);
+                click(panel, "buttonUpdate");
+                click(panel, "buttonFdbk");
+                advance(3.0);
+                return;
+            }
+
+            const PanelView now = look(panel);
+            if (stage == Settling && (atSetpoint(now) || cycle - stageStart > kCyclesPerStage)) {
+                settled = now;
+                bpm2Shown = !child<QWidget>(panel, "bpm2Table")->isHidden();
+                if (!shots.isEmpty()) {
+                    // The size of the main window's own screenshot.
+                    window.resize(1500, 950);
+                    QCoreApplication::processEvents();
+                    window.grab().save(shots + QStringLiteral("/feedback-window.png"));
+                    toolBox->setCurrentIndex(0);
+                    QCoreApplication::processEvents(); // lays the page out
+                    panel->grab().save(shots + QStringLiteral("/feedback-statistics.png"));
+                    toolBox->setCurrentIndex(1);
+                    QCoreApplication::processEvents();
+                    panel->grab().save(shots + QStringLiteral("/feedback-control.png"));
+                }
+                // X may stray +-50 um; then the operator asks for 80 um.
+                theMailbox->setRocLimit(zevo::rocIndex(0, 0), 0.0, kRocX / kMicrometresPerUnit);
+                theMailbox->setRocEnables(true, false, false, false, false, false);
+                child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->setValue(kOutsideRocX);
+                click(panel, "buttonUpdate");
+                advance(2.0);
+                stage = Faulting;
+                stageStart = cycle;
+            } else if (stage == Faulting && (now.heartbeat != settled.heartbeat ||
+                                             cycle - stageStart > kCyclesPerStage)) {
+                faulted = now;
+                stage = Done;
+                window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
+            }
+        });
+
+        QCOMPARE(result, 0);
+        QCOMPARE(stage, Done);
+        QCOMPARE(settled.heartbeat, QStringLiteral("Feedback ON"));
+        QCOMPARE(settled.lampColour, int(QLed::Green));
+        QCOMPARE(settled.button, QStringLiteral("Disable Feedback"));
+        QVERIFY2(std::fabs(settled.xMean - kSetpointX) < 2.0,
+                 qPrintable(QString::number(settled.xMean)));
+        QVERIFY2(std::fabs(settled.yMean - kSetpointY) < 2.0,
+                 qPrintable(QString::number(settled.yMean)));
+        QVERIFY2(std::fabs(settled.i0Mean - 60e-6) < 0.6e-6,
+                 qPrintable(QString::number(settled.i0Mean)));
+        // Two picoammeters: the second BPM's statistics are live too.
+        QVERIFY(bpm2Shown);
+        QVERIFY(settled.bpm2XMean.endsWith(QLatin1String(" um")));
+
+        QCOMPARE(faulted.heartbeat, QStringLiteral("FAULT: Out of ROC"));
+        QCOMPARE(faulted.lampColour, int(QLed::Red));
+        QCOMPARE(faulted.button, QStringLiteral("Disable Feedback"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFeedback)
+#include "tst_feedback.moc"
