@@ -56,9 +56,7 @@ void applyDarkStyle(QCustomPlot* plot)
 
     plot->setNotAntialiasedElements(QCP::aePlottables | QCP::aeScatters);
     plot->setNoAntialiasingOnDrag(true);
-    // Width-2 lines (the spectrum) are stroked as polygons otherwise, about
-    // seven times slower on a dense spectrum.
-    plot->setPlottingHint(QCP::phFastPolylines, true);
+    drawLinesFor(plot, 1.0);
 
     updateGradient(plot, kInitialGradientHeight);
     plot->installEventFilter(new GradientFollower(plot));
@@ -73,6 +71,11 @@ void updateGradient(QCustomPlot* plot, int height)
     // axis labels outside the rect need the dark ground as well.
     plot->setBackground(QBrush(gradient));
     plot->axisRect()->setBackground(QBrush(gradient));
+}
+
+void drawLinesFor(QCustomPlot* plot, double penWidth)
+{
+    plot->setPlottingHint(QCP::phFastPolylines, penWidth > 1.0);
 }
 
 QPen seriesPen(const QColor& colour, double width)

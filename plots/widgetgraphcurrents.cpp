@@ -2,6 +2,7 @@
 
 #include "device/globals.h"
 #include "device/protocol.h"
+#include "plots/plotredraw.h"
 #include "plots/plotstyle.h"
 
 #include "ui_widgetgraphcurrents.h"
@@ -47,6 +48,7 @@ WidgetGraphCurrents::WidgetGraphCurrents(QWidget* parent, int series)
 
     QCustomPlot* plot = ui->graph;
     plotstyle::applyDarkStyle(plot);
+    m_redraw = new PlotRedraw(plot, [this] { autoscale(); });
     for (int i = 0; i < count; ++i) {
         QCPGraph* graph = plot->addGraph(plot->xAxis, plot->yAxis);
         graph->setPen(plotstyle::seriesPen(kSeriesColours[i]));
@@ -91,12 +93,16 @@ void WidgetGraphCurrents::setYNumberFormat(const QString& format, int precision)
 
 void WidgetGraphCurrents::replot()
 {
+    m_redraw->request();
+}
+
+void WidgetGraphCurrents::autoscale()
+{
     QCustomPlot* plot = ui->graph;
     if (ui->buttonAutoscale->isChecked()) {
         plot->yAxis->rescale(true);
         plot->xAxis->rescale(true);
     }
-    plot->replot();
 }
 
 void WidgetGraphCurrents::chEnablesChanged()

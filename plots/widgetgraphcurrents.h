@@ -9,6 +9,7 @@
 #include <memory>
 
 class QCPGraph;
+class PlotRedraw;
 
 namespace Ui
 {
@@ -36,13 +37,18 @@ public:
     void setYNumberFormat(const QString& format, int precision);
 
 public slots:
-    // With "Autoscale" checked, fits both axes to the visible series; redraws.
+    // With "Autoscale" checked, fits both axes to the visible series; redraws
+    // (once visible).
     void replot();
     // Shows the series whose check box is checked.
     void chEnablesChanged();
 
 private:
+    // With "Autoscale" checked, fits both axes to the visible series.
+    void autoscale();
+
     std::unique_ptr<Ui::WidgetGraphCurrents> ui;
     QVector<QCPGraph*> m_graphs;
     QVector<SeriesPtr> m_series;
+    PlotRedraw* m_redraw = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "device/globals.h"
 #include "device/protocol.h"
+#include "plots/plotredraw.h"
 #include "plots/plotstyle.h"
 
 #include "ui_widgetgraphfft.h"
@@ -51,6 +52,8 @@ WidgetGraphFFT::WidgetGraphFFT(QWidget* parent)
 
     m_spectrum = plot->addGraph();
     m_spectrum->setPen(plotstyle::seriesPen(kInitialPen, kPenWidth));
+    plotstyle::drawLinesFor(plot, kPenWidth);
+    m_redraw = new PlotRedraw(plot, [this] { showSpectrum(); });
 
     plot->xAxis->grid()->setSubGridVisible(true);
     setScale(plot->xAxis, true);
@@ -80,6 +83,11 @@ SeriesPtr WidgetGraphFFT::graphData()
 
 void WidgetGraphFFT::replot()
 {
+    m_redraw->request();
+}
+
+void WidgetGraphFFT::showSpectrum()
+{
     QCustomPlot* plot = ui->graph;
     const bool logKeys = isLog(plot->xAxis);
     const bool logValues = isLog(plot->yAxis);
@@ -98,7 +106,6 @@ void WidgetGraphFFT::replot()
 
     plot->yAxis->rescale();
     plot->xAxis->rescale();
-    plot->replot();
 }
 
 void WidgetGraphFFT::xAxesChanged(const QString& text)

@@ -8,6 +8,7 @@
 
 class QCPAxis;
 class QCPGraph;
+class PlotRedraw;
 
 namespace Ui
 {
@@ -29,7 +30,7 @@ public:
     SeriesPtr graphData();
 
 public slots:
-    // Rescales both axes to the spectrum and redraws.
+    // Rescales both axes to the spectrum and redraws (once visible).
     void replot();
     // "Log" makes the axis logarithmic, any other text linear.
     void xAxesChanged(const QString& text);
@@ -40,6 +41,8 @@ public slots:
 
 private:
     void setScale(QCPAxis* axis, bool logarithmic);
+    // The series as drawn and both axes fitted to it.
+    void showSpectrum();
 
     std::unique_ptr<Ui::WidgetGraphFFT> ui;
     // Filled by the updater. The graph draws a copy in which the points that
@@ -47,4 +50,5 @@ private:
     // when an axis is switched back to linear (also while paused).
     SeriesPtr m_series;
     QCPGraph* m_spectrum = nullptr;
+    PlotRedraw* m_redraw = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "plots/plotredraw.h"
 #include "plots/plotstyle.h"
 
 #include "ui_widgetgraphpos.h"
@@ -37,6 +38,7 @@ WidgetGraphPos::WidgetGraphPos(QWidget* parent) : QWidget(parent), ui(new Ui::Wi
 
     QCustomPlot* position = ui->position;
     plotstyle::applyDarkStyle(position);
+    m_positionRedraw = new PlotRedraw(position, [this] { fitPositions(); });
     position->yAxis2->setVisible(true);
     m_graphs[HorPos] = addSeries(position->xAxis, position->yAxis, kHorColour, m_series[HorPos]);
     m_graphs[HorPos]->setName(QStringLiteral("Hor Pos"));
@@ -59,6 +61,7 @@ WidgetGraphPos::WidgetGraphPos(QWidget* parent) : QWidget(parent), ui(new Ui::Wi
 
     QCustomPlot* intens = ui->intens;
     plotstyle::applyDarkStyle(intens);
+    m_intensRedraw = new PlotRedraw(intens, [this] { fitIntensity(); });
     m_graphs[Intensity] =
         addSeries(intens->xAxis, intens->yAxis, kIntensityColour, m_series[Intensity]);
     intens->xAxis->setLabel(QStringLiteral("Time [s]"));
@@ -86,18 +89,24 @@ SeriesPtr WidgetGraphPos::graphData(int index) const
 
 void WidgetGraphPos::replot()
 {
+    m_positionRedraw->request();
+    m_intensRedraw->request();
+}
+
+void WidgetGraphPos::fitPositions()
+{
     QCustomPlot* position = ui->position;
-    QCustomPlot* intens = ui->intens;
     m_graphs[HorPos]->setVisible(ui->horPosCheckbox->isChecked());
     m_graphs[VertPos]->setVisible(ui->vertPosCheckbox->isChecked());
-
     // An axis without a visible series keeps its last range.
     position->yAxis->rescale(true);
     position->yAxis2->rescale(true);
-    intens->yAxis->rescale(false);
     position->xAxis->rescale(false);
-    intens->xAxis->rescale(true);
+}
 
-    position->replot();
-    intens->replot();
+void WidgetGraphPos::fitIntensity()
+{
+    QCustomPlot* intens = ui->intens;
+    intens->yAxis->rescale(false);
+    intens->xAxis->rescale(true);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 class QCPGraph;
+class PlotRedraw;
 
 namespace Ui
 {
@@ -31,11 +32,19 @@ public:
     SeriesPtr graphData(int index) const;
 
 public slots:
-    // Applies the check boxes, fits the axes and redraws both charts.
+    // Applies the check boxes, fits the axes and redraws both charts (those
+    // visible; the others as they are shown).
     void replot();
 
 private:
+    // Applies the check boxes and fits the position chart's axes.
+    void fitPositions();
+    // Fits the intensity chart's axes.
+    void fitIntensity();
+
     std::unique_ptr<Ui::WidgetGraphPos> ui;
     QCPGraph* m_graphs[3] = {};
     SeriesPtr m_series[3];
+    PlotRedraw* m_positionRedraw = nullptr;
+    PlotRedraw* m_intensRedraw = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "device/configstore.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "plots/plotredraw.h"
 #include "plots/plotstyle.h"
 
 #include "ui_widgetgraphxy.h"
@@ -24,6 +25,7 @@ const QColor kSetpointColour(0, 191, 250);
 const QColor kRoiColour(50, 250, 50, 240);
 const QColor kRocColour(250, 70, 70, 240);
 constexpr double kRegionPenWidth = 1.5;
+constexpr double kPenWidth = 2; // positions and setpoint
 constexpr double kSetpointMarkerSize = 6;
 
 QCPItemRect* makeRegion(QCustomPlot* plot, const QColor& colour)
@@ -48,16 +50,18 @@ WidgetGraphXY::WidgetGraphXY(int bpm, QWidget* parent)
     ui->setupUi(this);
     QCustomPlot* plot = ui->graph;
     plotstyle::applyDarkStyle(plot);
+    m_redraw = new PlotRedraw(plot);
 
     m_positions = plot->addGraph();
     m_positions->setLineStyle(QCPGraph::lsNone);
     m_positions->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, 2));
-    m_positions->setPen(plotstyle::seriesPen(kPositionColour, 2));
+    m_positions->setPen(plotstyle::seriesPen(kPositionColour, kPenWidth));
     m_positions->setData(m_series);
 
     m_setpoint = plot->addGraph();
     m_setpoint->setLineStyle(QCPGraph::lsLine);
-    m_setpoint->setPen(plotstyle::seriesPen(kSetpointColour, 2));
+    m_setpoint->setPen(plotstyle::seriesPen(kSetpointColour, kPenWidth));
+    plotstyle::drawLinesFor(plot, kPenWidth);
     m_setpoint->setVisible(false);
 
     m_roi = makeRegion(plot, kRoiColour);
@@ -106,12 +110,12 @@ void WidgetGraphXY::setRegions(double x, double y, double factor)
     m_rocFactor = factor;
     placeRegion(m_roi, x, y);
     placeRegion(m_roc, x * factor, y * factor);
-    ui->graph->replot();
+    m_redraw->request();
 }
 
 void WidgetGraphXY::replot()
 {
-    ui->graph->replot();
+    m_redraw->request();
 }
 
 void WidgetGraphXY::resetZoom()
@@ -195,7 +199,8 @@ void WidgetGraphXY::updateGraphXY()
     }
 
     m_setpoint->setLineStyle(QCPGraph::lsLine);
-    ui->graph->replot();
+    // Merges with the display cycle's redraw when both come in one pass.
+    m_redraw->request();
 }
 
 void WidgetGraphXY::graphClicked(QMouseEvent* event)

@@ -9,6 +9,7 @@
 class QCPGraph;
 class QCPItemRect;
 class QMouseEvent;
+class PlotRedraw;
 
 namespace Ui
 {
@@ -33,7 +34,8 @@ public:
     // The position cloud's series, refilled by the display updater.
     SeriesPtr graphData();
 
-    // ROI from (-x, -y) to (x, y); ROC the same scaled by `factor`. Redraws.
+    // ROI from (-x, -y) to (x, y); ROC the same scaled by `factor`. Redraws
+    // (on the next pass of the event loop, once the plot is visible).
     void setRegions(double x, double y, double factor);
 
     int bpm() const { return m_bpm; }
@@ -58,6 +60,7 @@ private:
     QCPGraph* m_setpoint = nullptr;
     QCPItemRect* m_roi = nullptr;
     QCPItemRect* m_roc = nullptr;
+    PlotRedraw* m_redraw = nullptr;
     double m_roiX = 0.0;
     double m_roiY = 0.0;
     double m_rocFactor = 0.0;

@@ -1,21 +1,33 @@
 // Times the display cycle as the operator's screen sees it: one
-// Updater::updateGraphs() over a full synthetic display buffer, including the
-// redraw of every chart the main window docks (offscreen, realistic sizes).
+// Updater::updateGraphs() over a full synthetic display buffer, followed by
+// the redraw of the charts it causes, in the real main window shown offscreen
+// at its designed size with two picoammeters plugged in. A cycle ends when
+// every visible chart has drawn (the charts redraw on the next pass of the
+// event loop) and the events they left are handled.
+//
+// Two layouts: the window as it opens (both XY plots, the spectrum tab
+// raised, the other bottom tabs behind it), and every bottom dock floated
+// beside it so that every chart is visible.
+//
 // Also compares the series refill against keyed point-by-point insertion into
 // an ordered map, the way the charts' series were once filled.
 //
 // Prints one `name: value unit` line per figure on standard output.
 
 #include "acquisition/updater.h"
-#include "device/globals.h"
+#include "app/initresources.h"
+#include "app/mainwindow.h"
+#include "device/configstore.h"
 #include "device/driver.h"
+#include "device/globals.h"
+#include "device/mailboxcomm.h"
 #include "device/protocol.h"
-#include "plots/widgetgraphcurrents.h"
-#include "plots/widgetgraphfft.h"
-#include "plots/widgetgraphpos.h"
-#include "plots/widgetgraphxy.h"
 
 #include <QApplication>
+#include <QDockWidget>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <qcustomplot.h>
 
@@ -26,6 +38,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -35,8 +48,12 @@ namespace {
 
 constexpr int kCycles = 30;
 constexpr int kWarmUpCycles = 3;
+constexpr uint16_t kPicoammeterId = 0x2101; // family 0x21 in the high byte
+constexpr int kPicoammeters = 2;
 
-// A controller that always has the same noisy display buffer ready.
+// A controller that always has the same noisy display buffer ready, with
+// picoammeters in the first two SFP slots; every other mailbox request is
+// acknowledged with zeros.
 class SyntheticDriver : public Driver
 {
 public:
@@ -44,7 +61,18 @@ public:
 
     int open(const char*, int) override { return 3; }
     int close(int) override { return 0; }
-    int ioctl(int, unsigned long, void*) override { return 0; }
+    int ioctl(int, unsigned long request, void* arg) override
+    {
+        if (request == MBOX_IOC_TRANSFER && arg) {
+            auto* m = static_cast<MailboxMessage*>(arg);
+            const uint32_t command = m->command();
+            const uint8_t slot = m->u8(4);
+            *m = MailboxMessage(command | kReplyAcknowledged);
+            if (command == cmd::ReadSlot && slot < kPicoammeters)
+                m->put<uint16_t>(kSlotReplyOffset, kPicoammeterId);
+        }
+        return 0;
+    }
     ssize_t read(int, void*, size_t) override { return 0; }
     int getBuffer(void* destination, int records) override
     {
@@ -98,46 +126,93 @@ double medianMs(const std::function<void()>& step)
     return ms[kCycles / 2];
 }
 
-// The charts the main window docks, registered and connected as it does.
-struct Charts
+// The program's style sheet, as the start-up applies it: dock titles and
+// separators take their room from the charts.
+void applyStyleSheet(QApplication& app)
 {
-    WidgetGraphXY xy1{0};
-    WidgetGraphXY xy2{1};
-    WidgetGraphFFT fft;
-    WidgetGraphCurrents currents1{nullptr, 4};
-    WidgetGraphCurrents currents2{nullptr, 4};
-    WidgetGraphCurrents dac{nullptr, 3};
-    WidgetGraphPos pos1;
-    WidgetGraphPos pos2;
+    QFile file(QStringLiteral(":/qss/style.qss"));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QByteArray bytes = file.readAll();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    app.setStyleSheet(QString::fromLatin1(bytes));
+}
 
-    explicit Charts(Updater& updater)
+// Lets the window finish laying out and drawing after a change of layout.
+void settle()
+{
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+}
+
+// One display cycle in the main window, up to the last visible chart drawn.
+class WindowCycle
+{
+public:
+    WindowCycle(Updater& updater, MainWindow& window) : m_updater(updater)
     {
-        updater.setGraphData(Updater::KindXY1, 0, xy1.graphData());
-        updater.setGraphData(Updater::KindXY2, 0, xy2.graphData());
-        updater.setGraphData(Updater::KindFFT, 0, fft.graphData());
-        for (int slot = 0; slot < 4; ++slot) {
-            updater.setGraphData(Updater::KindCurrents1, slot, currents1.graphData(slot));
-            updater.setGraphData(Updater::KindCurrents2, slot, currents2.graphData(slot));
-        }
-        for (int slot = 0; slot < 3; ++slot) {
-            updater.setGraphData(Updater::KindDac, slot, dac.graphData(slot));
-            updater.setGraphData(Updater::KindPosition1, slot, pos1.graphData(slot));
-            updater.setGraphData(Updater::KindPosition2, slot, pos2.graphData(slot));
-        }
-        QObject::connect(&updater, &Updater::replotGraphs, &xy1, &WidgetGraphXY::replot);
-        QObject::connect(&updater, &Updater::replotGraphs, &xy2, &WidgetGraphXY::replot);
-        QObject::connect(&updater, &Updater::replotGraphs, &fft, &WidgetGraphFFT::replot);
-        for (WidgetGraphCurrents* w : {&currents1, &currents2, &dac})
-            QObject::connect(&updater, &Updater::replotGraphs, w, &WidgetGraphCurrents::replot);
-        for (WidgetGraphPos* w : {&pos1, &pos2})
-            QObject::connect(&updater, &Updater::replotGraphs, w, &WidgetGraphPos::replot);
-
-        for (QWidget* w : std::initializer_list<QWidget*>{&xy1, &xy2, &fft, &currents1, &currents2, &dac, &pos1, &pos2}) {
-            w->resize(w == &xy1 || w == &xy2 ? QSize(500, 500) : QSize(800, 300));
-            w->show();
-        }
+        m_charts = window.findChildren<QCustomPlot*>();
+        for (QCustomPlot* chart : m_charts)
+            QObject::connect(chart, &QCustomPlot::afterReplot, [this] { ++m_drawn; });
     }
+
+    void operator()()
+    {
+        const int visible = visibleCharts();
+        m_drawn = 0;
+        m_updater.updateGraphs();
+        // The visible charts draw on the next passes of the event loop.
+        for (int pass = 0; m_drawn < visible && pass < 1000; ++pass)
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents(); // whatever the drawing left queued
+        m_lastDrawn = m_drawn;
+    }
+
+    // Charts of which the operator sees something (the docks behind a
+    // raised tab are moved outside the window, not hidden).
+    int visibleCharts() const
+    {
+        return int(std::count_if(m_charts.begin(), m_charts.end(), [](const QCustomPlot* c) {
+            return c->isVisible() && !c->visibleRegion().isEmpty();
+        }));
+    }
+    int chartCount() const { return m_charts.size(); }
+    int lastDrawn() const { return m_lastDrawn; }
+
+private:
+    Updater& m_updater;
+    QList<QCustomPlot*> m_charts;
+    int m_drawn = 0;
+    int m_lastDrawn = 0;
 };
+
+// Floats every bottom dock as a window of the size its tab had, so that
+// every chart is visible at once.
+void floatBottomDocks(MainWindow& window)
+{
+    auto* fft = window.findChild<QDockWidget*>(QStringLiteral("dockFFT"));
+    const QSize size = fft->size();
+    QList<QDockWidget*> docks = window.tabifiedDockWidgets(fft);
+    docks.prepend(fft);
+    int offset = 0;
+    for (QDockWidget* dock : docks) {
+        dock->setFloating(true);
+        dock->resize(size);
+        dock->move(window.geometry().topRight() + QPoint(20, offset));
+        dock->show();
+        offset += 30;
+    }
+    settle();
+}
+
+void describeLayout(const char* name, const WindowCycle& cycle, const MainWindow& window)
+{
+    std::fprintf(stderr, "# %s: window %dx%d, %d of %d charts visible, %d drawn in the last cycle\n",
+                 name, window.width(), window.height(), cycle.visibleCharts(), cycle.chartCount(),
+                 cycle.lastDrawn());
+}
 
 // Registers a bare series in every time and XY slot (no spectrum, no charts),
 // so a cycle does only the fetch and the refill.
@@ -206,24 +281,49 @@ private:
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-
+    initResources();
     SyntheticDriver driver(syntheticBuffer(kDisplayBufferRecords));
     BUFFER_BYTES = kDisplayBufferBytes;
     SAMP_FREQ = 1000;
     bpmScale.set(0, 1000.0, 1000.0);
     bpmScale.set(1, 1000.0, 1000.0);
 
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    ConfigStore config(dir.filePath(QStringLiteral("config.ini")));
+    MailboxComm mailbox(driver);
+    mailbox.doSetupOnNewThread(); // opens the node and finds the two picoammeters
+    if (auto* poll = mailbox.findChild<QTimer*>())
+        poll->stop(); // the once-a-second poll is no part of the display cycle
     Updater updater(driver);
-    Charts charts(updater);
-    updater.fftLength = 1024;
-    auto cycle = [&] {
-        updater.updateGraphs();
-        QCoreApplication::processEvents(); // whatever the redraw left queued
-    };
-    const double cycleDefault = medianMs(cycle);
-    updater.fftLength = 8192;
-    const double cycleFft8192 = medianMs(cycle);
+    theDriver = &driver;
+    theConfig = &config;
+    theMailbox = &mailbox;
+    theUpdater = &updater;
+
+    double cycleDefault = 0.0, cycleFft8192 = 0.0, cycleAllVisible = 0.0;
+    {
+        MainWindow window;
+        window.show();
+        applyStyleSheet(app);
+        settle();
+        WindowCycle cycle(updater, window);
+
+        updater.fftLength = 1024;
+        cycleDefault = medianMs(std::ref(cycle));
+        describeLayout("default layout", cycle, window);
+        updater.fftLength = 8192;
+        cycleFft8192 = medianMs(std::ref(cycle));
+
+        updater.fftLength = 1024;
+        floatBottomDocks(window);
+        cycleAllVisible = medianMs(std::ref(cycle));
+        describeLayout("every dock shown", cycle, window);
+    }
+    theUpdater = nullptr;
+    theMailbox = nullptr;
+    theConfig = nullptr;
+    theDriver = nullptr;
 
     Updater fillOnly(driver);
     const std::vector<SeriesPtr> bare = registerBareSeries(fillOnly);
@@ -234,6 +334,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "# refill only %.2f ms, ordered-map insertion %.2f ms (both include the fetch)\n",
                  fill, mapInsert);
     std::printf("display_cycle_default_ms_median: %.2f ms\n", cycleDefault);
+    std::printf("display_cycle_all_visible_ms_median: %.2f ms\n", cycleAllVisible);
     std::printf("display_cycle_fft8192_ms_median: %.2f ms\n", cycleFft8192);
     std::printf("display_cycle_speedup_vs_map_insert: %.1f x\n", mapInsert / fill);
     return 0;

@@ -24,6 +24,14 @@ template <typename T> T* child(QWidget& w, const char* name)
     return w.findChild<T*>(name);
 }
 
+// A chart fits its axes only while it can be seen.
+bool showOnScreen(QWidget& w)
+{
+    w.resize(700, 600);
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+}
+
 } // namespace
 
 class TestTimePlots : public QObject
@@ -64,6 +72,7 @@ private slots:
     void fftLogAxesLeaveOutNonPositivePoints()
     {
         WidgetGraphFFT w;
+        QVERIFY(showOnScreen(w));
         QCustomPlot* p = child<QCustomPlot>(w, "graph");
         fill(w.graphData(), {0, 1, 2, 3, 4}, {5, 0, 3, -1, 20});
         w.replot();
@@ -105,6 +114,7 @@ private slots:
     void currentsAutoscaleFollowsVisibleSeriesOnly()
     {
         WidgetGraphCurrents w(nullptr, 3);
+        QVERIFY(showOnScreen(w));
         QCustomPlot* p = child<QCustomPlot>(w, "graph");
         QCOMPARE(p->xAxis->range(), QCPRange(0, 14));
         fill(w.graphData(0), {0, 1, 2}, {1, 2, 3});
@@ -135,6 +145,7 @@ private slots:
     void positionCheckBoxesActAtTheNextReplot()
     {
         WidgetGraphPos w;
+        QVERIFY(showOnScreen(w));
         QCustomPlot* pos = child<QCustomPlot>(w, "position");
         QCustomPlot* intens = child<QCustomPlot>(w, "intens");
         QVERIFY(!intens->isHidden());
