@@ -4,17 +4,14 @@
 // the beam at the setpoint and the lamp "Feedback ON". A setpoint outside an
 // enabled region of control turns the lamp to "FAULT: Out of ROC".
 
+#include "support/virtualprogram.h"
+
 #include "acquisition/updater.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/startup.h"
 #include "control/qled.h"
 #include "control/widgetfeedbackcontrol.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
-#include "sim/firstrunconfig.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QToolBox>
 #include <QtTest>
 
@@ -97,15 +93,14 @@ class TestFeedback : public QObject
 {
     Q_OBJECT
 
-    ManualClock* m_clock = nullptr;
-    SimDriver* m_driver = nullptr;
+    VirtualProgram* m_program = nullptr;
 
     // Lets controller time pass, in steps the driver catches up with in full.
     void advance(double seconds)
     {
         for (double done = 0; done < seconds; done += 0.25) {
-            m_clock->advanceSeconds(0.25);
-            m_driver->sync();
+            m_program->clock.advanceSeconds(0.25);
+            m_program->driver.sync();
         }
     }
 
@@ -113,31 +108,12 @@ class TestFeedback : public QObject
     // first-start configuration; `onCycle` is called after every display cycle.
     int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
     {
-        ManualClock clock;
-        const Scenario scenario;
-        SimDriver driver(scenario, &clock);
-        driver.prefill(5.0);
-        m_clock = &clock;
-        m_driver = &driver;
-        QTemporaryDir dir;
-
-        Platform platform;
-        platform.driver = &driver;
-        platform.configPath = dir.filePath(QStringLiteral("config.ini"));
-        platform.lockPath = dir.filePath(QStringLiteral("lock"));
-        if (!writeFirstRunConfiguration(platform.configPath, scenario))
+        VirtualProgram program(5.0);
+        if (!program.useFirstRunConfiguration())
             return -1;
-        platform.extendMainWindow = [&](MainWindow& window) {
-            auto cycles = std::make_shared<int>(0);
-            QObject::connect(theUpdater, &Updater::replotGraphs, &window,
-                             [&window, cycles, onCycle] { onCycle(window, ++*cycles); });
-        };
-        int argc = 1;
-        char name[] = "tst_feedback";
-        char* argv[] = {name, nullptr};
-        const int result = runProgram(argc, argv, platform);
-        m_clock = nullptr;
-        m_driver = nullptr;
+        m_program = &program;
+        const int result = program.run(onCycle);
+        m_program = nullptr;
         return result;
     }
 

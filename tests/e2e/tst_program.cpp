@@ -3,21 +3,18 @@
 
 #include "acquisition/updater.h"
 #include "device/globals.h"
+#include "support/virtualprogram.h"
+
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/startup.h"
 #include "control/dialoglogin.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphxy.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -32,28 +29,12 @@ class TestProgram : public QObject
 {
     Q_OBJECT
 
-    // Runs the program over a virtual beamline whose history is already
-    // recorded; `onCycle` is called after every display cycle.
+    // The program over a virtual beamline whose history is already recorded;
+    // `onCycle` is called after every display cycle.
     int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
     {
-        ManualClock clock;
-        SimDriver driver(Scenario(), &clock);
-        driver.prefill(15.0);
-        QTemporaryDir dir;
-
-        Platform platform;
-        platform.driver = &driver;
-        platform.configPath = dir.filePath(QStringLiteral("config.ini"));
-        platform.lockPath = dir.filePath(QStringLiteral("lock"));
-        platform.extendMainWindow = [&](MainWindow& window) {
-            auto cycles = std::make_shared<int>(0);
-            QObject::connect(theUpdater, &Updater::replotGraphs, &window,
-                             [&window, cycles, onCycle] { onCycle(window, ++*cycles); });
-        };
-        int argc = 1;
-        char name[] = "tst_program";
-        char* argv[] = {name, nullptr};
-        return runProgram(argc, argv, platform);
+        VirtualProgram program;
+        return program.run(onCycle);
     }
 
 private slots:

@@ -4,12 +4,10 @@
 // icons the catalogue names all open and parse.
 
 #include "acquisition/updater.h"
+#include "support/virtualprogram.h"
+
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/startup.h"
 #include "device/globals.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,7 +15,6 @@
 #include <QFile>
 #include <QImage>
 #include <QSvgRenderer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -118,28 +115,12 @@ class TestResources : public QObject
     QMap<QString, QString> m_problems;
     Catalogue m_catalogue;
 
-    // Runs the program over a virtual beamline whose history is already
-    // recorded; `onCycle` is called after every display cycle.
+    // The program over a virtual beamline whose history is already recorded;
+    // `onCycle` is called after every display cycle.
     int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
     {
-        ManualClock clock;
-        SimDriver driver(Scenario(), &clock);
-        driver.prefill(15.0);
-        QTemporaryDir dir;
-
-        Platform platform;
-        platform.driver = &driver;
-        platform.configPath = dir.filePath(QStringLiteral("config.ini"));
-        platform.lockPath = dir.filePath(QStringLiteral("lock"));
-        platform.extendMainWindow = [&](MainWindow& window) {
-            auto cycles = std::make_shared<int>(0);
-            QObject::connect(theUpdater, &Updater::replotGraphs, &window,
-                             [&window, cycles, onCycle] { onCycle(window, ++*cycles); });
-        };
-        int argc = 1;
-        char name[] = "tst_resources";
-        char* argv[] = {name, nullptr};
-        return runProgram(argc, argv, platform);
+        VirtualProgram program;
+        return program.run(onCycle);
     }
 
 private slots:

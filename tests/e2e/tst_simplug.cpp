@@ -3,17 +3,15 @@
 // flag and the main window's picoammeter entry follow within two seconds,
 // and the SFP and picoammeter windows show the new hardware.
 
+#include "support/virtualprogram.h"
+
 #include "acquisition/updater.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/startup.h"
 #include "beamline/widgetpico.h"
 #include "beamline/windowpico.h"
 #include "beamline/windowsfpstatus.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
 #include "sim/simulationwindow.h"
 
 #include <QAction>
@@ -21,7 +19,6 @@
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
@@ -73,16 +70,9 @@ class TestSimPlug : public QObject
     // before it has been reached, timing each, and exits after the last.
     void run(std::vector<Step>& steps)
     {
-        ManualClock clock;
-        SimDriver driver(Scenario(), &clock);
-        driver.prefill(15.0);
-        QTemporaryDir dir;
-
-        Platform platform;
-        platform.driver = &driver;
-        platform.configPath = dir.filePath(QStringLiteral("config.ini"));
-        platform.lockPath = dir.filePath(QStringLiteral("lock"));
-        platform.extendMainWindow = [&](MainWindow& window) {
+        VirtualProgram program;
+        SimDriver& driver = program.driver;
+        const auto extend = [&](MainWindow& window) {
             SimulationWindow::addToMenuBar(window, driver);
             auto* check = new QTimer(&window);
             auto* giveUp = new QTimer(&window);
@@ -115,10 +105,7 @@ class TestSimPlug : public QObject
                 }
             });
         };
-        int argc = 1;
-        char name[] = "tst_simplug";
-        char* argv[] = {name, nullptr};
-        QCOMPARE(runProgram(argc, argv, platform), 0);
+        QCOMPARE(program.run({}, extend), 0);
     }
 
 private slots:
