@@ -8,14 +8,17 @@
 
 #include "acquisition/updater.h"
 #include "app/mainwindow.h"
+#include "control/dialoglogin.h"
 #include "control/qled.h"
 #include "control/widgetfeedbackcontrol.h"
+#include "control/windowpidparams.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -117,6 +120,36 @@ class TestFeedback : public QObject
         return result;
     }
 
+    static void logInAsAdmin(MainWindow& window)
+    {
+        window.findChild<QAction*>(QStringLiteral("action_Login"))->trigger();
+        auto* login = window.findChild<DialogLogin*>();
+        login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))->setText("admin");
+        login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))->setText("KiteRiverSun");
+        QTest::mouseClick(login->findChild<QPushButton*>(QStringLiteral("logIn")), Qt::LeftButton);
+        login->hide();
+    }
+
+    // Kp, Ki, Kd, e min, I max, O min, O max, O gain of each loop at 1000 Hz,
+    // entered in the PID window and sent with its OK; the output offsets stay
+    // as stored, at the working point of the actuators.
+    static void setLoops(MainWindow& window,
+                         const std::vector<std::pair<const char*, std::vector<double>>>& loops)
+    {
+        window.findChild<QAction*>(QStringLiteral("action_PID_Parameters"))->trigger();
+        auto* pid = window.findChild<WindowPIDparams*>();
+        const char* boxes[] = {"boxKp",   "boxKi",   "boxKd",   "boxemin",
+                               "boxImax", "boxOmin", "boxOmax", "boxOgain"};
+        for (const auto& loop : loops) {
+            auto* panel = pid->findChild<QWidget*>(QString::fromLatin1(loop.first));
+            child<QDoubleSpinBox>(panel, "curFreqBox")->setValue(1000.0);
+            for (int k = 0; k < 8; ++k)
+                child<QDoubleSpinBox>(panel, boxes[k])->setValue(loop.second[std::size_t(k)]);
+        }
+        auto* buttons = pid->findChild<QDialogButtonBox*>();
+        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    }
+
 private slots:
     void feedbackHoldsSetpointThenFaultsOutsideRoc()
     {
@@ -130,19 +163,17 @@ private slots:
             QWidget* panel = window.findChild<WidgetFeedbackControl*>();
             auto* toolBox = child<QToolBox>(panel, "toolBox");
             if (cycle == 1) {
-                // An administrator; the login dialog would announce this.
-                userLevel = 2;
-                window.handleUserLevelChange(2);
-                static_cast<WidgetFeedbackControl*>(panel)->checkUserLevel();
-
-                // PI loops well inside their stability margin: the beam moves
-                // 0.2 raw units per volt at BPM 1 behind ~3.5 ms of dead time
-                // and lag, so 0.15 V per unit per millisecond of integral
-                // settles in tens of milliseconds. The intensity loop works on
-                // amperes (~1e-5 A per volt) and needs its large output gain.
-                theMailbox->setPidParams(zevo::kPidX, 0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0);
-                theMailbox->setPidParams(zevo::kPidY, 0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0);
-                theMailbox->setPidParams(zevo::kPidI0, 0.0, 50.0, 0.0, 0.0, 1.0, 0.0, 10.0, 100.0);
+                // An administrator logs in and sets the loops in the PID
+                // window: PI loops well inside their stability margin at
+                // 1000 Hz. The beam moves 0.2 raw units per volt at BPM 1
+                // behind ~3.5 ms of dead time and lag, so 0.15 V per unit per
+                // millisecond of integral settles in tens of milliseconds. The
+                // intensity loop works on amperes (~1e-5 A per volt) and needs
+                // its large output gain.
+                logInAsAdmin(window);
+                setLoops(window, {{"posXwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}},
+                                  {"posYwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}},
+                                  {"intI0widget", {0.0, 50.0, 0.0, 0.0, 1.0, 0.0, 10.0, 100.0}}});
 
                 toolBox->setCurrentIndex(1);
                 for (const char* box : {"confXcheckbox", "confYcheckbox", "confI0checkbox"})
