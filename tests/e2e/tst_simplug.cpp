@@ -8,6 +8,7 @@
 #include "acquisition/updater.h"
 #include "app/mainwindow.h"
 #include "beamline/widgetpico.h"
+#include "beamline/windowbeamlineconf.h"
 #include "beamline/windowpico.h"
 #include "beamline/windowsfpstatus.h"
 #include "device/globals.h"
@@ -61,6 +62,13 @@ struct Step {
 };
 } // namespace
 
+// The beamline window's encoder variant: positions without intensity, so no
+// beam-off thresholds.
+bool beamlineInEncoderVariant(MainWindow& w)
+{
+    return w.beamlineConf()->findChild<QWidget*>(QStringLiteral("beamOffTh"))->isHidden();
+}
+
 class TestSimPlug : public QObject
 {
     Q_OBJECT
@@ -109,7 +117,7 @@ class TestSimPlug : public QObject
     }
 
 private slots:
-    void encoderInterface_reachesTheMainWindowWithinTwoSeconds()
+    void encoderInterface_reachesMainAndBeamlineWindowsWithinTwoSeconds()
     {
         bool startedWithPicoEntry = false;
         std::vector<Step> steps;
@@ -117,7 +125,8 @@ private slots:
         // empty. The second picoammeter goes, an encoder interface comes.
         steps.push_back({[&](MainWindow& w, SimulationWindow& sim) {
                              startedWithPicoEntry = action(w, "actionPico_Amp")->isVisible() &&
-                                                    !theMailbox->pavunPresent();
+                                                    !theMailbox->pavunPresent() &&
+                                                    !beamlineInEncoderVariant(w);
                              action(w, "actionSFP_info")->trigger();
                              plug(sim, 1, Scenario::Device::Empty);
                              plug(sim, 3, Scenario::Device::EncoderInterface);
@@ -126,7 +135,8 @@ private slots:
                              return theMailbox->slotRecords()[3].deviceId == 0x2300 &&
                                     theMailbox->slotRecords()[1].deviceId == 0 &&
                                     theMailbox->pavunPresent() && PID_BASE_FREQ == 5000 &&
-                                    !action(w, "actionPico_Amp")->isVisible();
+                                    !action(w, "actionPico_Amp")->isVisible() &&
+                                    beamlineInEncoderVariant(w);
                          }});
         // The SFP window, open meanwhile, shows it at its next refresh.
         steps.push_back({[](MainWindow&, SimulationWindow&) {},
@@ -143,7 +153,8 @@ private slots:
                          [](MainWindow& w) {
                              return !theMailbox->pavunPresent() && theMailbox->deviceCount() == 1 &&
                                     action(w, "actionPico_Amp")->isVisible() &&
-                                    w.findChild<QDockWidget*>("dockXY2")->isHidden();
+                                    w.findChild<QDockWidget*>("dockXY2")->isHidden() &&
+                                    !beamlineInEncoderVariant(w);
                          }});
         steps.push_back(
             {[](MainWindow& w, SimulationWindow&) { action(w, "actionPico_Amp")->trigger(); },
