@@ -1,0 +1,83 @@
+#include "measure/hostoutputs.h"
+
+#include "device/driver.h"
+#include "device/globals.h"
+#include "device/mailboxcomm.h"
+#include "device/picocurrents.h"
+
+#include <fcntl.h>
+
+#include <cstring>
+
+HostOutputs::HostOutputs(Nodes nodes) : m_nodes(nodes) {}
+
+HostOutputs::~HostOutputs()
+{
+    if (m_taken && theMailbox)
+        theMailbox->setOutputsFromController(true);
+    if (theDriver) {
+        if (m_dacFd >= 0)
+            theDriver->close(m_dacFd);
+        if (m_picoFd >= 0)
+            theDriver->close(m_picoFd);
+    }
+}
+
+bool HostOutputs::open()
+{
+    if (!theDriver) {
+        m_error = QStringLiteral("No driver is available.");
+        return false;
+    }
+    const auto cannotOpen = [this](const char* node) {
+        m_error = QStringLiteral("System file %1 could not be opened.\n\n"
+                                 "Please check if ZEVO driver is loaded.\n"
+                                 "The measurement was not started.")
+                      .arg(QString::fromLatin1(node));
+        return false;
+    };
+    if (m_nodes == DacAndPicoammeter) {
+        m_picoFd = theDriver->open(zevo::kPico0Node, O_RDWR | O_SYNC);
+        if (m_picoFd < 0)
+            return cannotOpen(zevo::kPico0Node);
+    }
+    m_dacFd = theDriver->open(zevo::kDacNode, O_RDWR | O_SYNC);
+    if (m_dacFd < 0)
+        return cannotOpen(zevo::kDacNode);
+    return true;
+}
+
+void HostOutputs::takeOutputs()
+{
+    if (theMailbox)
+        theMailbox->setOutputsFromController(false);
+    m_taken = true;
+}
+
+int HostOutputs::setOutputs(const std::array<double, 4>& volts)
+{
+    if (!theDriver || m_dacFd < 0)
+        return -1;
+    zevo::DacOutputRecord record;
+    std::memset(&record, 0, sizeof record); // no stray padding bytes reach the driver
+    for (std::size_t k = 0; k < volts.size(); ++k)
+        record.volts[k] = volts[k];
+    record.enable = 1;
+    return theDriver->ioctl(m_dacFd, zevo::DAC_IOC_SET_OUTPUTS, &record);
+}
+
+int HostOutputs::readCurrents(zevo::PicoCurrentsRecord& out)
+{
+    if (!theDriver || m_picoFd < 0)
+        return -1;
+    return readPicoCurrents(*theDriver, m_picoFd, out);
+}
+
+QString HostOutputs::badAssignmentText(const QString& key, int value)
+{
+    return QStringLiteral("The DAC assignment %1 = %2 names no DAC output (1 to 4 are stored as "
+                          "0 to 3).\nCorrect it in the beamline configuration; the measurement "
+                          "was not started.")
+        .arg(key)
+        .arg(value);
+}

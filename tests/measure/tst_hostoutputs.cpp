@@ -1,0 +1,85 @@
+// The host's hold on the DAC outputs: a missing node stops a measurement
+// before the controller is touched, and the outputs always go back.
+
+#include "support/programfixture.h"
+
+#include "measure/hostoutputs.h"
+
+#include <fcntl.h>
+
+using namespace zevo;
+
+class TestHostOutputs : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFixture> program;
+
+private slots:
+    void init()
+    {
+        program = std::make_unique<ProgramFixture>();
+        program->setUp();
+        theDriver = &program->driver;
+    }
+    void cleanup()
+    {
+        theDriver = nullptr;
+        program->tearDown();
+        program.reset();
+    }
+
+    void missingNode_failsBeforeAnyRequest_data()
+    {
+        QTest::addColumn<int>("nodes");
+        QTest::addColumn<QString>("missing");
+        QTest::newRow("DAC") << int(HostOutputs::DacOnly) << QString(kDacNode);
+        QTest::newRow("picoammeter") << int(HostOutputs::DacAndPicoammeter) << QString(kPico0Node);
+    }
+    void missingNode_failsBeforeAnyRequest()
+    {
+        QFETCH(int, nodes);
+        QFETCH(QString, missing);
+        program->driver.setNodePresent(missing.toStdString(), false);
+        {
+            HostOutputs outputs{HostOutputs::Nodes(nodes)};
+            QVERIFY(!outputs.open());
+            QVERIFY(outputs.error().contains(missing));
+            QVERIFY(outputs.setOutputs({1, 2, 3, 4}) < 0);
+        }
+        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Ioctl), 0);
+        // Whatever did open was closed again.
+        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Close),
+                 program->driver.countCalls(RecordingDriver::Call::Open) - 1);
+    }
+
+    // Taken outputs go back to the controller however the measurement ends;
+    // the output set carries the four voltages and the enable word.
+    void takenOutputs_handedBackAtTheEnd()
+    {
+        {
+            HostOutputs outputs(HostOutputs::DacAndPicoammeter);
+            QVERIFY(outputs.open());
+            outputs.takeOutputs();
+            QCOMPARE(outputs.setOutputs({4.5, -1.0, 0.0, 2.0}), 0);
+        }
+        const auto sent = program->sent(cmd::SetOutputsFromController);
+        QCOMPARE(int(sent.size()), 2);
+        QCOMPARE(sent[0].u8(4), uint8_t(0));
+        QCOMPARE(sent[1].u8(4), uint8_t(1));
+
+        QByteArray record;
+        for (const auto& call : program->driver.calls())
+            if (call.kind == RecordingDriver::Call::Ioctl && call.request == DAC_IOC_SET_OUTPUTS)
+                record = call.sent;
+        QCOMPARE(record.toHex(), QByteArray("0000000000001240" "000000000000f0bf"
+                                            "0000000000000000" "0000000000000040" "01000000"));
+        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Close), 2);
+
+        QVERIFY(HostOutputs::isOutput(0) && HostOutputs::isOutput(3));
+        QVERIFY(!HostOutputs::isOutput(-1) && !HostOutputs::isOutput(4));
+    }
+};
+
+QTEST_MAIN(TestHostOutputs)
+#include "tst_hostoutputs.moc"
