@@ -12,6 +12,7 @@
 #include "control/windowpidparams.h"
 #include "control/windowroc_roi.h"
 #include "device/globals.h"
+#include "measure/windowsavedata.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"
@@ -273,7 +274,6 @@ void MainWindow::showBeamlineConf()
 void MainWindow::dockDestroyed() {}
 void MainWindow::showRockCurve() {}
 void MainWindow::showRockCurve3D() {}
-void MainWindow::showSaveDataWindow() {}
 void MainWindow::showStepResponse() {}
 
 void MainWindow::showSFPinfo()
@@ -297,6 +297,15 @@ void MainWindow::showAboutDialog()
     auto* dialog = new about(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
+}
+
+// A new window on each opening, gone again when it is closed; several may be
+// open at once, each with its own channels, comment and file.
+void MainWindow::showSaveDataWindow()
+{
+    auto* window = new WindowSaveData(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
 }
 
 void MainWindow::Exit()
