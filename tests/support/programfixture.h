@@ -33,6 +33,11 @@ struct ProgramFixture {
     {
         mailbox = std::make_unique<MailboxComm>(driver);
         mailbox->doSetupOnNewThread();
+        // No background poll: a test decides when the controller is read
+        // (refreshData()), so that what it counts does not depend on how
+        // long it runs.
+        for (QTimer* poll : mailbox->findChildren<QTimer*>())
+            poll->stop();
         updater = std::make_unique<Updater>(driver);
         config = std::make_unique<ConfigStore>(dir.filePath("config.ini"));
         theMailbox = mailbox.get();
