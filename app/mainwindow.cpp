@@ -12,8 +12,11 @@
 #include "control/windowpidparams.h"
 #include "control/windowroc_roi.h"
 #include "device/globals.h"
-#include "measure/windowsavedata.h"
 #include "device/mailboxcomm.h"
+#include "measure/windowrocking3d.h"
+#include "measure/windowrockingcurve.h"
+#include "measure/windowsavedata.h"
+#include "measure/windowstepresponse.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"
 #include "plots/widgetgraphpos.h"
@@ -58,6 +61,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_manOutCtrl = new WindowManOutCtrl(this);
     m_pico = new WindowPico(this);
     m_sfpStatus = new WindowSFPstatus(this);
+    m_stepResponse = new WindowStepResponse(this);
 
     ui->dockXY1->setWidget(m_xy1);
     ui->dockXY2->setWidget(m_xy2);
@@ -272,9 +276,39 @@ void MainWindow::showBeamlineConf()
 
 // Tool windows that are not built yet keep their actions, which show nothing.
 void MainWindow::dockDestroyed() {}
-void MainWindow::showRockCurve() {}
-void MainWindow::showRockCurve3D() {}
-void MainWindow::showStepResponse() {}
+
+// A new window on each opening, gone again when it is closed; several may be
+// open at once, each with its own channels, comment and file.
+void MainWindow::showSaveDataWindow()
+{
+    auto* window = new WindowSaveData(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+// A new window on each opening, gone when it is closed; a scan running in it
+// ends with it and hands the outputs back to the controller.
+void MainWindow::showRockCurve()
+{
+    auto* window = new WindowRockingCurve(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+// A new window on each opening, gone when it is closed; a scan running in it
+// ends with it and hands the outputs back to the controller.
+void MainWindow::showRockCurve3D()
+{
+    auto* window = new WindowRocking3D(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+// The kept window: its last results stay until the next run.
+void MainWindow::showStepResponse()
+{
+    m_stepResponse->showWindow();
+}
 
 void MainWindow::showSFPinfo()
 {
@@ -297,15 +331,6 @@ void MainWindow::showAboutDialog()
     auto* dialog = new about(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
-}
-
-// A new window on each opening, gone again when it is closed; several may be
-// open at once, each with its own channels, comment and file.
-void MainWindow::showSaveDataWindow()
-{
-    auto* window = new WindowSaveData(this);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
 }
 
 void MainWindow::Exit()

@@ -22,6 +22,7 @@ class WindowROC_ROI;
 class WindowManOutCtrl;
 class WindowPico;
 class WindowSFPstatus;
+class WindowStepResponse;
 
 // The one top-level window. Everything lives in docks: the XY plots and the
 // feedback panel at the top, the spectrum and the time plots as tabs at the
@@ -87,6 +88,7 @@ private:
     WindowManOutCtrl* m_manOutCtrl = nullptr;
     WindowPico* m_pico = nullptr;
     WindowSFPstatus* m_sfpStatus = nullptr;
+    WindowStepResponse* m_stepResponse = nullptr;
 
     QDockWidget* m_dockCurrents2 = nullptr;
     QDockWidget* m_dockPos2 = nullptr;

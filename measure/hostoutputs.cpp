@@ -47,11 +47,10 @@ bool HostOutputs::open()
     return true;
 }
 
-void HostOutputs::takeOutputs()
+int HostOutputs::takeOutputs()
 {
-    if (theMailbox)
-        theMailbox->setOutputsFromController(false);
     m_taken = true;
+    return theMailbox ? theMailbox->setOutputsFromController(false) : -1;
 }
 
 int HostOutputs::setOutputs(const std::array<double, 4>& volts)

@@ -29,8 +29,10 @@ public:
     bool open();
     QString error() const { return m_error; }
 
-    // setOutputsFromController(false): the host drives the outputs.
-    void takeOutputs();
+    // setOutputsFromController(false): the host drives the outputs. Returns
+    // the request's result (negative: the controller may still drive them);
+    // the outputs are handed back at the end either way.
+    int takeOutputs();
 
     // Sends one output set (volts for outputs 1 to 4, enable word 1).
     int setOutputs(const std::array<double, 4>& volts);

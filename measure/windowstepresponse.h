@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QDialog>
+#include <QSharedPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace Ui
+{
+class WindowStepResponse;
+}
+
+class QCPGraphData;
+class QCPItemLine;
+class QCPItemText;
+class QDoubleSpinBox;
+template <class DataType> class QCPDataContainer;
+struct StepResponse;
+
+// "Step Response": how the beam answers a 100 ms step of one actuator.
+//
+// A run holds the three actuator outputs at their biases, steps the chosen
+// one (X, Y or I0) for 100 ms, returns to the bias, then reads the display
+// buffer recorded at 50 000 records per second and evaluates the response of
+// BPM 1 or BPM 2: its change dc, the step du, the gain K, the dead time and
+// the 10-90 % rise time, plotted with markers. The run blocks the GUI thread
+// for its 320 ms of waits, so nothing else can happen in between (and no
+// second run can start inside it). Afterwards the outputs are back with the
+// controller, and the display rate and the feedback are as they were before
+// the run. Created once by the main window and kept.
+class WindowStepResponse : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kRunSampleRate = 50000; // display records per second during a run
+    static constexpr int kSamples = 14335;       // records 0 .. 14334 of the buffer are evaluated
+    static constexpr int kBiasWaitMs = 100;
+    static constexpr int kStepWaitMs = 100;
+    static constexpr int kSettleWaitMs = 120;
+
+    // Pauses the run between its output steps. The default sleeps; tests
+    // pass one that advances a manual clock.
+    using WaitFunction = std::function<void(int milliseconds)>;
+
+    explicit WindowStepResponse(QWidget* parent = nullptr);
+    ~WindowStepResponse() override;
+
+    // Presets the three biases from the PID output offsets, then shows the
+    // window (non-modal).
+    void showWindow();
+
+    void setWaitFunction(WaitFunction wait);
+
+public slots:
+    void selector_radioButton_changed();
+    void stepRespProcedure();
+
+protected:
+    // Asks the application to quit after the display node was missing;
+    // virtual so that tests can see it without ending.
+    virtual void requestQuit();
+
+private:
+    struct Run;
+    enum Axis { AxisX = 0, AxisY = 1, AxisI0 = 2 };
+
+    int chosenAxis() const;
+    // One run's work on the hardware, from the checks to the read of the
+    // display buffer. Everything it takes (nodes, outputs, feedback, display
+    // rate) is given back when it returns, before any message is shown.
+    Run measure();
+    void showResult(const StepResponse& result, const std::vector<double>& stimulus, double bias,
+                    double step);
+    void setupPlot();
+
+    std::unique_ptr<Ui::WindowStepResponse> ui;
+    QSharedPointer<QCPDataContainer<QCPGraphData>> m_stimulus;
+    QSharedPointer<QCPDataContainer<QCPGraphData>> m_response;
+    QDoubleSpinBox* m_bias[3] = {};
+    QDoubleSpinBox* m_step[3] = {};
+
+    QCPItemLine* m_riseLine = nullptr;
+    QCPItemLine* m_deadArrow = nullptr;
+    QCPItemText* m_deadLabel = nullptr;
+    QCPItemLine* m_settleArrow = nullptr;
+    QCPItemText* m_settleLabel = nullptr;
+    QCPItemLine* m_dcArrow = nullptr;
+    QCPItemText* m_dcLabel = nullptr;
+
+    WaitFunction m_wait;
+    bool m_running = false;
+};

@@ -1,0 +1,215 @@
+// The 3D view with a real OpenGL context (virtual X display): its angles and
+// their normalisation, mouse rotation, when it repaints, the grid box, and
+// what it draws for a flat and for a peaked grid.
+
+#include "measure/graph3d.h"
+#include "measure/surfaceplot.h"
+#include "measure/windowrocking3d.h"
+
+#include "support/programfixture.h"
+
+#include <QMouseEvent>
+#include <QtTest>
+
+#include <vector>
+
+namespace
+{
+// Counts the paints, so a test sees when the view repaints.
+class CountingGraph : public Graph3D
+{
+public:
+    int paints = 0;
+
+protected:
+    void paintGL() override
+    {
+        ++paints;
+        Graph3D::paintGL();
+    }
+};
+
+void drag(QWidget* w, Qt::MouseButton button, QPoint from, const std::vector<QPoint>& path)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, from, button, button, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &press);
+    for (QPoint to : path) {
+        QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, button, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &move);
+    }
+    QMouseEvent release(QEvent::MouseButtonRelease, path.back(), button, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
+}
+
+struct PixelCount
+{
+    int white = 0, blue = 0, red = 0, grey = 0;
+};
+
+PixelCount countPixels(const QImage& image)
+{
+    PixelCount n;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 245 && c.green() > 245 && c.blue() > 245)
+                ++n.white;
+            else if (c.blue() > 200 && c.red() < 40 && c.green() < 40)
+                ++n.blue;
+            else if (c.red() > 200 && c.green() < 40 && c.blue() < 40)
+                ++n.red;
+            else if (qAbs(c.red() - c.green()) < 12 && qAbs(c.green() - c.blue()) < 12 &&
+                     c.red() < 200)
+                ++n.grey;
+        }
+    return n;
+}
+} // namespace
+
+class TestGraph3D : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        QVERIFY2(Graph3D::openGLAvailable(&why), qPrintable(why));
+    }
+
+    void normalizedAngle_wholeTurns()
+    {
+        QCOMPARE(Graph3D::normalizedAngle(-8), 5752);
+        QCOMPARE(Graph3D::normalizedAngle(5760), 5760);
+        QCOMPARE(Graph3D::normalizedAngle(0), 0);
+        QCOMPARE(Graph3D::normalizedAngle(5761), 1);
+        QCOMPARE(Graph3D::normalizedAngle(-5760), 0);
+        QCOMPARE(Graph3D::normalizedAngle(-5761), 5759);
+        QCOMPARE(Graph3D::normalizedAngle(11520), 5760);
+        QCOMPARE(Graph3D::normalizedAngle(3 * 5760 + 100), 100);
+    }
+
+    // The initial view, its sizes, and setters that store the normalised
+    // angle and repaint only when it changed.
+    void angles_storedNormalised_repaintOnlyOnChange()
+    {
+        CountingGraph g;
+        QCOMPARE(g.angleX(), 4690);
+        QCOMPARE(g.angleY(), 21);
+        QCOMPARE(g.angleZ(), 3744);
+        QCOMPARE(g.sizeHint(), QSize(600, 400));
+        QCOMPARE(g.minimumSizeHint(), QSize(50, 50));
+        QVERIFY(g.format().sampleBuffers());
+
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        QTRY_VERIFY(g.paints > 0);
+        g.paints = 0;
+        g.setAngleX(4690);
+        g.setAngleX(4690 + 5760); // the same angle, one turn on
+        QCOMPARE(g.paints, 0);
+        QCOMPARE(g.angleX(), 4690);
+        g.setAngleY(-8);
+        QCOMPARE(g.angleY(), 5752);
+        QCOMPARE(g.paints, 1);
+        g.setAngleZ(5760);
+        QCOMPARE(g.angleZ(), 5760);
+        QCOMPARE(g.paints, 2);
+    }
+
+    // Ten pixels of drag turn the view by five degrees (80 sixteenths):
+    // left button about x (vertical) and y (horizontal), right button about
+    // x and z. Moves are counted from the last position, so two halves make
+    // one whole; moves without a button turn nothing.
+    void mouseDrag_tenPixelsFiveDegrees()
+    {
+        Graph3D g;
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+
+        drag(&g, Qt::LeftButton, {100, 100}, {{110, 100}});
+        QCOMPARE(g.angleY(), 21 + 80);
+        QCOMPARE(g.angleX(), 4690);
+        QCOMPARE(g.angleZ(), 3744);
+
+        drag(&g, Qt::RightButton, {100, 100}, {{105, 100}, {110, 100}});
+        QCOMPARE(g.angleZ(), 3744 + 80);
+        QCOMPARE(g.angleY(), 21 + 80);
+
+        drag(&g, Qt::LeftButton, {100, 100}, {{100, 90}});
+        QCOMPARE(g.angleX(), 4690 - 80);
+
+        // Turning back past zero wraps round.
+        drag(&g, Qt::LeftButton, {100, 100}, {{80, 100}});
+        QCOMPARE(g.angleY(), 5760 + 101 - 160);
+
+        QMouseEvent hover(QEvent::MouseMove, QPoint(300, 300), Qt::NoButton, Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&g, &hover);
+        QCOMPARE(g.angleX(), 4690 - 80);
+        QCOMPARE(g.angleZ(), 3744 + 80);
+    }
+
+    // Three axes from the origin, then a 5 x 5 grid on each back plane.
+    void gridBox_axesAndBackPlanes()
+    {
+        const GridBox box;
+        const auto lines = box.lines();
+        QCOMPARE(int(lines.size()), 3 + 3 * 2 * 6);
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(lines[k].width, 1.5f);
+            const auto& to = lines[k].to;
+            QCOMPARE(to.x + to.y + to.z, 1.0f);
+        }
+        int onTop = 0;
+        for (std::size_t k = 3; k < lines.size(); ++k) {
+            const auto& a = lines[k].from;
+            const auto& b = lines[k].to;
+            QCOMPARE(lines[k].width, 0.5f);
+            // Both ends on one of the planes x = 0, y = 0, z = 0.
+            QVERIFY((a.x == 0 && b.x == 0) || (a.y == 0 && b.y == 0) || (a.z == 0 && b.z == 0));
+            if (a.z == 1.0f && b.z == 1.0f)
+                ++onTop;
+        }
+        QCOMPARE(onTop, 2); // the top edges of both upright planes
+    }
+
+    // A fresh window shows a flat blue plane in the grey grid box on white;
+    // a peaked grid brings red to the top.
+    void drawing_flatPlaneThenPeak()
+    {
+        ProgramFixture program;
+        program.setUp();
+        WindowRocking3D window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Graph3D* g = window.graph3D();
+        QVERIFY(g);
+        QCOMPARE(g->objectName(), QStringLiteral("graph3D"));
+        QCOMPARE(int(g->surface().quads().size()), 3969);
+
+        QImage image = g->grabFrameBuffer();
+        PixelCount n = countPixels(image);
+        QVERIFY2(n.white > image.width() * image.height() / 4, qPrintable(QString::number(n.white)));
+        QVERIFY2(n.blue > 2000, qPrintable(QString::number(n.blue)));
+        QVERIFY2(n.grey > 200, qPrintable(QString::number(n.grey)));
+        QCOMPARE(n.red, 0);
+
+        std::vector<float> peak(64 * 64, 0.0f);
+        for (int i = 0; i < 64; ++i)
+            for (int j = 0; j < 64; ++j) {
+                const double dx = (i - 32) / 8.0, dy = (j - 32) / 8.0;
+                peak[std::size_t(i * 64 + j)] = float(std::exp(-0.5 * (dx * dx + dy * dy)));
+            }
+        g->setData(peak.data(), 64, 64);
+        g->updateGL();
+        image = g->grabFrameBuffer();
+        n = countPixels(image);
+        QVERIFY2(n.red > 20, qPrintable(QString::number(n.red)));
+        program.tearDown();
+    }
+};
+
+QTEST_MAIN(TestGraph3D)
+#include "tst_graph3d.moc"

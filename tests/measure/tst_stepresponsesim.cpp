@@ -1,0 +1,215 @@
+// The step-response window measuring the virtual beamline: a manual clock
+// advanced by the window's own waits, the program's mailbox communicator,
+// the simulator's first-start configuration. The gain, dead time and rise
+// time it reports are the beamline model's, and afterwards the controller
+// runs as before the measurement.
+
+#include "device/configstore.h"
+#include "device/globals.h"
+#include "device/mailboxcomm.h"
+#include "measure/windowstepresponse.h"
+#include "sim/beamlinemodel.h"
+#include "sim/firstrunconfig.h"
+#include "sim/manualclock.h"
+#include "sim/simdriver.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace
+{
+// The virtual beamline with the program's own objects on top of it.
+struct Rig {
+    ManualClock clock;
+    SimDriver driver;
+    QTemporaryDir dir;
+    std::unique_ptr<MailboxComm> mailbox;
+    std::unique_ptr<ConfigStore> config;
+
+    explicit Rig(const Scenario& scenario) : driver(scenario, &clock)
+    {
+        driver.prefill(1.0);
+        mailbox = std::make_unique<MailboxComm>(driver);
+        mailbox->doSetupOnNewThread();
+        const QString path = dir.filePath(QStringLiteral("config.ini"));
+        writeFirstRunConfiguration(path, scenario);
+        config = std::make_unique<ConfigStore>(path);
+        theDriver = &driver;
+        theMailbox = mailbox.get();
+        theConfig = config.get();
+        SAMP_FREQ = int(mailbox->readDisplayFrequency());
+    }
+    ~Rig()
+    {
+        theDriver = nullptr;
+        theMailbox = nullptr;
+        theConfig = nullptr;
+        SAMP_FREQ = 1000;
+    }
+
+    void advance(double seconds)
+    {
+        clock.advanceSeconds(seconds);
+        driver.sync();
+    }
+    FirmwareSettings settings()
+    {
+        FirmwareSettings s;
+        driver.inspect([&](const VirtualController& c) { s = c.settings(); });
+        return s;
+    }
+};
+
+template <typename T> T* child(QWidget* w, const char* name)
+{
+    return w->findChild<T*>(QString::fromLatin1(name));
+}
+
+// The number a result label shows ("1.263 ms" gives 1.263).
+double shown(QWidget* w, const char* label)
+{
+    return child<QLabel>(w, label)->text().section(QLatin1Char(' '), 0, 0).toDouble();
+}
+
+bool within10Percent(double value, double expected)
+{
+    return std::fabs(value - expected) <= 0.1 * std::fabs(expected);
+}
+
+// One run as the operator makes it: open the window (biases from the PID
+// offsets), choose the axis and BPM, set the step, press Run.
+void runStep(WindowStepResponse& w, Rig& rig, int axis, bool bpm2, double step, double bias = -1.0)
+{
+    w.setWaitFunction([&rig](int ms) { rig.clock.advanceMs(ms); });
+    w.showWindow();
+    const char* buttons[] = {"stepInXbutton", "stepInYbutton", "stepInI0button"};
+    const char* steps[] = {"posXStepDoubleSpinBox", "posYStepDoubleSpinBox", "i0StepDoubleSpinBox"};
+    const char* biases[] = {"posXbiasDoubleSpinBox", "posYbiasDoubleSpinBox",
+                            "i0biasDoubleSpinBox"};
+    QTest::mouseClick(child<QRadioButton>(&w, buttons[axis]), Qt::LeftButton);
+    child<QDoubleSpinBox>(&w, steps[axis])->setValue(step);
+    if (bias >= 0.0)
+        child<QDoubleSpinBox>(&w, biases[axis])->setValue(bias);
+    child<QCheckBox>(&w, "useBPM2checkbox")->setChecked(bpm2);
+    QTest::mouseClick(child<QDialogButtonBox>(&w, "buttonBox")->button(QDialogButtonBox::Apply),
+                      Qt::LeftButton);
+}
+} // namespace
+
+class TestStepResponseSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // K, Tdead and Tset within 10 % of what the model's constants give: the
+    // position gain per volt at that BPM, and for a lag behind a dead time
+    // Tdead = dead time + lag ln(10/9) (to the 10 % level) and Tset = lag ln 9
+    // (10 % to 90 %). Also on the noisy, drifting beamline with the default
+    // 0.1 V step, and with the detector's left and right electrodes swapped
+    // in the channel map, which turns the response upside down.
+    void run_reportsTheModelsGainAndTimes_data()
+    {
+        QTest::addColumn<int>("axis");
+        QTest::addColumn<bool>("bpm2");
+        QTest::addColumn<double>("noise");
+        QTest::addColumn<bool>("swapped");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<double>("bias"); // volts; negative: as preset from the PID offset
+        QTest::newRow("X at BPM 1, quiet") << 0 << false << 0.0 << false << 0.1 << -1.0;
+        QTest::newRow("Y at BPM 2, quiet") << 1 << true << 0.0 << false << 0.1 << -1.0;
+        QTest::newRow("I0 at BPM 1, quiet") << 2 << false << 0.0 << false << 0.1 << -1.0;
+        QTest::newRow("X at BPM 2, noisy") << 0 << true << 1.0 << false << 0.5 << -1.0;
+        QTest::newRow("Y at BPM 1, noisy") << 1 << false << 1.0 << false << 0.5 << -1.0;
+        QTest::newRow("X at BPM 1, left and right swapped")
+            << 0 << false << 1.0 << true << 0.5 << -1.0;
+        QTest::newRow("I0 at BPM 1, noisy") << 2 << false << 1.0 << false << 1.0 << 3.5;
+    }
+    void run_reportsTheModelsGainAndTimes()
+    {
+        QFETCH(int, axis);
+        QFETCH(bool, bpm2);
+        QFETCH(double, noise);
+        QFETCH(bool, swapped);
+        QFETCH(double, step);
+        QFETCH(double, bias);
+        Scenario scenario;
+        scenario.noiseLevel = noise;
+        scenario.driftLevel = noise;
+        Rig rig(scenario);
+        if (swapped)
+            rig.mailbox->setBpmChannelMap(0, 3, 2, 1, 0); // right on channel 4, left on 2
+        rig.advance(0.5);
+
+        WindowStepResponse w;
+        runStep(w, rig, axis, bpm2, step, bias);
+
+        const int bpm = bpm2 ? 1 : 0;
+        const double dead = BeamlineModel::deadTimeSeconds(axis);
+        const double lag = BeamlineModel::lagSeconds(axis);
+        const double tdead = 1e3 * (dead + lag * std::log(10.0 / 9.0));
+        const double tset = 1e3 * lag * std::log(9.0);
+        const QString seen =
+            QStringLiteral("K %1, Tdead %2, Tset %3")
+                .arg(child<QLabel>(&w, "Klabel")->text(), child<QLabel>(&w, "Tdeadlabel")->text(),
+                     child<QLabel>(&w, "Tsetlabel")->text());
+        if (axis < 2) {
+            QVERIFY2(within10Percent(shown(&w, "Klabel"), BeamlineModel::positionGain(bpm, axis)),
+                     qPrintable(seen));
+        } else {
+            QVERIFY2(shown(&w, "Klabel") > 0, qPrintable(seen));
+        }
+        QVERIFY2(within10Percent(shown(&w, "Tdeadlabel"), tdead), qPrintable(seen));
+        QVERIFY2(within10Percent(shown(&w, "Tsetlabel"), tset), qPrintable(seen));
+        QCOMPARE(child<QLabel>(&w, "dulabel")->text(), QString::number(step, 'g', 4));
+        QCOMPARE(child<QLabel>(&w, "invertedLabel")->text(),
+                 swapped ? QStringLiteral("Inverted display") : QString());
+    }
+
+    // After a run the controller runs as before: the feedback that was on is
+    // on again and regulates, the outputs are the controller's, the display
+    // streams at the operator's rate and filter setting, and the program's
+    // time base is that rate again.
+    void run_leavesTheControllerAsItWas()
+    {
+        Rig rig(Scenario{});
+        SAMP_FREQ = 2000;
+        rig.mailbox->setDisplayFrequency(false);
+        rig.mailbox->setFeedbackEnabled(true);
+        rig.advance(0.5);
+        QCOMPARE(rig.mailbox->readPidStatus(), int(zevo::PID_STATUS_ON));
+
+        WindowStepResponse w;
+        bool rateDuringRun = false;
+        w.setWaitFunction([&](int ms) {
+            const FirmwareSettings s = rig.settings();
+            rateDuringRun = s.displayDivider == 2000 && s.displayFilter && !s.feedbackEnabled &&
+                            !s.outputsFromController && SAMP_FREQ == 50000;
+            rig.clock.advanceMs(ms);
+        });
+        w.showWindow();
+        w.stepRespProcedure();
+        QVERIFY(rateDuringRun);
+
+        const FirmwareSettings after = rig.settings();
+        QVERIFY(after.feedbackEnabled);
+        QVERIFY(after.outputsFromController);
+        QCOMPARE(after.displayDivider, 50000u);
+        QVERIFY(!after.displayFilter);
+        QCOMPARE(SAMP_FREQ, 2000);
+        rig.advance(0.5);
+        QCOMPARE(rig.mailbox->readPidStatus(), int(zevo::PID_STATUS_ON));
+        QVERIFY(!child<QLabel>(&w, "Klabel")->text().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestStepResponseSim)
+#include "tst_stepresponsesim.moc"
