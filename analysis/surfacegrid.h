@@ -23,8 +23,7 @@ double stepVolts(double min, double span, int step);
 // finite (a picoammeter's NaN) take no part in the range and come out as 0.
 void normalise(const float* raw, float* normalised, std::size_t count);
 
-struct SurfaceColour
-{
+struct SurfaceColour {
     float red, green, blue;
 };
 
@@ -32,14 +31,12 @@ struct SurfaceColour
 // above; a value that is not a number is drawn blue, like an empty one.
 SurfaceColour surfaceColour(float v);
 
-struct SurfaceVertex
-{
+struct SurfaceVertex {
     float x, y, z;
 };
 
 // One filled quadrilateral of the surface, in one colour.
-struct SurfaceQuad
-{
+struct SurfaceQuad {
     SurfaceVertex vertex[4];
     SurfaceColour colour;
 };

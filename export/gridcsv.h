@@ -8,8 +8,7 @@
 #include <QDateTime>
 #include <QString>
 
-struct GridCsvScan
-{
+struct GridCsvScan {
     // 64 x 64 average currents in amperes, element 64 i + j for X step i and
     // Y step j.
     const float* raw = nullptr;

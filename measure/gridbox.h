@@ -10,8 +10,7 @@
 class GridBox
 {
 public:
-    struct Line
-    {
+    struct Line {
         surfacegrid::SurfaceVertex from, to;
         float width; // pixels
     };

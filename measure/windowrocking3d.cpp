@@ -220,9 +220,9 @@ bool WindowRocking3D::writeDataFile(const QString& path)
     QString error;
     if (writeGridCsv(path, scan, QDateTime::currentDateTime(), QHostInfo::localHostName(), &error))
         return true;
-    QMessageBox::warning(nullptr, kTitle,
-                         tr("The data could not be saved to\n%1\n\n%2")
-                             .arg(QDir::toNativeSeparators(path), error));
+    QMessageBox::warning(
+        nullptr, kTitle,
+        tr("The data could not be saved to\n%1\n\n%2").arg(QDir::toNativeSeparators(path), error));
     return false;
 }
 
