@@ -104,8 +104,10 @@ class TestWindowStepResponse : public QObject
         std::vector<OutputSet> sets;
         for (const auto& call : program->driver.calls()) {
             if (call.kind == RecordingDriver::Call::Ioctl && call.request == DAC_IOC_SET_OUTPUTS) {
-                DacOutputRecord r;
-                std::memcpy(&r, call.sent.constData(), sizeof r);
+                // The driver is handed the 36 bytes up to the enable word.
+                DacOutputRecord r{};
+                std::memcpy(&r, call.sent.constData(),
+                            std::min(sizeof r, std::size_t(call.sent.size())));
                 sets.push_back({r.volts[0], r.volts[1], r.volts[2], r.volts[3], double(r.enable)});
             }
         }
