@@ -4,6 +4,7 @@
 // the devices present; gating by user level; the high-voltage readback; and
 // how the main window keeps and wires the window.
 
+#include "support/bytes.h"
 #include "app/initresources.h"
 #include "app/mainwindow.h"
 #include "beamline/bpm.h"
@@ -35,11 +36,6 @@ namespace
 constexpr std::array<uint16_t, 4> kOnePico = {0x2101, 0x2200, 0, 0};
 constexpr std::array<uint16_t, 4> kTwoPicos = {0x2101, 0x2101, 0x2200, 0};
 constexpr std::array<uint16_t, 4> kPicoAndEncoder = {0x2101, 0x2300, 0x2200, 0};
-
-QByteArray bytesOf(const MailboxMessage& m)
-{
-    return QByteArray(reinterpret_cast<const char*>(m.bytes), int(MailboxMessage::kSize));
-}
 
 // The messages that set something (direction byte 0x00), leaving out the
 // reads of the once-a-second poll.

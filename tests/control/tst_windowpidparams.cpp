@@ -2,6 +2,7 @@
 // frequencies, the bytes and order of what OK sends, what reaches the
 // configuration file, and who may send at all.
 
+#include "support/bytes.h"
 #include "app/initresources.h"
 #include "control/unsavedsettings.h"
 #include "control/widgetpidparams.h"
@@ -19,28 +20,6 @@
 #include <climits>
 
 using namespace zevo;
-
-namespace
-{
-// A message written out by hand, byte by byte; the rest of the 32 bytes zero.
-QByteArray golden(const char* hex)
-{
-    QByteArray bytes = QByteArray::fromHex(hex);
-    bytes.append(QByteArray(MailboxMessage::kSize - bytes.size(), '\0'));
-    return bytes;
-}
-
-QByteArray bytesOf(const MailboxMessage& m)
-{
-    return QByteArray(reinterpret_cast<const char*>(m.bytes), int(MailboxMessage::kSize));
-}
-
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
 
 class TestWindowPIDparams : public QObject
 {

@@ -3,6 +3,7 @@
 // intensity units, the stored settings an unedited OK must leave alone, and
 // who may send at all.
 
+#include "support/bytes.h"
 #include "app/mainwindow.h"
 #include "control/dialoglogin.h"
 #include "control/unsavedsettings.h"
@@ -26,24 +27,6 @@ using namespace zevo;
 
 namespace
 {
-QByteArray golden(const char* hex)
-{
-    QByteArray bytes = QByteArray::fromHex(hex);
-    bytes.append(QByteArray(MailboxMessage::kSize - bytes.size(), '\0'));
-    return bytes;
-}
-
-QByteArray bytesOf(const MailboxMessage& m)
-{
-    return QByteArray(reinterpret_cast<const char*>(m.bytes), int(MailboxMessage::kSize));
-}
-
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Regions
 {
     double roiX, roiY, i0Min, i0Max, roc;
