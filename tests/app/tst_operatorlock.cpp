@@ -1,4 +1,5 @@
 #include "app/operatorlock.h"
+#include "support/lockprobe.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -41,19 +42,6 @@ template <typename Body> QStringList captureOutput(Body body)
     return lines;
 }
 
-// Holder of a write lock on the file as an open-file-description query sees
-// it, which includes this process's own record locks; 0 when free. Keep
-// probeFd open while this process holds the lock: closing any descriptor of
-// the file drops it.
-pid_t lockHolder(int probeFd)
-{
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (fcntl(probeFd, F_OFD_GETLK, &lock) != 0)
-        return -1;
-    return lock.l_type == F_UNLCK ? 0 : lock.l_pid;
-}
 
 const QStringList kRefusal = {".", "Error getting lock",
                               "fcntl(): Resource temporarily unavailable"};

@@ -2,6 +2,7 @@
 // refused login shows, how levels take the operator lock, and how the main
 // window's actions follow the level chosen in the dialog.
 
+#include "support/lockprobe.h"
 #include "app/mainwindow.h"
 #include "app/operatorlock.h"
 #include "control/dialoglogin.h"
@@ -25,18 +26,6 @@ namespace
 
 const QString kUserPassword = QStringLiteral("StoneHarbour");
 const QString kAdminPassword = QStringLiteral("KiteRiverSun");
-
-// Holder of a write lock on the file as seen through another open file
-// description (so this process's own lock shows too); 0 when free.
-pid_t lockHolder(int probeFd)
-{
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (fcntl(probeFd, F_OFD_GETLK, &lock) != 0)
-        return -1;
-    return lock.l_type == F_UNLCK ? 0 : lock.l_pid;
-}
 
 } // namespace
 

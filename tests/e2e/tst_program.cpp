@@ -3,6 +3,7 @@
 
 #include "acquisition/updater.h"
 #include "device/globals.h"
+#include "support/lockprobe.h"
 #include "support/virtualprogram.h"
 
 #include "app/mainwindow.h"
@@ -87,15 +88,7 @@ private slots:
                     on << name;
             return on;
         };
-        // Who holds the lock, as another open file description sees it.
-        auto holder = [] {
-            struct flock lock = {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            if (fcntl(lockFileFd, F_OFD_GETLK, &lock) != 0)
-                return pid_t(-1);
-            return lock.l_type == F_UNLCK ? pid_t(0) : lock.l_pid;
-        };
+        auto holder = [] { return lockHolder(lockFileFd); };
         QStringList enabledAtLevel2, enabledAfterRequest;
         QString shownAtLevel2, shownAfterRequest;
         int levelAfterRequest = -1;
