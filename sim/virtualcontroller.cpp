@@ -61,7 +61,7 @@ bool validIndex(int value, int count)
 FirmwareSettings::FirmwareSettings()
 {
     // The intensity loop works on amperes: a large output gain.
-    PidParameters intensity;
+    PidLawParameters intensity;
     intensity.kp = 0.0;
     intensity.ki = 50.0;
     intensity.kd = 0.0;
@@ -87,7 +87,7 @@ VirtualController::VirtualController(const Scenario& scenario)
     if (scenario.encoderPlugged())
         m_set.offsetX[0] = m_set.offsetY[0] = BeamlineModel::kEncoderCentre / kCountsFullScale;
     for (int c = 0; c < 3; ++c)
-        m_loop[c].output = m_set.pidOffset[c];
+        m_loop[c].law.hold(m_set.pidOffset[c]);
     for (int p = 0; p < 2; ++p) {
         m_pico[p].hvVolts = m_set.hvEnabled[p] ? m_set.hvSet[p] : 0.0;
         m_pico[p].hvState = m_set.hvEnabled[p] ? zevo::kHvOn : zevo::kHvOff;
@@ -291,11 +291,11 @@ bool VirtualController::loopRegulates(int channel) const
 void VirtualController::runLoop(int channel)
 {
     Loop& loop = m_loop[channel];
-    const PidParameters& p = m_set.active[channel];
+    const PidLawParameters& p = m_set.active[channel];
     const double offset = m_set.pidOffset[channel];
 
     if (!m_set.feedbackEnabled || !loopRegulates(channel)) {
-        loop.output = offset;
+        loop.law.hold(offset);
         return;
     }
     // Without beam the loops hold their outputs (after a ROC fault those
@@ -304,38 +304,13 @@ void VirtualController::runLoop(int channel)
         return;
 
     const int source = m_set.pidSource[channel];
-    const double measured = m_meas[source][channel];
-    double error = m_set.setpoint[channel] - measured;
-    if (std::fabs(error) < p.eMin)
-        error = 0.0;
-
-    const double iMax = std::fabs(p.iMax);
-    const double integral = std::clamp(loop.integral + error, -iMax, iMax);
-    const double derivative = loop.fresh ? 0.0 : error - loop.previousError;
-    loop.previousError = error;
-    loop.fresh = false;
-
-    const double u = p.kp * error + p.ki * integral + p.kd * derivative;
-    const double raw = p.oGain * u + offset;
-    const double out = std::min(std::max(raw, p.oMin), p.oMax);
-    // Anti-windup: the integral does not grow while the output sits in a
-    // limit that the growth would push it further into.
-    const bool pushesHigh = raw > p.oMax && integral > loop.integral;
-    const bool pushesLow = raw < p.oMin && integral < loop.integral;
-    const bool gainPositive = p.ki * p.oGain >= 0;
-    if (out == raw || (gainPositive ? !(pushesHigh || pushesLow) : (pushesHigh || pushesLow)))
-        loop.integral = integral;
-    loop.output = out;
+    loop.law.run(p, m_set.setpoint[channel], m_meas[source][channel], offset);
 }
 
 void VirtualController::resetLoops()
 {
-    for (int c = 0; c < 3; ++c) {
-        m_loop[c].integral = 0;
-        m_loop[c].previousError = 0;
-        m_loop[c].fresh = true;
-        m_loop[c].output = m_set.pidOffset[c];
-    }
+    for (int c = 0; c < 3; ++c)
+        m_loop[c].law.reset(m_set.pidOffset[c]);
 }
 
 void VirtualController::updateLoopPeriods()
@@ -361,7 +336,7 @@ void VirtualController::updateOutputs()
     for (int c = 0; c < 3; ++c) {
         const int a = m_set.dacAssignment[c];
         if (validIndex(a, 4))
-            out[a] = m_loop[c].output;
+            out[a] = m_loop[c].law.output();
     }
     std::copy(std::begin(out), std::end(out), std::begin(m_dac));
 }
@@ -444,7 +419,7 @@ void VirtualController::evaluateStatus()
     }
     if (before != zevo::PID_STATUS_ON && m_status == zevo::PID_STATUS_ON) {
         for (Loop& loop : m_loop)
-            loop.fresh = true;
+            loop.law.forgetPreviousError();
     }
 }
 
@@ -718,7 +693,7 @@ VirtualController::Reply VirtualController::handle(MailboxMessage& m)
     case cmd::SetPidParamBlock: {
         if (!validIndex(index, 3))
             return Refused;
-        PidParameters& p = m_set.staged[index];
+        PidLawParameters& p = m_set.staged[index];
         switch (m.u8(kSubBlock)) {
         case zevo::kPidBlockGains:
             p.kp = m.f64(kValue1);
@@ -766,12 +741,10 @@ VirtualController::Reply VirtualController::handle(MailboxMessage& m)
         // loops that stay carry on undisturbed.
         for (int c = 0; c < 3; ++c) {
             const bool now = loopRegulates(c);
-            if (now && !before[c]) {
-                m_loop[c].integral = 0;
-                m_loop[c].fresh = true;
-            } else if (!now) {
-                m_loop[c].output = m_set.pidOffset[c];
-            }
+            if (now && !before[c])
+                m_loop[c].law.restart();
+            else if (!now)
+                m_loop[c].law.hold(m_set.pidOffset[c]);
         }
         updateOutputs();
         return Ack;
@@ -785,7 +758,7 @@ VirtualController::Reply VirtualController::handle(MailboxMessage& m)
             return Refused;
         m_set.pidOffset[index] = m.f64(kValue1);
         if (!m_set.feedbackEnabled || !loopRegulates(index)) {
-            m_loop[index].output = m_set.pidOffset[index];
+            m_loop[index].law.hold(m_set.pidOffset[index]);
             updateOutputs();
         }
         return Ack;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/pidlaw.h"
 #include "device/protocol.h"
 #include "sim/beamlinemodel.h"
 #include "sim/scenario.h"
@@ -8,17 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-// Parameters of one PID loop as the firmware holds them.
-struct PidParameters {
-    double kp = 0.3;
-    double ki = 0.1;
-    double kd = 0.01;
-    double eMin = 0.0;   // dead band on the error
-    double iMax = 100.0; // limit of the accumulated error
-    double oMin = -12.0;
-    double oMax = 12.0;
-    double oGain = 1.0;
-};
+// Parameters of one PID loop as the firmware holds them: those of the
+// controller's PID law.
+using PidParameters = PidLawParameters;
 
 // Every setting the program can give the controller, as the firmware keeps
 // it. Most cannot be read back through the mailbox; the simulator exposes
@@ -39,8 +32,8 @@ struct FirmwareSettings {
     int pidSource[3] = {0, 0, 0};
 
     // PID loops X, Y, I0. Parameter blocks are staged until applied.
-    PidParameters staged[3];
-    PidParameters active[3];
+    PidLawParameters staged[3];
+    PidLawParameters active[3];
     double setpoint[3] = {0.0, 0.0, 50e-6};
     double pidOffset[3] = {5.1, 5.3, 6.0};
     uint32_t pidDivider[3] = {100, 100, 100}; // 1 kHz from the 100 kHz base
@@ -115,14 +108,11 @@ private:
     static constexpr int kStatBlocks = 1000; // one second of 1 ms blocks
     static constexpr int kTicksPerBlock = BeamlineModel::kTicksPerBlock;
 
-    // Run-time state of a PID loop.
+    // Run-time state of a PID loop: when it runs next, and the law's state.
     struct Loop {
         int64_t periodTicks = 100;
         int64_t countdown = 1;
-        double integral = 0;
-        double previousError = 0;
-        bool fresh = true; // no previous error yet: no derivative kick
-        double output = 0;
+        PidLaw law;
     };
 
     // Run-time state of a picoammeter.
