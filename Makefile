@@ -62,5 +62,18 @@ screenshots: build
 	xvfb-run -a -s '-screen 0 1600x1000x24' $(BUILD_DIR)/zevo-lui-sim \
 	  --screenshot docs/screenshots/main-window.png
 
+# The Debian package, zevo-lui_<version>_<arch>.deb in $(BUILD_DIR), from the
+# build the tests ran on (programs stripped in the package).
+.PHONY: package check-package
+package: build
+	rm -f $(BUILD_DIR)/zevo-lui_*.deb
+	cmake --build $(BUILD_DIR) --target package
+
+# The package's files, its programs started from the unpacked package, its
+# desktop entries and manual pages, lintian, and install, upgrade, remove and
+# purge in a scratch root.
+check-package: package
+	packaging/check-package $(BUILD_DIR)
+
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
