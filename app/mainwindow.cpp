@@ -62,6 +62,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_pico = new WindowPico(this);
     m_sfpStatus = new WindowSFPstatus(this);
     m_stepResponse = new WindowStepResponse(this);
+    m_stepResponse->setPidWindow(m_pidParams);
 
     ui->dockXY1->setWidget(m_xy1);
     ui->dockXY2->setWidget(m_xy2);

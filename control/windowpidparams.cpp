@@ -104,8 +104,29 @@ void WindowPIDparams::savePIDparams(QAbstractButton* button)
     const QDialogButtonBox::StandardButton which = ui->buttonBox->standardButton(button);
     if (which != QDialogButtonBox::Ok && which != QDialogButtonBox::Apply)
         return;
+    storeAndSend();
+}
+
+bool WindowPIDparams::applyLoopGains(int channel, double kp, double ki, double kd, double oGain)
+{
+    WidgetPIDparams* panel = channel == zevo::kPidX    ? ui->posXwidget
+                             : channel == zevo::kPidY  ? ui->posYwidget
+                             : channel == zevo::kPidI0 ? ui->intI0widget
+                                                       : nullptr;
+    if (!panel || userLevel != 2)
+        return false;
+    // The other loops and the other values of this one go out as stored, not
+    // as edits left unsent in this dialog.
+    loadParams();
+    panel->setParams(kp, ki, kd, panel->eMin(), panel->iMax(), panel->oMin(), panel->oMax(), oGain,
+                     panel->offset());
+    return storeAndSend();
+}
+
+bool WindowPIDparams::storeAndSend()
+{
     if (userLevel != 2)
-        return; // only an administrator changes the loops; no message
+        return false; // only an administrator changes the loops; no message
 
     const WidgetPIDparams* x = ui->posXwidget;
     const WidgetPIDparams* y = ui->posYwidget;
@@ -139,4 +160,5 @@ void WindowPIDparams::savePIDparams(QAbstractButton* button)
 
     if (!saved)
         warnSettingsNotSaved(theConfig->filePath());
+    return true;
 }

@@ -143,21 +143,29 @@ QByteArray columnHeaderLine(const Options& options)
     return out + kLineEnd;
 }
 
+double sampleTime(int sample, int sampFreq)
+{
+    return double(float(sample) / float(sampFreq));
+}
+
+double columnValue(const zevo::DisplayRecord& record, Column column, const BpmScaleFactors& scale)
+{
+    return record.value[kField[column]] * scaleOf(column, scale);
+}
+
 QByteArray dataLine(int sample, const zevo::DisplayRecord& record, const Options& options)
 {
-    // The relative time in single precision, as the plots compute it.
-    const float seconds = float(sample) / float(options.sampFreq);
-    QByteArray out =
-        QByteArray::number(sample) + kSeparator + formatDouble(double(seconds)) + kSeparator;
+    QByteArray out = QByteArray::number(sample) + kSeparator +
+                     formatDouble(sampleTime(sample, options.sampFreq)) + kSeparator;
     for (int c = 0; c < ColumnCount; ++c) {
         if (!options.columns[c])
             continue;
         const Column column = Column(c);
-        const double value = record.value[kField[c]];
+        const double value = columnValue(record, column, options.scale);
         if (options.encoder && isPicoColumn(column))
             out += formatCount(value);
         else
-            out += formatDouble(value * scaleOf(column, options.scale));
+            out += formatDouble(value);
         out += kSeparator;
     }
     return out + kLineEnd;

@@ -83,6 +83,13 @@ QByteArray formatDouble(double value);
 // inf) is written as such instead of as a made-up count.
 QByteArray formatCount(double value);
 
+// The relative time of sample i in seconds: i / sampFreq in single
+// precision, as the plots compute it.
+double sampleTime(int sample, int sampFreq);
+// The value a column carries for one record: positions scaled to
+// micrometres, everything else as recorded.
+double columnValue(const zevo::DisplayRecord& record, Column column, const BpmScaleFactors& scale);
+
 QByteArray headerBlock(const Header& header);
 QByteArray columnHeaderLine(const Options& options);
 QByteArray dataLine(int sample, const zevo::DisplayRecord& record, const Options& options);

@@ -1,17 +1,20 @@
 #include "measure/windowrocking3d.h"
 #include "ui_windowrocking3d.h"
 
+#include "beamline/about.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "export/gridcsv.h"
+#include "export/gridnexus.h"
+#include "export/nexusfile.h"
 #include "measure/graph3d.h"
 #include "measure/hostoutputs.h"
+#include "measure/savefiledialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QHostInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -116,6 +119,8 @@ void WindowRocking3D::measure()
 
         if (theMailbox)
             theMailbox->setFeedbackEnabled(false);
+        m_scanStarted = QDateTime::currentDateTime();
+        m_scanEnded = QDateTime();
         // While the controller still drives the outputs, the output sets
         // would not reach the actuators and the grid would be meaningless.
         if (outputs.takeOutputs() < 0) {
@@ -125,6 +130,8 @@ void WindowRocking3D::measure()
         } else {
             setScanning(true);
             end = runScan(outputs, failure);
+            if (end != ScanEnd::WindowGone)
+                m_scanEnded = QDateTime::currentDateTime();
             // The window was destroyed while events went through: nothing
             // of it may be touched any more.
             if (end == ScanEnd::WindowGone)
@@ -202,8 +209,9 @@ void WindowRocking3D::saveData()
         QStringLiteral("ZEVO_rock3D_") +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss")) +
         QStringLiteral(".csv");
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("DialogTitle"), proposed,
-                                                      QStringLiteral("CSV files (*.csv)"));
+    const QString path =
+        savefiledialog::ask(this, QStringLiteral("DialogTitle"), proposed,
+                            {QStringLiteral("CSV files (*.csv)"), NexusFile::kFileFilter});
     if (path.isEmpty())
         return;
     writeDataFile(path);
@@ -218,7 +226,19 @@ bool WindowRocking3D::writeDataFile(const QString& path)
     scan.yMin = m_yMin;
     scan.ySpan = m_ySpan;
     QString error;
-    if (writeGridCsv(path, scan, QDateTime::currentDateTime(), QHostInfo::localHostName(), &error))
+    const QDateTime now = QDateTime::currentDateTime();
+    if (NexusFile::isNexusPath(path)) {
+        // Before the first scan the file holds the zero grid, taken now.
+        const nexus::Entry entry{kTitle, m_scanStarted.isValid() ? m_scanStarted : now,
+                                 m_scanEnded.isValid() ? m_scanEnded : now};
+        const nexus::Settings settings =
+            nexus::currentSettings(QHostInfo::localHostName(), about::kVersion);
+        if (writeGridNexus(path, scan, double(m_stepTimeMs), entry, settings, &error))
+            return true;
+        QMessageBox::warning(nullptr, kTitle, error);
+        return false;
+    }
+    if (writeGridCsv(path, scan, now, QHostInfo::localHostName(), &error))
         return true;
     QMessageBox::warning(
         nullptr, kTitle,

@@ -2,6 +2,7 @@
 
 #include "analysis/surfacegrid.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
 
@@ -22,7 +23,8 @@ class QAbstractButton;
 // "3D Rocking Curve": scans DAC outputs 1 (X) and 2 (Y) over a 64 x 64 grid
 // of voltages with the feedback off, averages ten readings of the first
 // picoammeter's total current at every point, and shows the normalised grid
-// as a surface in the 3D view. The raw grid can be saved as CSV.
+// as a surface in the 3D view. The raw grid can be saved as CSV, or as a
+// NeXus file when the chosen name ends in ".nxs".
 //
 // The scan runs on the GUI thread and lets pending events through once per
 // point, so Stop, Close, Save Data and the view's rotation reach the window
@@ -53,8 +55,9 @@ public:
     const std::array<float, surfacegrid::kPoints>& rawGrid() const { return m_raw; }
     const std::array<float, surfacegrid::kPoints>& normalisedGrid() const { return m_normalised; }
 
-    // Writes the raw grid to `path`; a file that cannot be written is
-    // reported in a warning box. Returns whether the file was written.
+    // Writes the raw grid to `path` (NeXus for a ".nxs" path, else CSV); a
+    // file that cannot be written is reported in a warning box. Returns
+    // whether the file was written.
     bool writeDataFile(const QString& path);
 
 public slots:
@@ -87,6 +90,10 @@ private:
     double m_yMin = 0.0;
     double m_ySpan = 0.0;
     uint64_t m_stepTimeMs = 10;
+    // When the last scan began and ended (invalid before the first; the end
+    // also while a scan runs).
+    QDateTime m_scanStarted;
+    QDateTime m_scanEnded;
     bool m_stop = false;
     bool m_scanning = false;
     Sleeper m_sleep;

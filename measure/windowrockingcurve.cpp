@@ -2,15 +2,20 @@
 #include "ui_windowrockingcurve.h"
 
 #include "analysis/rockingscan.h"
+#include "beamline/about.h"
 #include "device/configstore.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "export/nexusfile.h"
 #include "measure/hostoutputs.h"
+#include "measure/savefiledialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
@@ -70,6 +75,12 @@ WindowRockingCurve::WindowRockingCurve(QWidget* parent)
     connect(ui->buttonStart, &QPushButton::released, this, &WindowRockingCurve::startMeasurement);
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // An addition beside the designed buttons: nothing to save before a scan.
+    m_saveButton =
+        ui->buttonBox->addButton(QStringLiteral("Save\u2026"), QDialogButtonBox::ActionRole);
+    m_saveButton->setObjectName(QStringLiteral("saveResultButton"));
+    m_saveButton->setEnabled(false);
+    connect(m_saveButton, &QPushButton::clicked, this, &WindowRockingCurve::saveResult);
 
     QCustomPlot* plot = ui->graph;
     for (int k = 0; k < 3; ++k)
@@ -145,6 +156,7 @@ void WindowRockingCurve::startMeasurement()
     m_scanning = true;
     m_stopRequested = false;
     ui->buttonStart->setEnabled(false);
+    m_saveButton->setEnabled(false);
 
     QPointer<WindowRockingCurve> self(this);
     const Report report = runScan();
@@ -153,6 +165,8 @@ void WindowRockingCurve::startMeasurement()
     if (self) {
         m_scanning = false;
         ui->buttonStart->setEnabled(true);
+        m_curve.ended = QDateTime::currentDateTime();
+        m_saveButton->setEnabled(!m_curve.volts.empty());
     }
     if (report.kind == Report::Critical)
         QMessageBox::critical(nullptr, report.title, report.text);
@@ -163,6 +177,7 @@ void WindowRockingCurve::startMeasurement()
 WindowRockingCurve::Report WindowRockingCurve::runScan()
 {
     clearGraph();
+    m_curve = RockingCurve();
     ui->progressBar->setValue(0);
 
     const bool scanX = ui->chSel->currentIndex() == 0;
@@ -211,6 +226,18 @@ WindowRockingCurve::Report WindowRockingCurve::runScan()
                                "(the mailbox request failed); the scan was not started.")};
 
     nameGraphs(scanX, first, second);
+    m_curve.scanX = scanX;
+    m_curve.firstChannel = first;
+    m_curve.secondChannel = second;
+    m_curve.start = ui->boxStart->value();
+    m_curve.stop = ui->boxStop->value();
+    m_curve.points = ui->boxN->value();
+    m_curve.pointTimeMs = ui->boxTimePoint->value();
+    m_curve.scanOutput = scanOutput;
+    m_curve.heldOutput = heldOutput;
+    m_curve.heldVolts = held;
+    m_curve.started = QDateTime::currentDateTime();
+    m_curve.settings = nexus::currentSettings(QHostInfo::localHostName(), about::kVersion);
 
     // The outputs come from wherever the controller held them: the first
     // point's output set goes out once ahead of the scan, and the beam gets
@@ -260,6 +287,9 @@ WindowRockingCurve::Report WindowRockingCurve::runScan()
         plot->graph(0)->addData(volts, a);
         plot->graph(1)->addData(volts, b);
         plot->graph(2)->addData(volts, a + b);
+        m_curve.volts.push_back(volts);
+        m_curve.first.push_back(a);
+        m_curve.second.push_back(b);
         plot->rescaleAxes();
         // Drawn at most every kRedrawMs: a redraw per point would stretch the
         // time between points far beyond Tpoint on long scans, and the eye
@@ -286,18 +316,39 @@ WindowRockingCurve::Report WindowRockingCurve::runScan()
 void WindowRockingCurve::nameGraphs(bool scanX, int firstChannel, int secondChannel)
 {
     QCustomPlot* plot = ui->graph;
-    const auto channelText = [](int channel) { return QString::number(channel + 1); };
-    if (scanX) {
-        plot->graph(0)->setName(QStringLiteral("left (ch ") + channelText(firstChannel) + ')');
-        plot->graph(1)->setName(QStringLiteral("right (ch ") + channelText(secondChannel) + ')');
-        plot->graph(2)->setName(QStringLiteral("sum (left+right)"));
-    } else {
-        plot->graph(0)->setName(QStringLiteral("top (ch ") + channelText(firstChannel) + ')');
-        plot->graph(1)->setName(QStringLiteral("bottom (ch ") + channelText(secondChannel) + ')');
-        plot->graph(2)->setName(QStringLiteral("sum (top+bottom)"));
-    }
+    // The files name the curves as the legend does.
+    const QStringList names = rockingcurvefile::curveNames(scanX, firstChannel, secondChannel);
+    for (int k = 0; k < 3; ++k)
+        plot->graph(k)->setName(names[k]);
     plot->graph(0)->setPen(
         QPen(channelColour(firstChannel), 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
     plot->graph(1)->setPen(
         QPen(channelColour(secondChannel), 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+}
+
+void WindowRockingCurve::saveResult()
+{
+    const QString proposed =
+        QStringLiteral("ZEVO_rock_") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss")) +
+        QStringLiteral(".nxs");
+    QPointer<WindowRockingCurve> alive(this);
+    const QString path =
+        savefiledialog::ask(this, QStringLiteral("Save rocking curve"), proposed,
+                            {NexusFile::kFileFilter, QStringLiteral("CSV files (*.csv)")});
+    if (alive && !path.isEmpty())
+        writeResultFile(path);
+}
+
+bool WindowRockingCurve::writeResultFile(const QString& path)
+{
+    QString error;
+    const bool written =
+        NexusFile::isNexusPath(path)
+            ? rockingcurvefile::writeNexus(path, m_curve, &error)
+            : rockingcurvefile::writeCsv(path, m_curve, QDateTime::currentDateTime(),
+                                         QHostInfo::localHostName(), &error);
+    if (!written)
+        QMessageBox::warning(nullptr, kTitle, error);
+    return written;
 }

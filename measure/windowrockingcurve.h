@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/rockingcurvefile.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -12,6 +14,7 @@ class WindowRockingCurve;
 }
 
 class QCloseEvent;
+class QPushButton;
 
 // "Rocking Curve": scans one actuator output over a voltage range while the
 // output of the other direction is held, and plots against the output voltage
@@ -25,6 +28,10 @@ class QCloseEvent;
 // while a scan runs; closing the window (OK, Cancel, Escape, title bar) ends
 // the scan after its present point, and the window may even be deleted by
 // then. Created anew by the main window on every opening.
+//
+// "Save…" (beside OK and Cancel) writes the points of the last scan to a
+// NeXus file or a plain CSV file; it is usable once a scan has taken a point
+// and while no scan runs.
 class WindowRockingCurve : public QDialog
 {
     Q_OBJECT
@@ -45,11 +52,19 @@ public:
     // configuration: the value at which a scan holds the other direction.
     double pidOffset(bool x) const;
 
+    // The last scan's points and settings (no points before the first scan).
+    const RockingCurve& lastCurve() const { return m_curve; }
+    // Writes the last scan to `path`: NeXus for a ".nxs" path, else CSV. A
+    // failure is shown in a warning box; returns whether the file was written.
+    bool writeResultFile(const QString& path);
+
 public slots:
     void startMeasurement();
     void minMaxChanged();
     void clearGraph();
     void done(int result) override;
+    // Asks for a file and writes the last scan to it.
+    void saveResult();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +82,8 @@ private:
 
     std::unique_ptr<Ui::WindowRockingCurve> ui;
     WaitFunction m_wait;
+    RockingCurve m_curve;
+    QPushButton* m_saveButton = nullptr;
     bool m_scanning = false;
     bool m_stopRequested = false;
 };

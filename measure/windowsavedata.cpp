@@ -1,12 +1,15 @@
 #include "measure/windowsavedata.h"
 #include "ui_windowsavedata.h"
 
+#include "beamline/about.h"
 #include "device/driver.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "export/displaynexus.h"
+#include "export/nexusfile.h"
+#include "measure/savefiledialog.h"
 
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QMessageBox>
@@ -78,8 +81,9 @@ void WindowSaveData::getPath()
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss")) +
         QStringLiteral(".csv");
     QPointer<WindowSaveData> alive(this);
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Select filename..."), proposed, QStringLiteral("CSV files (*.csv)"));
+    const QString path =
+        savefiledialog::ask(this, QStringLiteral("Select filename..."), proposed,
+                            {QStringLiteral("CSV files (*.csv)"), NexusFile::kFileFilter});
     if (alive)
         ui->pathLineEdit->setText(path);
 }
@@ -156,8 +160,14 @@ void WindowSaveData::save()
     options.scale = bpmScale;
     options.encoder = theMailbox && theMailbox->pavunPresent();
 
-    if (!displaycsv::saveBlock(path, mode, header, options, records.data(), int(records.size()),
-                               &error)) {
+    // A .nxs path gets the same save as a NeXus entry; "No" appends one.
+    const bool saved =
+        NexusFile::isNexusPath(path)
+            ? displaynexus::save(path, mode, header, options, records.data(), int(records.size()),
+                                 nexus::currentSettings(header.hostName, about::kVersion), &error)
+            : displaycsv::saveBlock(path, mode, header, options, records.data(),
+                                    int(records.size()), &error);
+    if (!saved) {
         showNotSaved(QStringLiteral("Cannot write file"), error,
                      QStringLiteral("writing to ") + path + QStringLiteral(" failed"));
         return;

@@ -20,7 +20,8 @@ class QCheckBox;
 // from the display node when "Save" is pressed, to a CSV file. The operator
 // ticks the channels, types a comment, picks the file and the number of
 // samples; an existing file is overwritten or appended to on request. The
-// status line tells what the last save did. Created anew by the main window
+// status line tells what the last save did. A path ending in ".nxs" gets
+// the same save as an entry of a NeXus file instead. Created anew by the main window
 // on each opening; several may be open at once.
 class WindowSaveData : public QDialog
 {

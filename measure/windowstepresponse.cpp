@@ -2,14 +2,21 @@
 #include "ui_windowstepresponse.h"
 
 #include "analysis/stepresponse.h"
+#include "beamline/about.h"
 #include "device/configstore.h"
 #include "device/driver.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "export/nexusfile.h"
+#include "export/stepresponsefile.h"
 #include "measure/hostoutputs.h"
+#include "measure/savefiledialog.h"
+#include "measure/windowpidtuning.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QHostInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -147,10 +154,25 @@ WindowStepResponse::WindowStepResponse(QWidget* parent)
     QPushButton* run = ui->buttonBox->button(QDialogButtonBox::Apply);
     run->setText(QStringLiteral("Run"));
     connect(run, &QPushButton::released, this, &WindowStepResponse::stepRespProcedure);
+    // An addition beside the designed buttons: usable once a run has a result.
+    m_suggest =
+        ui->buttonBox->addButton(QStringLiteral("Suggest PID\u2026"), QDialogButtonBox::ActionRole);
+    m_suggest->setObjectName(QStringLiteral("suggestPidButton"));
+    m_suggest->setEnabled(false);
+    connect(m_suggest, &QPushButton::clicked, this, &WindowStepResponse::suggestPid);
+    // Also an addition: saves the last measured run, once there is one.
+    m_save = ui->buttonBox->addButton(QStringLiteral("Save\u2026"), QDialogButtonBox::ActionRole);
+    m_save->setObjectName(QStringLiteral("saveResultButton"));
+    m_save->setEnabled(false);
+    connect(m_save, &QPushButton::clicked, this, &WindowStepResponse::saveResult);
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    for (QRadioButton* b : {ui->stepInXbutton, ui->stepInYbutton, ui->stepInI0button})
+    for (QRadioButton* b : {ui->stepInXbutton, ui->stepInYbutton, ui->stepInI0button}) {
         connect(b, &QRadioButton::clicked, this, &WindowStepResponse::selector_radioButton_changed);
+        // The added buttons widen the column; the selectors keep their own
+        // width, so that a click anywhere on one of them lands on it.
+        b->setSizePolicy(QSizePolicy::Maximum, b->sizePolicy().verticalPolicy());
+    }
 
     setupPlot();
     ui->stepInXbutton->setChecked(true);
@@ -261,6 +283,25 @@ void WindowStepResponse::selector_radioButton_changed()
     }
 }
 
+void WindowStepResponse::setPidWindow(WindowPIDparams* window)
+{
+    m_pidWindow = window;
+    if (m_tuning)
+        m_tuning->setPidWindow(window);
+}
+
+void WindowStepResponse::suggestPid()
+{
+    if (!m_lastRun)
+        return;
+    if (!m_tuning) {
+        m_tuning = new WindowPidTuning(this);
+        m_tuning->setPidWindow(m_pidWindow);
+    }
+    m_tuning->setRecording(*m_lastRun);
+    m_tuning->showWindow();
+}
+
 void WindowStepResponse::requestQuit()
 {
     QCoreApplication::quit();
@@ -271,15 +312,30 @@ void WindowStepResponse::stepRespProcedure()
     if (m_running)
         return;
     m_running = true;
+    const QDateTime started = QDateTime::currentDateTime();
     const Run run = measure();
     m_running = false;
 
     switch (run.outcome) {
-    case Run::Measured:
-        showResult(
-            evaluateStepResponse(run.response, run.stimulus, run.bias, run.step, kRunSampleRate),
-            run.stimulus, run.bias, run.step);
+    case Run::Measured: {
+        const StepResponse result =
+            evaluateStepResponse(run.response, run.stimulus, run.bias, run.step, kRunSampleRate);
+        showResult(result, run.stimulus, run.bias, run.step);
+        keepForSaving(run, result, started);
+        // A response that moved is worth a model; a failed or refused run
+        // keeps the previous one, as it keeps the previous results.
+        if (std::isfinite(result.gain) && result.dc > 0.0) {
+            m_lastRun = std::make_unique<StepRecording>();
+            m_lastRun->response = run.response;
+            m_lastRun->stimulus = run.stimulus;
+            m_lastRun->sampleRate = kRunSampleRate;
+            m_lastRun->loop = chosenAxis();
+            m_lastRun->bpm = ui->useBPM2checkbox->isChecked() ? 1 : 0;
+            m_lastRun->step = run.step;
+            m_suggest->setEnabled(true);
+        }
         break;
+    }
     case Run::Refused:
         QMessageBox::warning(nullptr, run.title, run.text);
         break;
@@ -468,4 +524,65 @@ void WindowStepResponse::showResult(const StepResponse& r,
     plot->yAxis->setRange(v.stimulusLower, v.stimulusUpper);
     plot->yAxis2->setRange(v.responseLower, v.responseUpper);
     plot->replot();
+}
+
+void WindowStepResponse::keepForSaving(const Run& run, const StepResponse& result,
+                                       const QDateTime& started)
+{
+    auto kept = std::make_unique<StepResponseRun>();
+    kept->axis = chosenAxis();
+    kept->bpm2 = ui->useBPM2checkbox->isChecked();
+    kept->sampleRate = kRunSampleRate;
+    for (int k = 0; k < 3; ++k) {
+        kept->bias[std::size_t(k)] = m_bias[k]->value();
+        kept->step[std::size_t(k)] = m_step[k]->value();
+    }
+    kept->started = started;
+    kept->ended = QDateTime::currentDateTime();
+    kept->stimulus = run.stimulus;
+    kept->response = run.response;
+    kept->evaluation = result;
+    kept->settings = nexus::currentSettings(QHostInfo::localHostName(), about::kVersion);
+    kept->stimulusOutput = kept->settings.dacs[std::size_t(kept->axis)];
+    if (theConfig) {
+        using Getter = void (ConfigStore::*)(double*, double*, double*, double*, double*, double*,
+                                             double*, double*, double*, double*) const;
+        const Getter stored[3] = {&ConfigStore::getPidX, &ConfigStore::getPidY,
+                                  &ConfigStore::getPidI0};
+        StepResponseRun::Loop& p = kept->pid;
+        (theConfig->*stored[kept->axis])(&p.frequency, &p.kp, &p.ki, &p.kd, &p.eMin, &p.iMax,
+                                         &p.oMin, &p.oMax, &p.oGain, &p.offset);
+    }
+    m_savable = std::move(kept);
+    m_save->setEnabled(true);
+}
+
+void WindowStepResponse::saveResult()
+{
+    if (!m_savable)
+        return;
+    const QString proposed =
+        QStringLiteral("ZEVO_step_") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss")) +
+        QStringLiteral(".nxs");
+    const QString path =
+        savefiledialog::ask(this, QStringLiteral("Save step response"), proposed,
+                            {NexusFile::kFileFilter, QStringLiteral("CSV files (*.csv)")});
+    if (!path.isEmpty())
+        writeResultFile(path);
+}
+
+bool WindowStepResponse::writeResultFile(const QString& path)
+{
+    if (!m_savable)
+        return false;
+    QString error;
+    const bool written =
+        NexusFile::isNexusPath(path)
+            ? stepresponsefile::writeNexus(path, *m_savable, &error)
+            : stepresponsefile::writeCsv(path, *m_savable, QDateTime::currentDateTime(),
+                                         QHostInfo::localHostName(), &error);
+    if (!written)
+        QMessageBox::warning(nullptr, kTitle, error);
+    return written;
 }

@@ -16,9 +16,15 @@ class WindowStepResponse;
 class QCPGraphData;
 class QCPItemLine;
 class QCPItemText;
+class QDateTime;
 class QDoubleSpinBox;
+class QPushButton;
+class WindowPIDparams;
+class WindowPidTuning;
 template <class DataType> class QCPDataContainer;
+struct StepRecording;
 struct StepResponse;
+struct StepResponseRun;
 
 // "Step Response": how the beam answers a 100 ms step of one actuator.
 //
@@ -55,9 +61,20 @@ public:
 
     void setWaitFunction(WaitFunction wait);
 
+    // Writes the last run to `path`: NeXus for a ".nxs" path, else CSV. A
+    // failure is shown in a warning box; returns whether the file was written.
+    bool writeResultFile(const QString& path);
+
+    // The PID window that the tuning assistant's Apply sends through.
+    void setPidWindow(WindowPIDparams* window);
+
 public slots:
     void selector_radioButton_changed();
     void stepRespProcedure();
+    // Asks for a file and writes the last run to it (NeXus or CSV).
+    void saveResult();
+    // Opens the tuning assistant on the last usable run.
+    void suggestPid();
 
 protected:
     // Asks the application to quit after the display node was missing;
@@ -93,4 +110,15 @@ private:
 
     WaitFunction m_wait;
     bool m_running = false;
+
+    // Keeps a measured run for "Save…", with the settings it ran with.
+    void keepForSaving(const Run& run, const StepResponse& result, const QDateTime& started);
+    std::unique_ptr<StepResponseRun> m_savable;
+    QPushButton* m_save = nullptr;
+
+    // The last run that gave a result, for the tuning assistant.
+    std::unique_ptr<StepRecording> m_lastRun;
+    QPushButton* m_suggest = nullptr;
+    WindowPidTuning* m_tuning = nullptr;
+    WindowPIDparams* m_pidWindow = nullptr;
 };

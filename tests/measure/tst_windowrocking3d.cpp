@@ -314,7 +314,7 @@ private slots:
         answer.start(5);
         QTest::mouseClick(child("saveButton"), Qt::LeftButton);
         QCOMPARE(title, QStringLiteral("DialogTitle"));
-        QCOMPARE(filter, QStringLiteral("CSV files (*.csv)"));
+        QCOMPARE(filter, QStringLiteral("CSV files (*.csv);NeXus files (*.nxs)"));
         QVERIFY2(QRegularExpression("^ZEVO_rock3D_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
                      .match(proposed)
                      .hasMatch(),

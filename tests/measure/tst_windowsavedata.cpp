@@ -442,7 +442,8 @@ private slots:
         QCOMPARE(answerer.dialogs.size(), std::size_t(1));
         const auto& dialog = answerer.dialogs[0];
         QCOMPARE(dialog.caption, QStringLiteral("Select filename..."));
-        QCOMPARE(dialog.filters, QStringList{QStringLiteral("CSV files (*.csv)")});
+        QCOMPARE(dialog.filters, (QStringList{QStringLiteral("CSV files (*.csv)"),
+                                              QStringLiteral("NeXus files (*.nxs)")}));
         QVERIFY2(dialog.proposedName.startsWith(QStringLiteral("ZEVO_meas_")) &&
                      dialog.proposedName.endsWith(QStringLiteral(".csv")),
                  qPrintable(dialog.proposedName));

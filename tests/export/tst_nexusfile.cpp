@@ -1,0 +1,274 @@
+// The NeXus file writer over the HDF5 library, read back independently:
+// what it writes, that the final name only ever holds a complete file, what
+// every kind of failure leaves behind (nothing new, the old file as it was)
+// and how appending adds an entry to a copy.
+
+#include "export/nexusfile.h"
+#include "nexusreader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace
+{
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void put(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// Every file in the folder, hidden ones too.
+QStringList filesIn(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat s;
+    return ::stat(QFile::encodeName(path).constData(), &s) == 0 ? (s.st_mode & 07777) : 0;
+}
+
+// Files may grow to `bytes` while it lives: a write beyond fails as on a
+// full disk (EFBIG), without the signal that would end the test.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_signal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_signal);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_signal)(int) = nullptr;
+};
+
+// A small file of one entry with one field.
+void writeFirst(const QString& path)
+{
+    NexusFile file(path);
+    file.group("/entry"_q, "NXentry"_q);
+    file.values("/entry/x"_q, {1.0, 2.0, 3.0}, "V"_q);
+    QVERIFY2(file.commit(), qPrintable(file.error()));
+}
+} // namespace
+
+class TestNexusFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Groups carry their class; strings (fields and attributes, scalar and
+    // arrays) are variable-length UTF-8 and keep every character; numbers
+    // are float64 or int64 with their shapes, units and long names; an
+    // attribute written twice holds the second value; an empty field has
+    // the length 0.
+    void written_readBackAsWritten()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("all.nxs"_q);
+        const QString text = "Strahl bei 5 \u00b5m, Gr\u00f6\u00dfe\nzweite Zeile"_q;
+        {
+            NexusFile file(path);
+            QVERIFY2(file.ok(), qPrintable(file.error()));
+            QVERIFY(file.group("/entry"_q, "NXentry"_q));
+            QVERIFY(file.group("/entry/data"_q, "NXdata"_q));
+            QVERIFY(file.text("/entry/title"_q, text));
+            QVERIFY(file.number("/entry/rate"_q, 50000.5, "Hz"_q, "records per second"_q));
+            QVERIFY(file.integer("/entry/count"_q, -(int64_t(1) << 40), "a count"_q));
+            QVERIFY(file.values("/entry/data/x"_q, {0.1, -2e-9, 1e300}, "um"_q));
+            QVERIFY(file.grid("/entry/data/g"_q, {1, 2, 3, 4, 5, 6}, 2, 3));
+            QVERIFY(file.values("/entry/data/none"_q, {}));
+            QVERIFY(file.attribute("/entry/data"_q, "axes"_q, QStringList{"x"_q, "\u00b5"_q}));
+            QVERIFY(file.attribute("/entry/data"_q, "x_indices"_q, int64_t(0)));
+            QVERIFY(file.attribute("/"_q, "default"_q, "first"_q));
+            QVERIFY(file.attribute("/"_q, "default"_q, "entry"_q));
+            QVERIFY(file.exists("/entry/data/x"_q));
+            QVERIFY(!file.exists("/entry/nothing/x"_q));
+            QCOMPARE(file.nextEntryName(), "entry2"_q);
+            QVERIFY2(file.commit(), qPrintable(file.error()));
+        }
+
+        NexusReader r(path);
+        QVERIFY(r.isOpen());
+        bool utf8 = false;
+        QCOMPARE(r.text("/entry"_q, "NX_class"_q, &utf8), "NXentry"_q);
+        QVERIFY(utf8);
+        QCOMPARE(r.text("/entry/data"_q, "NX_class"_q), "NXdata"_q);
+        utf8 = false;
+        QCOMPARE(r.text("/entry/title"_q, &utf8), text);
+        QVERIFY(utf8);
+        QCOMPARE(r.text("/"_q, "default"_q), "entry"_q);
+        QCOMPARE(r.strings("/entry/data"_q, "axes"_q, &utf8), (QStringList{"x"_q, "\u00b5"_q}));
+        QVERIFY(utf8);
+        QCOMPARE(r.integerAttribute("/entry/data"_q, "x_indices"_q), 0LL);
+
+        QVERIFY(r.isFloat64("/entry/rate"_q));
+        QVERIFY(r.shape("/entry/rate"_q).empty());
+        QCOMPARE(r.number("/entry/rate"_q), 50000.5);
+        QCOMPARE(r.text("/entry/rate"_q, "units"_q), "Hz"_q);
+        QCOMPARE(r.text("/entry/rate"_q, "long_name"_q), "records per second"_q);
+        QVERIFY(r.isInt64("/entry/count"_q));
+        QCOMPARE(r.number("/entry/count"_q), -double(int64_t(1) << 40));
+        QCOMPARE(r.text("/entry/count"_q, "long_name"_q), "a count"_q);
+
+        QCOMPARE(r.values("/entry/data/x"_q), (std::vector<double>{0.1, -2e-9, 1e300}));
+        QCOMPARE(r.text("/entry/data/x"_q, "units"_q), "um"_q);
+        QCOMPARE(r.shape("/entry/data/g"_q), (std::vector<hsize_t>{2, 3}));
+        QCOMPARE(r.values("/entry/data/g"_q), (std::vector<double>{1, 2, 3, 4, 5, 6}));
+        QCOMPARE(r.shape("/entry/data/none"_q), (std::vector<hsize_t>{0}));
+    }
+
+    // Until commit() the folder holds what it held; afterwards only the
+    // finished file is there, with the permissions of the file it replaced,
+    // or those of any new file.
+    void commit_isTheOnlyWayToTheFinalName()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.nxs"_q);
+        put(path, "old contents");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        {
+            NexusFile file(path);
+            file.group("/entry"_q, "NXentry"_q);
+            QCOMPARE(contents(path), QByteArray("old contents"));
+            QCOMPARE(filesIn(dir), QStringList{"run.nxs"_q});
+            QVERIFY2(file.commit(), qPrintable(file.error()));
+        }
+        QCOMPARE(filesIn(dir), QStringList{"run.nxs"_q});
+        QVERIFY(NexusReader(path).exists("/entry"_q));
+        QCOMPARE(int(modeOf(path)), 0640);
+
+        const mode_t mask = ::umask(022);
+        const QString fresh = dir.filePath("fresh.nxs"_q);
+        writeFirst(fresh);
+        ::umask(mask);
+        QCOMPARE(int(modeOf(fresh)), 0644);
+    }
+
+    // Every failure: a sentence naming the file and the cause, every later
+    // call refused, and afterwards no file of the writer's in the folder and
+    // the old file byte for byte as it was.
+    void failure_leavesNothingNewAndTheOldFileIntact_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("cause"); // part of the error
+        QTest::newRow("folder missing") << "missing"
+                                        << "No such file or directory";
+        QTest::newRow("folder is a file") << "notAFolder"
+                                          << "Not a directory";
+        QTest::newRow("write refused") << "refused"
+                                       << "/entry/none/x";
+        QTest::newRow("file limit mid-write") << "limit"
+                                              << "File too large";
+        QTest::newRow("file limit, appending") << "limitAppend"
+                                               << "File too large";
+        QTest::newRow("append to a CSV file") << "notHdf5"
+                                              << "not a NeXus (HDF5) file";
+        QTest::newRow("never committed") << "abandoned"
+                                         << "";
+    }
+    void failure_leavesNothingNewAndTheOldFileIntact()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, cause);
+        QTemporaryDir dir;
+        QString path = dir.filePath("old.nxs"_q);
+        writeFirst(path);
+        if (kind == "notHdf5"_q)
+            put(path, "Quorvex ZEVO\r\nZEVO\r\n");
+        if (kind == "limitAppend"_q) {
+            // An existing file near the limit: the appended one exceeds it.
+            NexusFile big(path);
+            big.values("/big"_q, std::vector<double>(100000, 1.5));
+            QVERIFY(big.commit());
+        }
+        const QByteArray before = contents(path);
+        const QStringList filesBefore = filesIn(dir);
+        if (kind == "missing"_q)
+            path = dir.filePath("missing/new.nxs"_q);
+        if (kind == "notAFolder"_q)
+            path = dir.filePath("old.nxs/new.nxs"_q);
+
+        QString error;
+        {
+            std::unique_ptr<FileSizeLimit> limit;
+            if (kind.startsWith("limit"_q))
+                limit = std::make_unique<FileSizeLimit>(64 * 1024);
+            const bool append = kind == "notHdf5"_q || kind == "limitAppend"_q;
+            NexusFile file(path, append ? NexusFile::Mode::Append : NexusFile::Mode::Create);
+            file.group("/entry"_q, "NXentry"_q);
+            if (kind == "refused"_q)
+                QVERIFY(!file.values("/entry/none/x"_q, {1.0}));
+            file.grid("/entry/grid"_q, std::vector<double>(64 * 64 * 8, 0.25), 64, 64 * 8);
+            if (kind == "abandoned"_q) {
+                QVERIFY(file.ok()); // and gone without a commit
+            } else {
+                QVERIFY(!file.commit());
+                QVERIFY(!file.ok());
+                QVERIFY(!file.group("/later"_q, "NXentry"_q));
+                error = file.error();
+            }
+        }
+        if (!cause.isEmpty()) {
+            QVERIFY2(error.contains(cause), qPrintable(error));
+            QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+        }
+        QCOMPARE(filesIn(dir), filesBefore);
+        QCOMPARE(contents(dir.filePath("old.nxs"_q)), before);
+    }
+
+    // Appending adds "entry2", then "entry3", to a copy: the file on disk
+    // stays as it was until the commit, and the entries already in it come
+    // through unchanged.
+    void append_addsTheNextEntryToACopy()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.nxs"_q);
+        writeFirst(path);
+        for (int n = 2; n <= 3; ++n) {
+            const QByteArray before = contents(path);
+            NexusFile file(path, NexusFile::Mode::Append);
+            const QString entry = file.nextEntryName();
+            QCOMPARE(entry, "entry%1"_q.arg(n));
+            file.group(QLatin1Char('/') + entry, "NXentry"_q);
+            file.values(QLatin1Char('/') + entry + "/x"_q, {double(n)});
+            QCOMPARE(contents(path), before);
+            QVERIFY2(file.commit(), qPrintable(file.error()));
+        }
+        NexusReader r(path);
+        QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q, "entry3"_q}));
+        QCOMPARE(r.values("/entry/x"_q), (std::vector<double>{1, 2, 3}));
+        QCOMPARE(r.text("/entry/x"_q, "units"_q), "V"_q);
+        QCOMPARE(r.values("/entry3/x"_q), (std::vector<double>{3}));
+        QCOMPARE(filesIn(dir), QStringList{"log.nxs"_q});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNexusFile)
+#include "tst_nexusfile.moc"
