@@ -53,6 +53,12 @@ foreach(page zevo-lui zevo-lui-sim)
   list(APPEND ZEVO_MANPAGES ${roff}.gz)
 endforeach()
 
+# Saves one setting through the program's store; packaging/check-package runs
+# it under several operators' accounts in the installed configuration folder.
+# Not installed.
+add_executable(zevo-savesetting ${CMAKE_CURRENT_LIST_DIR}/savesetting.cpp)
+target_link_libraries(zevo-savesetting PRIVATE zevo_app)
+
 # --- Icon -------------------------------------------------------------------
 # The desktop entries' icon is the emblem of the About logo (the ring and its
 # beam), cut square out of the one drawing by its view box; the name beside
@@ -128,6 +134,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.quorvex.com)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# postinst makes the operators' group with addgroup; the libraries found by
+# shlibdeps are added to this list.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
