@@ -22,12 +22,18 @@
 #include "plots/widgetgraphpos.h"
 #include "plots/widgetgraphxy.h"
 #include "plots/windowdisplaysettings.h"
+#include "remote/remotebridge.h"
+#include "remote/windowremoteaccess.h"
 
 #include <QCoreApplication>
 #include <QDockWidget>
+#include <QStatusBar>
 
 namespace {
 const QString kTitle = QStringLiteral("ZEVO Local User Interface v1.0");
+
+// How long an accepted remote write stays in the status bar.
+constexpr int kRemoteMessageMs = 15000;
 
 // Controllers up to this software version have no display-rate commands.
 const QString kLastVersionWithoutDisplayRate = QStringLiteral("1.0.02");
@@ -63,6 +69,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_sfpStatus = new WindowSFPstatus(this);
     m_stepResponse = new WindowStepResponse(this);
     m_stepResponse->setPidWindow(m_pidParams);
+    m_remoteBridge = new RemoteBridge(
+        [](uint16_t id) {
+            return WindowSFPstatus::deviceName(
+                QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')));
+        },
+        this);
+    m_remoteAccess = new WindowRemoteAccess(m_remoteBridge, this);
 
     ui->dockXY1->setWidget(m_xy1);
     ui->dockXY2->setWidget(m_xy2);
@@ -82,6 +95,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         connect(theUpdater, &Updater::replotGraphs, m_fft, &WidgetGraphFFT::replot);
     }
     buildTimePlots(encoder);
+    wireRemoteAccess();
 
     // The feedback panel starts from the controller's regulation mode,
     // setpoints and feedback state. The mode also reaches the XY plots
@@ -136,6 +150,7 @@ void MainWindow::connectActions()
             &MainWindow::showManualOutputControl);
     connect(ui->action_Save_Data, &QAction::triggered, this, &MainWindow::showSaveDataWindow);
     connect(ui->action_About, &QAction::triggered, this, &MainWindow::showAboutDialog);
+    connect(ui->action_Remote_Access, &QAction::triggered, this, &MainWindow::showRemoteAccess);
     connect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
     if (theMailbox) {
         connect(theMailbox, &MailboxComm::nrDorvishsChanged, this, &MainWindow::nr_dorvishs_changed);
@@ -259,6 +274,26 @@ void MainWindow::wireUserLevel(DialogLogin* login)
     connect(login, &DialogLogin::userLevelChanged, m_rocRoi, &WindowROC_ROI::checkUserLevel);
     connect(login, &DialogLogin::userLevelChanged, m_feedbackPanel,
             &WidgetFeedbackControl::checkUserLevel);
+    connect(login, &DialogLogin::userLevelChanged, m_remoteAccess,
+            &WindowRemoteAccess::checkUserLevel);
+}
+
+// Remote writes show at once where the operator looks: the panel's fields,
+// lamp and regulation boxes, the setpoint in the XY plots, the status bar.
+void MainWindow::wireRemoteAccess()
+{
+    connect(m_remoteBridge, &RemoteBridge::feedbackSwitched, m_feedbackPanel,
+            &WidgetFeedbackControl::refreshFields);
+    connect(m_remoteBridge, &RemoteBridge::setpointsChanged, m_feedbackPanel,
+            &WidgetFeedbackControl::updateXYfields);
+    for (WidgetGraphXY* plot : {m_xy1, m_xy2})
+        connect(m_remoteBridge, &RemoteBridge::setpointsChanged, plot,
+                &WidgetGraphXY::updateGraphXY);
+    // The panel passes the mode on to the XY plots.
+    connect(m_remoteBridge, &RemoteBridge::regulationModeChanged, m_feedbackPanel,
+            &WidgetFeedbackControl::confChanged);
+    connect(m_remoteBridge, &RemoteBridge::writeAccepted, this,
+            [this](const QString& text) { statusBar()->showMessage(text, kRemoteMessageMs); });
 }
 
 void MainWindow::nr_dorvishs_changed(int count)
@@ -373,6 +408,11 @@ void MainWindow::showLoginDialog()
 void MainWindow::showManualOutputControl()
 {
     m_manOutCtrl->showWindow();
+}
+
+void MainWindow::showRemoteAccess()
+{
+    m_remoteAccess->showWindow();
 }
 
 void MainWindow::handleUserLevelChange(int user_level)

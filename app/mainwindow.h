@@ -10,6 +10,7 @@ class MainWindow;
 
 class DialogLogin;
 class QDockWidget;
+class RemoteBridge;
 class WidgetGraphCurrents;
 class WidgetGraphFFT;
 class WidgetGraphPos;
@@ -18,6 +19,7 @@ class WidgetFeedbackControl;
 class WindowBeamlineConf;
 class WindowDisplaySettings;
 class WindowPIDparams;
+class WindowRemoteAccess;
 class WindowROC_ROI;
 class WindowManOutCtrl;
 class WindowPico;
@@ -39,6 +41,8 @@ public:
 
     WidgetGraphXY* graphXY(int bpm) const { return bpm == 0 ? m_xy1 : m_xy2; }
     WindowBeamlineConf* beamlineConf() const { return m_beamlineConf; }
+    // What the remote interface's server reads and hands its requests to.
+    RemoteBridge* remoteBridge() const { return m_remoteBridge; }
 
     // Connects the login dialog's userLevelChanged() to every level-aware
     // window and to handleUserLevelChange(); called once at start-up.
@@ -62,6 +66,7 @@ public slots:
     void showDispSettings();
     void handleUserLevelChange(int user_level);
     void showManualOutputControl();
+    void showRemoteAccess();
 
 private:
     void takeDisplayFrequencyFromController();
@@ -69,6 +74,7 @@ private:
     void buildXYPlots();
     void buildTimePlots(bool encoder);
     void connectActions();
+    void wireRemoteAccess();
 
     std::unique_ptr<Ui::MainWindow> ui;
 
@@ -89,6 +95,8 @@ private:
     WindowPico* m_pico = nullptr;
     WindowSFPstatus* m_sfpStatus = nullptr;
     WindowStepResponse* m_stepResponse = nullptr;
+    RemoteBridge* m_remoteBridge = nullptr;
+    WindowRemoteAccess* m_remoteAccess = nullptr;
 
     QDockWidget* m_dockCurrents2 = nullptr;
     QDockWidget* m_dockPos2 = nullptr;

@@ -162,14 +162,20 @@ QString WindowSFPstatus::catalogueField(const QString& key, int index)
     QFile file(kCatalogue);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
+    return catalogueField(file.readAll(), key, index);
+}
+
+QString WindowSFPstatus::catalogueField(const QByteArray& catalogue, const QString& key, int index)
+{
     QDomDocument document;
-    if (!document.setContent(&file)) // whitespace-only text is dropped
+    if (!document.setContent(catalogue)) // whitespace-only text is dropped
         return QString();
     // The list of devices; taken as the document element so that an XML
     // declaration in front of it would not hide the catalogue.
     const QDomElement root = document.documentElement();
     const QDomElement hit = findDeviceElement(root, key);
-    if (hit.isNull())
+    // QDomNodeList::item() checks only the upper end of the index.
+    if (hit.isNull() || index < 0)
         return QString();
     return hit.parentNode().childNodes().item(index).firstChild().nodeValue();
 }

@@ -41,6 +41,10 @@ public:
     // ":/product_data/" followed by the catalogue's picture file of the id;
     // without a file name when the catalogue does not list it.
     static QString deviceImagePath(const QString& key);
+    // Text of child `index` (0 id, 1 group, 2 name, 3 image, 4 desc) of the
+    // entry of `key` in a catalogue document; empty when the document does
+    // not parse or has no such entry or child.
+    static QString catalogueField(const QByteArray& catalogue, const QString& key, int index);
 
     // The firmware version as the operator reads it: the four characters
     // from the last to the first, joined by "." ('2','0','0','1' reads

@@ -1,6 +1,7 @@
 #include "control/widgetfeedbackcontrol.h"
 #include "ui_widgetfeedbackcontrol.h"
 
+#include "control/feedbackunits.h"
 #include "control/qled.h"
 #include "control/slider.h"
 #include "device/globals.h"
@@ -10,8 +11,6 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
-
-#include <cmath>
 
 using zevo::PID_Status_Type;
 
@@ -45,23 +44,8 @@ constexpr int kBoxesOfMode[7] = {
 constexpr double kMicroampere = 1e-6;
 constexpr double kNanoampere = 1e-9;
 
-struct HeartbeatLook {
-    QLed::ledColor colour;
-    const char* text;
-};
-const HeartbeatLook kHeartbeat[4] = {
-    {QLed::Grey, "Feedback OFF"},
-    {QLed::Red, "FAULT: Out of ROC"},
-    {QLed::Purple, "Beam OFF"},
-    {QLed::Green, "Feedback ON"},
-};
-
-// A scale factor of 0 (or no number) would send an infinite setpoint; such a
-// BPM's setpoints are entered and read back in raw units, as at start-up.
-double usableScale(double scale)
-{
-    return std::isfinite(scale) && scale != 0.0 ? scale : 1.0;
-}
+// Lamp colour of each feedback state; the text comes with the state's units.
+const QLed::ledColor kHeartbeatColour[4] = {QLed::Grey, QLed::Red, QLed::Purple, QLed::Green};
 
 QString micrometres(double value, char format, int precision)
 {
@@ -135,8 +119,8 @@ void WidgetFeedbackControl::updateXYfields()
     double x = 0.0, y = 0.0, i0 = 0.0;
     if (theMailbox->readSetpoints(&x, &y, &i0) < 0)
         return; // the fields keep what they show
-    ui->posXDoubleSpinBox->setValue(x * usableScale(bpmScale.x(pidSourceX.load())));
-    ui->posYDoubleSpinBox->setValue(y * usableScale(bpmScale.y(pidSourceY.load())));
+    ui->posXDoubleSpinBox->setValue(feedbackunits::setpointXFromRaw(x));
+    ui->posYDoubleSpinBox->setValue(feedbackunits::setpointYFromRaw(y));
     // Taken in full precision (the slider's float would show 60 uA as
     // 59999.998 nA, and "Update Setpoint" would send that back); the entry
     // then moves the handle.
@@ -150,8 +134,8 @@ void WidgetFeedbackControl::updateHeartbeat(PID_Status_Type PID_Status)
     const int state = PID_Status;
     if (state < zevo::PID_STATUS_OFF || state > zevo::PID_STATUS_ON)
         return;
-    ui->heartbeatLed->setOffColor(kHeartbeat[state].colour);
-    ui->heartbeatLabel->setText(QString::fromLatin1(kHeartbeat[state].text));
+    ui->heartbeatLed->setOffColor(kHeartbeatColour[state]);
+    ui->heartbeatLabel->setText(feedbackunits::stateText(state));
 }
 
 void WidgetFeedbackControl::confChanged(int item)
@@ -199,8 +183,8 @@ void WidgetFeedbackControl::sendNewSetpoint()
     const double y = ui->posYDoubleSpinBox->value();
     const double i = ui->i0DoubleSpinBox->value();
     // Positions go in raw units of the BPM that feeds each loop.
-    theMailbox->setSetpoints(x / usableScale(bpmScale.x(pidSourceX.load())),
-                             y / usableScale(bpmScale.y(pidSourceY.load())), i * i0Unit());
+    theMailbox->setSetpoints(feedbackunits::setpointXToRaw(x), feedbackunits::setpointYToRaw(y),
+                             i * i0Unit());
     emit somethingChanged();
 }
 
@@ -233,14 +217,14 @@ void WidgetFeedbackControl::showStatistics(const zevo::BpmStatistics& s, int bpm
     QLineEdit* const i0Std = first ? ui->i0StdLineEdit : ui->i0StdLineEdit_2;
     QLineEdit* const i0StdFilt = first ? ui->i0StdFiltLineEdit : ui->i0StdFiltLineEdit_2;
 
-    const double sx = bpmScale.x(bpm);
-    const double sy = bpmScale.y(bpm);
-    showText(xMean, micrometres(s.xMean * sx, 'f', 3));
-    showText(xStd, micrometres(s.xStd * sx, 'f', 6));
-    showText(xStdFilt, micrometres(s.xStd1kHz * sx, 'f', 6));
-    showText(yMean, micrometres(s.yMean * sy, 'f', 5));
-    showText(yStd, micrometres(s.yStd * sy, 'f', 5));
-    showText(yStdFilt, micrometres(s.yStd1kHz * sy, 'f', 6));
+    using feedbackunits::xMicrometres;
+    using feedbackunits::yMicrometres;
+    showText(xMean, micrometres(xMicrometres(s.xMean, bpm), 'f', 3));
+    showText(xStd, micrometres(xMicrometres(s.xStd, bpm), 'f', 6));
+    showText(xStdFilt, micrometres(xMicrometres(s.xStd1kHz, bpm), 'f', 6));
+    showText(yMean, micrometres(yMicrometres(s.yMean, bpm), 'f', 5));
+    showText(yStd, micrometres(yMicrometres(s.yStd, bpm), 'f', 5));
+    showText(yStdFilt, micrometres(yMicrometres(s.yStd1kHz, bpm), 'f', 6));
     showText(i0Mean, amperes(s.i0Mean, 4));
     showText(i0Std, amperes(s.i0Std, 4));
     showText(i0StdFilt, amperes(s.i0Std1kHz, first ? 4 : 6));

@@ -44,6 +44,13 @@ const char* const kRocRoiKeys[5] = {"RoiX", "RoiY", "RoiI0min", "RoiI0max", "Roc
 const char* const kPidKeys[10] = {"Freq", "Kp",   "Ki",   "Kd",    "emin",
                                   "Imax", "Omin", "Omax", "Ogain", "Offset"};
 
+const QString kRemoteGroup = QStringLiteral("Remote");
+const char* const kRemoteEnabledKey = "Enabled";
+const char* const kRemoteAddressKey = "Address";
+const char* const kRemotePortKey = "Port";
+const char* const kRemoteDeviceNameKey = "DeviceName";
+const char* const kRemoteControlAllowedKey = "ControlAllowed";
+
 using Entry = std::pair<QString, QVariant>;
 
 // Writes the keys of one group in the order given. The directory is created
@@ -80,6 +87,17 @@ double readDouble(const QString& path, const QString& group, const QString& key)
 {
     const QSettings settings(path, QSettings::IniFormat);
     return readKey(settings, group, key).toDouble();
+}
+
+// Switches that open the program to the outside are on only when the file
+// says so plainly.
+bool readSwitch(const QSettings& settings, const QString& group, const QString& key, bool fallback)
+{
+    const QVariant value = readKey(settings, group, key);
+    if (!value.isValid())
+        return fallback;
+    const QString text = value.toString().trimmed().toLower();
+    return text == QLatin1String("true") || text == QLatin1String("1");
 }
 
 template <std::size_t N>
@@ -270,4 +288,40 @@ void ConfigStore::getPidI0(double* freq, double* kp, double* ki, double* kd, dou
 {
     readDoubles(m_path, kPidI0Group, kPidKeys,
                 {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+// ---------------------------------------------------------------- remote access
+
+RemoteSettings ConfigStore::getRemote() const
+{
+    const RemoteSettings defaults;
+    RemoteSettings remote;
+    const QSettings settings(m_path, QSettings::IniFormat);
+    remote.enabled = readSwitch(settings, kRemoteGroup, kRemoteEnabledKey, defaults.enabled);
+    remote.address =
+        readKey(settings, kRemoteGroup, kRemoteAddressKey, defaults.address).toString().trimmed();
+    bool ok = false;
+    const int port = readKey(settings, kRemoteGroup, kRemotePortKey, defaults.port).toInt(&ok);
+    // Not a number: 0, which the server refuses with a message naming the key.
+    remote.port = ok ? port : 0;
+    remote.deviceName = readKey(settings, kRemoteGroup, kRemoteDeviceNameKey, defaults.deviceName)
+                            .toString()
+                            .trimmed();
+    remote.controlAllowed =
+        readSwitch(settings, kRemoteGroup, kRemoteControlAllowedKey, defaults.controlAllowed);
+    return remote;
+}
+
+bool ConfigStore::setRemoteServer(const RemoteSettings& remote)
+{
+    return writeGroup(m_path, kRemoteGroup,
+                      {{kRemoteEnabledKey, remote.enabled},
+                       {kRemoteAddressKey, remote.address},
+                       {kRemotePortKey, remote.port},
+                       {kRemoteDeviceNameKey, remote.deviceName}});
+}
+
+bool ConfigStore::setRemoteControlAllowed(bool allowed)
+{
+    return writeGroup(m_path, kRemoteGroup, {{kRemoteControlAllowedKey, allowed}});
 }

@@ -2,6 +2,18 @@
 
 #include <QString>
 
+// The [Remote] group: the device server that makes the feedback visible to
+// the beamline's control system. Off, read-only and on loopback unless an
+// administrator changes it.
+struct RemoteSettings {
+    bool enabled = false;
+    QString address = QStringLiteral("127.0.0.1");
+    int port = 10000;
+    QString deviceName = QStringLiteral("zevo/feedback/1");
+    // Remote clients may switch the feedback and change setpoints and mode.
+    bool controlAllowed = false;
+};
+
 // The program's memory of every setting that must survive a restart: one
 // INI file, read and written through a fresh QSettings object on every call,
 // so that the store keeps no state of its own.
@@ -55,6 +67,15 @@ public:
                  double* oMin, double* oMax, double* oGain, double* offset) const;
     void getPidI0(double* freq, double* kp, double* ki, double* kd, double* eMin, double* iMax,
                   double* oMin, double* oMax, double* oGain, double* offset) const;
+
+    // Missing keys read as the defaults of RemoteSettings. Only "true" or
+    // "1" switch Enabled and ControlAllowed on: a mistyped value must never
+    // open the controller to remote control.
+    RemoteSettings getRemote() const;
+    // Enabled, Address, Port and DeviceName: what the next start uses.
+    bool setRemoteServer(const RemoteSettings& remote);
+    // ControlAllowed alone: it takes effect at once, apart from the rest.
+    bool setRemoteControlAllowed(bool allowed);
 
 private:
     QString m_path;

@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/startup.h"
+#include "device/configstore.h"
+#include "remote/server/remoteserver.h"
 #include "sim/firstrunconfig.h"
 #include "sim/realtimeclock.h"
 #include "sim/scenario.h"
@@ -58,6 +60,41 @@ void scheduleScreenshot(MainWindow& window, const QString& file)
     });
 }
 
+// Takes "--remote PORT" (also --remote=PORT) and "--remote-control" out of
+// the arguments: the remote interface's server on PORT of this computer, and
+// remote control allowed, for this run only. False with `error` set when the
+// port is no port number.
+bool takeRemoteOptions(int& argc, char** argv, RemoteSettings* remote, QString* error)
+{
+    int out = 1;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--remote-control") {
+            remote->controlAllowed = true;
+            continue;
+        }
+        QByteArray port;
+        if (arg == "--remote")
+            port = i + 1 < argc ? QByteArray(argv[++i]) : QByteArray();
+        else if (arg.startsWith("--remote="))
+            port = arg.mid(int(std::strlen("--remote=")));
+        else {
+            argv[out++] = argv[i];
+            continue;
+        }
+        bool ok = false;
+        remote->port = port.toInt(&ok);
+        if (!ok || remote->port < 1 || remote->port > 65535) {
+            *error = QStringLiteral("--remote needs a port number from 1 to 65535\n");
+            return false;
+        }
+        remote->enabled = true;
+    }
+    argc = out;
+    argv[argc] = nullptr;
+    return true;
+}
+
 QString lockPath()
 {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -73,6 +110,12 @@ QString lockPath()
 int main(int argc, char** argv)
 {
     const QString screenshot = takeScreenshotOption(argc, argv);
+    RemoteSettings remoteOptions;
+    QString remoteError;
+    if (!takeRemoteOptions(argc, argv, &remoteOptions, &remoteError)) {
+        std::fputs(qPrintable(remoteError), stderr);
+        return 2;
+    }
     Scenario scenario;
     QString message;
     switch (ScenarioOptions::parse(argc, argv, &scenario, &message)) {
@@ -95,12 +138,24 @@ int main(int argc, char** argv)
     platform.configPath = configPath();
     platform.lockPath = lockPath();
     writeFirstRunConfiguration(platform.configPath, scenario);
-    platform.extendMainWindow = [&driver, screenshot](MainWindow& window) {
+
+    // The remote interface's server, as configured or as the options ask for
+    // this run; before the application object and any thread exist.
+    RemoteSettings remoteSettings = ConfigStore(platform.configPath).getRemote();
+    if (remoteOptions.enabled) {
+        remoteSettings.enabled = true;
+        remoteSettings.port = remoteOptions.port;
+    }
+    remoteSettings.controlAllowed = remoteSettings.controlAllowed || remoteOptions.controlAllowed;
+    RemoteServer remote(remoteSettings, argv[0]);
+
+    platform.extendMainWindow = [&driver, &remote, screenshot](MainWindow& window) {
         if (!screenshot.isEmpty()) {
             window.resize(1500, 950);
             scheduleScreenshot(window, screenshot);
         }
         SimulationWindow::addToMenuBar(window, driver);
+        remote.start(window.remoteBridge());
     };
     return runProgram(argc, argv, platform);
 }

@@ -71,6 +71,11 @@ QString ScenarioOptions::helpText()
         "  --seed N                seed of the noise (default 1)\n"
         "  --screenshot FILE       save a picture of the main window after a few display\n"
         "                          cycles, then quit (for the documentation)\n"
+        "  --remote PORT           serve the feedback to the beamline's control system on\n"
+        "                          PORT of this computer, for this run (Settings, Remote\n"
+        "                          Access keeps it on for every run)\n"
+        "  --remote-control        let remote clients switch the feedback and change its\n"
+        "                          setpoints and regulation mode, for this run\n"
         "  --help                  show this text and quit\n"
         "\n"
         "Options may also be written --option=value.\n");

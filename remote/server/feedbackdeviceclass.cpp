@@ -1,0 +1,417 @@
+#include "remote/server/feedbackdeviceclass.h"
+
+#include "control/dialoglogin.h"
+#include "control/feedbackunits.h"
+#include "device/protocol.h"
+#include "remote/remotebridge.h"
+#include "remote/server/feedbackdevice.h"
+
+#include <cmath>
+#include <functional>
+
+using Operation = RemoteBridge::Operation;
+
+namespace
+{
+RemoteBridge* theBridge = nullptr;
+FeedbackDeviceClass* theClass = nullptr;
+
+using Reader = std::function<void(FeedbackDevice&, Tango::Attribute&)>;
+using Writer = std::function<void(FeedbackDevice&, Tango::WAttribute&)>;
+
+// A scalar attribute read (and written) through functions.
+class ScalarAttribute : public Tango::Attr
+{
+public:
+    ScalarAttribute(const char* name, long type, Reader reader, Writer writer = {})
+        : Tango::Attr(name, type, writer ? Tango::READ_WRITE : Tango::READ),
+          m_reader(std::move(reader)), m_writer(std::move(writer))
+    {
+    }
+    void read(Tango::DeviceImpl* device, Tango::Attribute& attribute) override
+    {
+        m_reader(*static_cast<FeedbackDevice*>(device), attribute);
+    }
+    void write(Tango::DeviceImpl* device, Tango::WAttribute& attribute) override
+    {
+        m_writer(*static_cast<FeedbackDevice*>(device), attribute);
+    }
+
+private:
+    Reader m_reader;
+    Writer m_writer;
+};
+
+class SpectrumAttribute : public Tango::SpectrumAttr
+{
+public:
+    SpectrumAttribute(const char* name, long type, long maxLength, Reader reader)
+        : Tango::SpectrumAttr(name, type, maxLength), m_reader(std::move(reader))
+    {
+    }
+    void read(Tango::DeviceImpl* device, Tango::Attribute& attribute) override
+    {
+        m_reader(*static_cast<FeedbackDevice*>(device), attribute);
+    }
+
+private:
+    Reader m_reader;
+};
+
+class OperationCommand : public Tango::Command
+{
+public:
+    OperationCommand(const char* name, Operation operation)
+        : Tango::Command(name, Tango::DEV_VOID, Tango::DEV_VOID), m_operation(operation)
+    {
+    }
+    CORBA::Any* execute(Tango::DeviceImpl* device, const CORBA::Any&) override
+    {
+        static_cast<FeedbackDevice*>(device)->perform({m_operation, 0.0});
+        return insert();
+    }
+
+private:
+    Operation m_operation;
+};
+
+// ------------------------------------------------------------- value setters
+
+void setNumber(FeedbackDevice& d, Tango::Attribute& a, double value, bool valid = true)
+{
+    if (!valid || !std::isfinite(value)) {
+        a.set_quality(Tango::ATTR_INVALID);
+        return;
+    }
+    FeedbackDevice::Values& v = d.values(a.get_name());
+    v.number = value;
+    a.set_value(&v.number);
+}
+
+void setEnumeration(FeedbackDevice& d, Tango::Attribute& a, int value, int count)
+{
+    if (value < 0 || value >= count) {
+        a.set_quality(Tango::ATTR_INVALID);
+        return;
+    }
+    FeedbackDevice::Values& v = d.values(a.get_name());
+    v.enumeration = Tango::DevShort(value);
+    a.set_value(&v.enumeration);
+}
+
+void setFlag(FeedbackDevice& d, Tango::Attribute& a, bool value, bool valid = true)
+{
+    if (!valid) {
+        a.set_quality(Tango::ATTR_INVALID);
+        return;
+    }
+    FeedbackDevice::Values& v = d.values(a.get_name());
+    v.flag = value;
+    a.set_value(&v.flag);
+}
+
+void setText(FeedbackDevice& d, Tango::Attribute& a, const QString& value)
+{
+    FeedbackDevice::Values& v = d.values(a.get_name());
+    v.text = value.toStdString();
+    v.textPointer = const_cast<char*>(v.text.c_str());
+    a.set_value(&v.textPointer);
+}
+
+double requested(Tango::WAttribute& w)
+{
+    Tango::DevDouble value = 0.0;
+    w.get_write_value(value);
+    return value;
+}
+
+// ------------------------------------------------------------- attribute table
+
+// The fixed properties of one attribute.
+struct Properties {
+    const char* unit = nullptr;
+    std::string description;
+    const char* format = nullptr;
+    std::vector<std::string> labels; // of an enumeration
+    std::string min, max;            // of a writable number
+};
+
+Properties properties(const char* unit, const std::string& description,
+                      const char* format = nullptr)
+{
+    Properties p;
+    p.unit = unit;
+    p.description = description;
+    p.format = format;
+    return p;
+}
+
+std::vector<std::string> labels(const std::function<QString(int)>& name, int count)
+{
+    std::vector<std::string> out;
+    for (int k = 0; k < count; ++k)
+        out.push_back(name(k).toStdString());
+    return out;
+}
+
+void add(std::vector<Tango::Attr*>& list, Tango::Attr* attribute, Properties p)
+{
+    Tango::UserDefaultAttrProp props;
+    if (p.unit) {
+        props.set_unit(p.unit);
+        props.set_standard_unit(p.unit);
+        props.set_display_unit(p.unit);
+    }
+    props.set_description(p.description.c_str());
+    if (p.format)
+        props.set_format(p.format);
+    if (!p.labels.empty())
+        props.set_enum_labels(p.labels);
+    if (!p.min.empty())
+        props.set_min_value(p.min.c_str());
+    if (!p.max.empty())
+        props.set_max_value(p.max.c_str());
+    attribute->set_default_properties(props);
+    list.push_back(attribute);
+}
+
+void addBpmAttributes(std::vector<Tango::Attr*>& list, int bpm)
+{
+    using Field = double RemoteSnapshot::Bpm::*;
+    struct Entry {
+        const char* suffix;
+        Field field;
+        bool intensity;
+        const char* what;
+    };
+    const Entry entries[] = {
+        {"X", &RemoteSnapshot::Bpm::x, false, "beam position X, mean"},
+        {"XStdDev", &RemoteSnapshot::Bpm::xStdDev, false, "beam position X, standard deviation"},
+        {"Y", &RemoteSnapshot::Bpm::y, false, "beam position Y, mean"},
+        {"YStdDev", &RemoteSnapshot::Bpm::yStdDev, false, "beam position Y, standard deviation"},
+        {"I0", &RemoteSnapshot::Bpm::i0, true, "intensity I0, mean"},
+        {"I0StdDev", &RemoteSnapshot::Bpm::i0StdDev, true, "intensity I0, standard deviation"},
+    };
+    for (const Entry& e : entries) {
+        const std::string name = "Bpm" + std::to_string(bpm + 1) + e.suffix;
+        const std::string description =
+            "BPM " + std::to_string(bpm + 1) + " " + e.what + ", from the controller's statistics";
+        const Field field = e.field;
+        const bool intensity = e.intensity;
+        auto* attribute =
+            new ScalarAttribute(name.c_str(), Tango::DEV_DOUBLE,
+                                [bpm, field, intensity](FeedbackDevice& d, Tango::Attribute& a) {
+                                    const RemoteSnapshot::Bpm& b =
+                                        d.snapshot().bpm[std::size_t(bpm)];
+                                    setNumber(d, a, b.*field,
+                                              d.snapshot().controllerPresent && b.present &&
+                                                  (b.intensity || !intensity));
+                                });
+        add(list, attribute,
+            properties(intensity ? "A" : "um", description, intensity ? "%.4e" : "%.3f"));
+    }
+}
+} // namespace
+
+// ------------------------------------------------------------- the class
+
+FeedbackDeviceClass::FeedbackDeviceClass(std::string& name) : Tango::DeviceClass(name)
+{
+    set_type(kClassName);
+}
+
+void FeedbackDeviceClass::setBridge(RemoteBridge* bridge)
+{
+    theBridge = bridge;
+}
+
+FeedbackDeviceClass* FeedbackDeviceClass::instance()
+{
+    if (!theClass) {
+        std::string name = kClassName;
+        theClass = new FeedbackDeviceClass(name);
+    }
+    return theClass;
+}
+
+void FeedbackDeviceClass::command_factory()
+{
+    command_list.push_back(new OperationCommand("FeedbackOn", Operation::FeedbackOn));
+    command_list.push_back(new OperationCommand("FeedbackOff", Operation::FeedbackOff));
+    command_list.push_back(new OperationCommand("ResetPID", Operation::ResetPid));
+}
+
+void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
+{
+    addBpmAttributes(list, 0);
+    addBpmAttributes(list, 1);
+
+    auto stateProps = properties(nullptr, "Feedback state of the PID controller");
+    stateProps.labels = labels(feedbackunits::stateText, 4);
+    add(list,
+        new ScalarAttribute("PidStatus", Tango::DEV_ENUM,
+                            [](FeedbackDevice& d, Tango::Attribute& a) {
+                                setEnumeration(d, a, d.snapshot().pidStatus, 4);
+                            }),
+        stateProps);
+
+    add(list,
+        new ScalarAttribute("FeedbackEnabled", Tango::DEV_BOOLEAN,
+                            [](FeedbackDevice& d, Tango::Attribute& a) {
+                                const int status = d.snapshot().pidStatus;
+                                setFlag(d, a, status != zevo::PID_STATUS_OFF,
+                                        status >= zevo::PID_STATUS_OFF &&
+                                            status <= zevo::PID_STATUS_ON);
+                            }),
+        properties(nullptr, "The feedback is switched on (it may be held by a fault or "
+                            "missing beam); FeedbackOn and FeedbackOff switch it"));
+
+    auto modeProps = properties(nullptr, "Loops that regulate: 0 X, 1 X Y, 2 X I0, 3 Y, "
+                                         "4 Y I0, 5 X Y I0, 6 I0");
+    modeProps.labels = labels(RemoteBridge::modeName, 7);
+    add(list,
+        new ScalarAttribute(
+            "RegulationMode", Tango::DEV_ENUM,
+            [](FeedbackDevice& d, Tango::Attribute& a) {
+                setEnumeration(d, a, d.snapshot().regulationMode, 7);
+            },
+            [](FeedbackDevice& d, Tango::WAttribute& w) {
+                Tango::DevShort mode = 0;
+                w.get_write_value(mode);
+                d.perform({Operation::RegulationMode, double(mode)});
+            }),
+        modeProps);
+
+    struct Setpoint {
+        const char* name;
+        Operation operation;
+        double RemoteSnapshot::*field;
+        const char* unit;
+        const char* description;
+        const char* format;
+        double min, max;
+    };
+    const Setpoint setpoints[] = {
+        {"SetpointX", Operation::SetpointX, &RemoteSnapshot::setpointX, "um",
+         "Setpoint of the X loop at the BPM that feeds it", "%.3f", -RemoteBridge::kSetpointLimitUm,
+         RemoteBridge::kSetpointLimitUm},
+        {"SetpointY", Operation::SetpointY, &RemoteSnapshot::setpointY, "um",
+         "Setpoint of the Y loop at the BPM that feeds it", "%.3f", -RemoteBridge::kSetpointLimitUm,
+         RemoteBridge::kSetpointLimitUm},
+        {"SetpointI0", Operation::SetpointI0, &RemoteSnapshot::setpointI0, "A",
+         "Setpoint of the intensity loop", "%.4e", 0.0, RemoteBridge::kSetpointI0MaxA},
+    };
+    for (const Setpoint& s : setpoints) {
+        const auto field = s.field;
+        const Operation operation = s.operation;
+        auto props = properties(s.unit, s.description, s.format);
+        props.min = std::to_string(s.min);
+        props.max = std::to_string(s.max);
+        add(list,
+            new ScalarAttribute(
+                s.name, Tango::DEV_DOUBLE,
+                [field](FeedbackDevice& d, Tango::Attribute& a) {
+                    setNumber(d, a, d.snapshot().*field, d.snapshot().setpointsKnown);
+                },
+                [operation](FeedbackDevice& d, Tango::WAttribute& w) {
+                    d.perform({operation, requested(w)});
+                }),
+            props);
+    }
+
+    add(list,
+        new SpectrumAttribute("DacOutputs", Tango::DEV_DOUBLE, 3,
+                              [](FeedbackDevice& d, Tango::Attribute& a) {
+                                  const RemoteSnapshot& s = d.snapshot();
+                                  if (s.dacCount == 0) {
+                                      a.set_quality(Tango::ATTR_INVALID);
+                                      return;
+                                  }
+                                  FeedbackDevice::Values& v = d.values(a.get_name());
+                                  for (std::size_t k = 0; k < v.dac.size(); ++k)
+                                      v.dac[k] = s.dac[k];
+                                  a.set_value(v.dac.data(), s.dacCount);
+                              }),
+        properties("V",
+                   "DAC outputs 1 to 3 in the newest display record (two with an "
+                   "encoder interface)",
+                   "%.4f"));
+
+    add(list,
+        new SpectrumAttribute("SfpDeviceIds", Tango::DEV_USHORT, 4,
+                              [](FeedbackDevice& d, Tango::Attribute& a) {
+                                  FeedbackDevice::Values& v = d.values(a.get_name());
+                                  for (std::size_t k = 0; k < 4; ++k)
+                                      v.slotIds[k] = d.snapshot().slotIds[k];
+                                  a.set_value(v.slotIds.data(), 4);
+                              }),
+        properties(nullptr, "Device identifier in SFP slots A to D (0: empty)", "0x%04x"));
+
+    add(list,
+        new SpectrumAttribute("SfpDevices", Tango::DEV_STRING, 4,
+                              [](FeedbackDevice& d, Tango::Attribute& a) {
+                                  FeedbackDevice::Values& v = d.values(a.get_name());
+                                  for (std::size_t k = 0; k < 4; ++k) {
+                                      v.slotNames[k] = d.snapshot().slotNames[k].toStdString();
+                                      v.slotNamePointers[k] =
+                                          const_cast<char*>(v.slotNames[k].c_str());
+                                  }
+                                  a.set_value(v.slotNamePointers.data(), 4);
+                              }),
+        properties(nullptr, "Device in SFP slots A to D as the device catalogue names it "
+                            "(empty: no device, or one the catalogue does not list)"));
+
+    struct Version {
+        const char* name;
+        QString RemoteSnapshot::*field;
+        const char* description;
+    };
+    const Version versions[] = {
+        {"HardwareTimestamp", &RemoteSnapshot::hwTimestamp, "Controller hardware timestamp"},
+        {"SoftwareVersion", &RemoteSnapshot::swVersion, "Controller software version"},
+        {"PidVersion", &RemoteSnapshot::pidVersion, "Controller PID version"},
+    };
+    for (const Version& version : versions) {
+        const auto field = version.field;
+        add(list,
+            new ScalarAttribute(version.name, Tango::DEV_STRING,
+                                [field](FeedbackDevice& d, Tango::Attribute& a) {
+                                    setText(d, a, d.snapshot().*field);
+                                }),
+            properties(nullptr, version.description));
+    }
+
+    auto levelProps = properties(nullptr, "User level of the local operator (read only)");
+    levelProps.labels = labels(DialogLogin::levelName, 3);
+    add(list,
+        new ScalarAttribute("UserLevel", Tango::DEV_ENUM,
+                            [](FeedbackDevice& d, Tango::Attribute& a) {
+                                setEnumeration(d, a, d.snapshot().userLevel, 3);
+                            }),
+        levelProps);
+
+    add(list,
+        new ScalarAttribute("ControlAllowed", Tango::DEV_BOOLEAN,
+                            [](FeedbackDevice& d, Tango::Attribute& a) {
+                                setFlag(d, a, d.snapshot().controlAllowed);
+                            }),
+        properties(nullptr, "Remote clients may switch the feedback and change setpoints "
+                            "and mode; set by the local administrator only"));
+}
+
+void FeedbackDeviceClass::device_factory(const Tango::DevVarStringArray* names)
+{
+    for (CORBA::ULong i = 0; i < names->length(); ++i) {
+        const std::string name((*names)[i]);
+        auto* device = new FeedbackDevice(this, name, theBridge);
+        device_list.push_back(device);
+        // Without a database the device is exported under its own name.
+        export_device(device, name.c_str());
+    }
+}
+
+// The server's one class, asked for by the control system library.
+void Tango::DServer::class_factory()
+{
+    add_class(FeedbackDeviceClass::instance());
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+// A client of the remote interface in a process of its own: Debian's
+// python3 with its control-system module, driven one JSON request per line
+// (remote_client.py).
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+class RemoteClient
+{
+public:
+    explicit RemoteClient(int port, const QString& device = QStringLiteral("zevo/feedback/1"))
+    {
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral(ZEVO_REMOTE_CLIENT_SCRIPT)});
+        m_process.waitForStarted(5000);
+        connectReply = ask(
+            {{"op", "connect"},
+             {"url", QStringLiteral("tango://127.0.0.1:%1/%2#dbase=no").arg(port).arg(device)}});
+    }
+
+    ~RemoteClient()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+
+    // One request and its reply; {"ok": false, "reason": "no reply"} when
+    // the client says nothing in time.
+    QJsonObject ask(const QJsonObject& request, int timeoutMs = 20000)
+    {
+        m_process.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+        while (!m_process.canReadLine()) {
+            if (!m_process.waitForReadyRead(timeoutMs))
+                return {{"ok", false},
+                        {"reason", "no reply"},
+                        {"desc", QString::fromLocal8Bit(m_process.readAllStandardError())}};
+        }
+        return QJsonDocument::fromJson(m_process.readLine()).object();
+    }
+
+    // A request whose reply nobody waits for (a client busy reading while
+    // the program ends).
+    void send(const QJsonObject& request)
+    {
+        m_process.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+        m_process.waitForBytesWritten(1000);
+    }
+
+    // Attribute values by name.
+    QJsonObject read(const QStringList& names = {})
+    {
+        return ask({{"op", "read"}, {"names", QJsonArray::fromStringList(names)}})["values"]
+            .toObject();
+    }
+    QJsonValue value(const QString& name) { return read({name})[name].toObject()["value"]; }
+    QJsonObject command(const QString& name, bool admin = false)
+    {
+        return ask({{"op", "command"}, {"name", name}, {"admin", admin}});
+    }
+    QJsonObject write(const QString& name, const QJsonValue& value)
+    {
+        return ask({{"op", "write"}, {"name", name}, {"value", value}});
+    }
+
+    QJsonObject connectReply;
+
+private:
+    QProcess m_process;
+};
