@@ -49,6 +49,25 @@ check-sanitize: deps
 	if [ $$status -ne 0 ]; then echo "check-sanitize: FAILED"; else echo "check-sanitize: no sanitizer reports"; fi; \
 	exit $$status
 
+# libFuzzer over the mailbox reply decoding, the device catalogue lookup, the
+# configuration file and the CSV writer, built with clang in its own folder
+# (with AddressSanitizer and UndefinedBehaviorSanitizer). `make check-fuzz`
+# runs each target for 20 s (CI); `make fuzz` for FUZZ_SECONDS each (default
+# 300). A finding fails the run and is kept in $(FUZZ_DIR)/fuzz-artifacts/;
+# see tests/fuzz/run-fuzz.
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 300
+.PHONY: fuzz-targets fuzz check-fuzz
+fuzz-targets: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja $(CMAKE_FLAGS) -DZEVO_FUZZ=ON
+	cmake --build $(FUZZ_DIR) --target fuzz-targets
+
+fuzz: fuzz-targets
+	tests/fuzz/run-fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+check-fuzz: fuzz-targets
+	tests/fuzz/run-fuzz $(FUZZ_DIR) 20
+
 run: build
 	$(BUILD_DIR)/zevo-lui-sim
 
