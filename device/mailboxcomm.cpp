@@ -3,7 +3,6 @@
 #include "device/globals.h"
 #include "device/driver.h"
 
-#include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
 
@@ -61,6 +60,8 @@ MailboxComm::MailboxComm(Driver& driver, QObject* parent) : QObject(parent), m_d
 
 MailboxComm::~MailboxComm()
 {
+    // Pairs with the store at the worker thread's end (setupThread()).
+    m_workerEnded.load(std::memory_order_acquire);
     const int fd = m_fd.exchange(-1);
     if (fd >= 0)
         m_driver.close(fd);
@@ -80,6 +81,7 @@ void MailboxComm::setupThread(QThread* thread)
         [this] {
             if (m_pollTimer)
                 m_pollTimer->stop();
+            m_workerEnded.store(true, std::memory_order_release);
         },
         Qt::DirectConnection);
 }
@@ -120,7 +122,7 @@ void MailboxComm::refreshData()
     if (fd >= 0) {
         zevo::MailboxStatusBlock block{};
         if (m_driver.ioctl(fd, zevo::MBOX_IOC_READ_STATUS, &block) >= 0) {
-            QMutexLocker lock(&m_publishMutex);
+            const std::lock_guard<std::mutex> lock(m_publishMutex);
             m_status = block;
         }
     }
@@ -502,7 +504,7 @@ void MailboxComm::readRocEnables(bool* x1, bool* y1, bool* beamOff1, bool* x2, b
 void MailboxComm::scanSlots()
 {
     // One scan at a time, so that a change is announced once.
-    QMutexLocker scanLock(&m_scanMutex);
+    const std::lock_guard<std::mutex> scanLock(m_scanMutex);
 
     std::array<zevo::SlotRecord, zevo::kSlotCount> records{};
     for (int slot = 0; slot < zevo::kSlotCount; ++slot) {
@@ -525,7 +527,7 @@ void MailboxComm::scanSlots()
     }
 
     {
-        QMutexLocker lock(&m_publishMutex);
+        const std::lock_guard<std::mutex> lock(m_publishMutex);
         m_slots = records;
     }
 
@@ -576,13 +578,13 @@ void MailboxComm::setPicoRange(int rangeIndex, int pico)
 
 std::array<zevo::SlotRecord, zevo::kSlotCount> MailboxComm::slotRecords() const
 {
-    QMutexLocker lock(&m_publishMutex);
+    const std::lock_guard<std::mutex> lock(m_publishMutex);
     return m_slots;
 }
 
 zevo::MailboxStatusBlock MailboxComm::statusBlock() const
 {
-    QMutexLocker lock(&m_publishMutex);
+    const std::lock_guard<std::mutex> lock(m_publishMutex);
     return m_status;
 }
 

@@ -2,13 +2,13 @@
 
 #include "device/protocol.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QSemaphore>
 #include <QString>
 
 #include <array>
 #include <atomic>
+#include <mutex>
 
 class Driver;
 class QThread;
@@ -24,7 +24,9 @@ class QTimer;
 //
 // What the poll writes (slot records, status block, device count, encoder
 // flag, PID status) is published for the GUI thread as atomics or as copies
-// taken under a short mutex.
+// taken under a short mutex. The mutexes are the standard library's: the
+// thread checker of the test suite sees their ordering, which it cannot see
+// inside Qt's own locks.
 class MailboxComm : public QObject
 {
     Q_OBJECT
@@ -127,8 +129,12 @@ private:
     std::atomic<int> m_fd{-1};
     QSemaphore m_opened;
 
-    QMutex m_scanMutex;            // one slot scan at a time
-    mutable QMutex m_publishMutex; // guards m_slots and m_status
+    std::mutex m_scanMutex;            // one slot scan at a time
+    mutable std::mutex m_publishMutex; // guards m_slots and m_status
+    // Set by the worker thread as it ends; the destructor reads it, so that
+    // the worker's last use of this object is ordered before its
+    // destruction by more than Qt's own locks inside QThread::wait().
+    std::atomic<bool> m_workerEnded{false};
     std::array<zevo::SlotRecord, zevo::kSlotCount> m_slots{};
     zevo::MailboxStatusBlock m_status{};
 
