@@ -5,6 +5,8 @@
 #include "device/mailboxcomm.h"
 #include "device/picocurrents.h"
 
+#include <QMessageBox>
+
 #include <fcntl.h>
 
 #include <cstring>
@@ -13,14 +15,27 @@ HostOutputs::HostOutputs(Nodes nodes) : m_nodes(nodes) {}
 
 HostOutputs::~HostOutputs()
 {
-    if (m_taken && theMailbox)
-        theMailbox->setOutputsFromController(true);
+    const bool handedBack =
+        !m_taken || !theMailbox || theMailbox->setOutputsFromController(true) >= 0;
+    // After a hand-over that failed, the controller most likely still has
+    // the outputs; after one that went through, it has not.
+    const bool hostHolds = m_hostHolds && !handedBack;
     if (theDriver) {
         if (m_dacFd >= 0)
             theDriver->close(m_dacFd);
         if (m_picoFd >= 0)
             theDriver->close(m_picoFd);
     }
+    // The one failure that no measurement can report any more, and the one
+    // that matters most: while the host holds the outputs, switching the
+    // feedback on moves no actuator.
+    if (hostHolds)
+        QMessageBox::warning(
+            nullptr, QStringLiteral("DAC outputs"),
+            QStringLiteral("The controller did not take the DAC outputs back (mailbox request "
+                           "failed).\n\nUntil it does, the feedback cannot move the actuators. "
+                           "To hand them over again, check and uncheck \"Enable Manual Control\" "
+                           "in Manual Output Control."));
 }
 
 bool HostOutputs::open()
@@ -50,7 +65,9 @@ bool HostOutputs::open()
 int HostOutputs::takeOutputs()
 {
     m_taken = true;
-    return theMailbox ? theMailbox->setOutputsFromController(false) : -1;
+    const int result = theMailbox ? theMailbox->setOutputsFromController(false) : -1;
+    m_hostHolds = result >= 0;
+    return result;
 }
 
 int HostOutputs::setOutputs(const std::array<double, 4>& volts)

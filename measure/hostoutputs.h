@@ -14,7 +14,9 @@
 // takeOutputs() has the host drive the outputs; from then on, whatever ends
 // the measurement (its last point, a stop, a closed window, an early return)
 // hands the outputs back to the controller when this object goes away, and
-// closes the nodes.
+// closes the nodes. A hand-back that fails after the outputs were handed
+// over is reported there, in a message box: the operator must know that the
+// feedback has no outputs.
 class HostOutputs
 {
 public:
@@ -50,5 +52,6 @@ private:
     int m_dacFd = -1;
     int m_picoFd = -1;
     bool m_taken = false;
+    bool m_hostHolds = false; // the controller handed the outputs over
     QString m_error;
 };
