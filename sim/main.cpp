@@ -9,6 +9,7 @@
 #include "sim/scenariooptions.h"
 #include "sim/simdriver.h"
 #include "sim/simulationwindow.h"
+#include "sim/testconsole.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -110,6 +111,7 @@ QString lockPath()
 int main(int argc, char** argv)
 {
     const QString screenshot = takeScreenshotOption(argc, argv);
+    const bool testConsole = TestConsole::takeOption(argc, argv);
     RemoteSettings remoteOptions;
     QString remoteError;
     if (!takeRemoteOptions(argc, argv, &remoteOptions, &remoteError)) {
@@ -149,13 +151,15 @@ int main(int argc, char** argv)
     remoteSettings.controlAllowed = remoteSettings.controlAllowed || remoteOptions.controlAllowed;
     RemoteServer remote(remoteSettings, argv[0]);
 
-    platform.extendMainWindow = [&driver, &remote, screenshot](MainWindow& window) {
+    platform.extendMainWindow = [&driver, &remote, screenshot, testConsole](MainWindow& window) {
         if (!screenshot.isEmpty()) {
             window.resize(1500, 950);
             scheduleScreenshot(window, screenshot);
         }
         SimulationWindow::addToMenuBar(window, driver);
         remote.start(window.remoteBridge());
+        if (testConsole)
+            new TestConsole(window);
     };
     return runProgram(argc, argv, platform);
 }
