@@ -107,6 +107,15 @@ bench: build
 	  if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; \
 	done
 
+# The long run: the program over the virtual controller for SOAK_MINUTES
+# (default 10) with every chart drawn, every window opened and closed and the
+# display settings cycled; fails on memory growth or a slower display cycle.
+# Too long for CI; `make soak SOAK_MINUTES=1` for a quick check.
+SOAK_MINUTES ?= 10
+.PHONY: soak
+soak: build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/soak/zevo-soak --minutes $(SOAK_MINUTES)
+
 # The main window on the virtual controller, under a virtual X display.
 screenshots: build
 	xvfb-run -a -s '-screen 0 1600x1000x24' $(BUILD_DIR)/zevo-lui-sim \
