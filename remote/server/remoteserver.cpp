@@ -4,6 +4,7 @@
 #include "remote/remotesettings.h"
 #include "remote/server/feedbackdevice.h"
 #include "remote/server/feedbackdeviceclass.h"
+#include "remote/server/shutdownguard.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -11,9 +12,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -111,6 +114,21 @@ QString checkPort(const QString& address, int port)
     }
 }
 
+// The library's signal thread reads tables that the program's exit destroys,
+// so once the server is down, a late SIGINT, SIGTERM or SIGQUIT must not
+// reach it. Ignored and unblocked on the main thread, such a signal is
+// dropped as soon as it is sent, and any still pending is discarded.
+void ignoreEndingSignals()
+{
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int signo : {SIGINT, SIGTERM, SIGQUIT}) {
+        std::signal(signo, SIG_IGN);
+        sigaddset(&ending, signo);
+    }
+    pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+}
+
 QString describe(const Tango::DevFailed& failure)
 {
     if (failure.errors.length() == 0)
@@ -199,6 +217,11 @@ QString RemoteServer::prepare(const char* programPath)
     } catch (const CORBA::Exception& failure) {
         return QStringLiteral("The server could not start: %1").arg(QLatin1String(failure._name()));
     }
+    try {
+        ShutdownGuard::install();
+    } catch (const Tango::DevFailed& failure) {
+        return QStringLiteral("The server could not start: %1").arg(describe(failure));
+    }
     m_prepared = true;
     return QString();
 }
@@ -261,9 +284,11 @@ void RemoteServer::stop()
     if (m_bridge)
         m_bridge->close();
     m_runner->stopping = true;
-    Tango::Util* library = Tango::Util::instance(false);
-    if (!library->is_svr_shutting_down())
-        library->shutdown_ds();
+    // A signal may have begun the shutdown already; then the server thread
+    // ends when that shutdown is done.
+    if (ShutdownGuard::claim())
+        Tango::Util::instance(false)->shutdown_ds();
     m_runner->join(nullptr); // also deletes the thread object
     m_runner = nullptr;
+    ignoreEndingSignals();
 }
