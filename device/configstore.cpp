@@ -1,6 +1,7 @@
 #include "device/configstore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
@@ -8,6 +9,8 @@
 #include <array>
 #include <initializer_list>
 #include <utility>
+
+#include <sys/stat.h>
 
 // Every group name, key and default of the configuration file is written
 // here once; the methods below only name them. Getters skip null outputs.
@@ -53,12 +56,37 @@ const char* const kRemoteControlAllowedKey = "ControlAllowed";
 
 using Entry = std::pair<QString, QVariant>;
 
+// On a controller computer the configuration folder belongs to the
+// operators' group and is setgid, so that every file in it belongs to that
+// group. A file that a save creates gets only what the umask leaves (0644 as
+// a rule), which would lock the other operators out of their settings: in
+// such a folder it is made readable and writable by the group, and never
+// writable by everyone. A file that already existed keeps its mode: each
+// save writes a new file with the old file's mode and renames it into place.
+void shareNewFileWithFolderGroup(const QString& path)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const QByteArray file = QFile::encodeName(path);
+    struct stat folderStat, fileStat;
+    if (::stat(folder.constData(), &folderStat) != 0 || !(folderStat.st_mode & S_ISGID))
+        return;
+    if (::stat(file.constData(), &fileStat) != 0 || !S_ISREG(fileStat.st_mode))
+        return;
+    const mode_t mode = fileStat.st_mode & 07777;
+    const mode_t shared = (mode | S_IRGRP | S_IWGRP) & ~mode_t(S_IWOTH);
+    // The values are saved either way; a mode that cannot be changed only
+    // leaves the file as the umask made it.
+    if (shared != mode)
+        ::chmod(file.constData(), shared);
+}
+
 // Writes the keys of one group in the order given. The directory is created
 // when missing; false when the file could not be written.
 bool writeEntries(const QString& path, const QString& group, const Entry* begin, const Entry* end)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
+    const bool existed = QFileInfo::exists(path);
     QSettings settings(path, QSettings::IniFormat);
     if (!settings.isWritable())
         return false;
@@ -69,7 +97,11 @@ bool writeEntries(const QString& path, const QString& group, const Entry* begin,
     settings.sync();
     // A FormatError only says that the file read before the write was damaged;
     // the keys were still written. Only an AccessError means they were not.
-    return settings.status() != QSettings::AccessError;
+    if (settings.status() == QSettings::AccessError)
+        return false;
+    if (!existed)
+        shareNewFileWithFolderGroup(path);
+    return true;
 }
 
 bool writeGroup(const QString& path, const QString& group, std::initializer_list<Entry> entries)

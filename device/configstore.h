@@ -19,7 +19,9 @@ struct RemoteSettings {
 // so that the store keeps no state of its own.
 //
 // Setters return false when the file could not be written (its directory is
-// created when missing); the values are then not stored.
+// created when missing); the values are then not stored. A file that a setter
+// creates in a setgid folder (shared by the operators' group) is made
+// writable by that group; an existing file keeps its mode.
 class ConfigStore
 {
 public:

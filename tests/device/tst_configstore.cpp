@@ -7,6 +7,8 @@
 
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Every section of an INI text as "[section] key=value" lines, sorted.
@@ -26,6 +28,12 @@ QStringList iniLines(const QString& path)
     }
     lines.sort();
     return lines;
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 } // namespace
@@ -161,6 +169,51 @@ private slots:
         int dac[3];
         store.getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
         QCOMPARE(QVector<int>(dac, dac + 3), QVector<int>({2, 1, 0}));
+    }
+
+    // The operators share the file through a setgid folder of their group: a
+    // file that a save creates there is writable by the group whatever the
+    // umask (never by everyone); an existing file keeps its mode, and so
+    // does every file outside such a folder.
+    void sharedFolder_newFileGroupWritable_existingModeKept_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("existingMode"); // 0: no file yet
+        QTest::addColumn<int>("expected");
+        QTest::newRow("shared, umask 022") << 02775 << 022 << 0 << 0664;
+        QTest::newRow("shared, umask 077") << 02775 << 077 << 0 << 0660;
+        QTest::newRow("shared, umask 000") << 02775 << 0 << 0 << 0664;
+        QTest::newRow("shared, existing 0640") << 02775 << 022 << 0640 << 0640;
+        QTest::newRow("plain folder") << 0775 << 022 << 0 << 0644;
+    }
+    void sharedFolder_newFileGroupWritable_existingModeKept()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(int, mask);
+        QFETCH(int, existingMode);
+        QFETCH(int, expected);
+        // A folder of its own for each row.
+        const QString folder = dir.filePath(QStringLiteral("shared/") + QTest::currentDataTag());
+        const QString file = folder + QStringLiteral("/config.ini");
+        QVERIFY(QDir().mkpath(folder));
+        // Our own folder in our own group: the setgid bit holds for any user.
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(folderMode)) == 0);
+        QCOMPARE(int(modeOf(folder)), folderMode);
+        if (existingMode) {
+            QFile existing(file);
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.close();
+            QVERIFY(::chmod(QFile::encodeName(file).constData(), mode_t(existingMode)) == 0);
+        }
+
+        const mode_t oldMask = ::umask(mode_t(mask));
+        ConfigStore store(file);
+        const bool saved = store.setOrient(1, 0) && store.setScaleX(0, 2.0);
+        ::umask(oldMask);
+        QVERIFY(saved);
+        QCOMPARE(store.getScaleX(0), 2.0);
+        QCOMPARE(QString::number(modeOf(file), 8), QString::number(expected, 8));
     }
 
     void unwritableLocationReportsFailure()
