@@ -95,9 +95,8 @@ bool WindowManOutCtrl::ensureDacOpen()
 {
     if (m_dacFd >= 0)
         return true;
-    if (!theDriver)
-        return false;
-    const int fd = theDriver->open(zevo::kDacNode, O_RDWR | O_SYNC);
+    const int fd = theDriver ? theDriver->open(zevo::kDacNode, O_RDWR | O_SYNC) : -1;
+    m_dacMissing = fd < 0;
     if (fd < 0)
         return false;
     m_driver = theDriver;
@@ -117,7 +116,14 @@ void WindowManOutCtrl::sendOutputs()
     for (int ch = 0; ch < kChannels; ++ch)
         record.volts[ch] = m_boxes[ch]->value();
     record.enable = 1;
-    m_driver->ioctl(m_dacFd, zevo::DAC_IOC_SET_OUTPUTS, &record);
+    if (m_driver->ioctl(m_dacFd, zevo::DAC_IOC_SET_OUTPUTS, &record) < 0) {
+        // The node may have gone (module unplugged, driver reloaded), and its
+        // old descriptor would fail every later change even once it is back.
+        // Let go of it: the next change or showing looks for the node again,
+        // and only a node that is then missing brings up the note.
+        m_driver->close(m_dacFd);
+        m_dacFd = -1;
+    }
     showDacState();
 }
 

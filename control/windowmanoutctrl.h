@@ -20,7 +20,7 @@ class QSlider;
 // every change is written to the module at once. A typed value counts as a
 // change once it is entered (Return, arrows, leaving the box), so that half
 // of a number never reaches an actuator. Created once by the main window and
-// kept; the DAC node stays open for the window's life.
+// kept; the DAC node stays open while its requests succeed.
 class WindowManOutCtrl : public QDialog
 {
     Q_OBJECT
@@ -36,7 +36,7 @@ public:
 
     // False while the DAC node could not be opened; output changes are then
     // not sent, and the window says so.
-    bool dacAvailable() const { return m_dacFd >= 0; }
+    bool dacAvailable() const { return !m_dacMissing; }
 
 public slots:
     void enableMan_changed(bool enable);
@@ -57,4 +57,6 @@ private:
     // The driver the node was opened with, so that it is closed there too.
     Driver* m_driver = nullptr;
     int m_dacFd = -1;
+    // The last look for the DAC node found none.
+    bool m_dacMissing = false;
 };

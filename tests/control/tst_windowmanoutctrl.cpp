@@ -1,6 +1,6 @@
 // Manual output control over the recording driver: how sliders and boxes keep
 // each other in step, the bytes that reach the DAC module, who drives the
-// outputs, and a DAC node that cannot be opened.
+// outputs, and a DAC node that cannot be opened or goes away.
 
 #include "app/mainwindow.h"
 #include "control/windowmanoutctrl.h"
@@ -95,6 +95,7 @@ private slots:
         m_window.reset();
         theDriver = nullptr;
         m_program.driver.setNodePresent(kDacNode, true);
+        m_program.driver.failRequest(0);
         m_program.tearDown();
     }
 
@@ -234,6 +235,48 @@ private slots:
         typeInto(2, 4.5);
         QCOMPARE(lastDacRecord(), expectedRecord({"0000000000000000", "0000000000000000",
                                                   "0000000000001240", "0000000000000000"}));
+    }
+
+    // A failing request may mean that the node went away: the window lets
+    // go of the descriptor and looks for the node again on the next change
+    // or showing. A node that is still there is opened again silently; one
+    // that is gone brings up the note until it is back.
+    void failingRequest_nodeLookedForAgain_noteOnlyWhileMissing()
+    {
+        m_window->showWindow();
+        auto* note = m_window->findChild<QLabel*>(QStringLiteral("dacStatusLabel"));
+        slider(1)->setValue(2);
+        const int firstFd = dacRecords().back().fd;
+
+        m_program.driver.failRequest(DAC_IOC_SET_OUTPUTS);
+        slider(1)->setValue(3);
+        m_program.driver.failRequest(0);
+        QVERIFY(!note->isVisible());
+        bool closed = false;
+        for (const RecordingDriver::Call& c : m_program.driver.calls())
+            closed = closed || (c.kind == RecordingDriver::Call::Close && c.fd == firstFd);
+        QVERIFY(closed);
+        slider(1)->setValue(4);
+        QVERIFY(dacRecords().back().fd != firstFd);
+        QCOMPARE(lastDacRecord(), expectedRecord({"0000000000000000", "0000000000001040",
+                                                  "0000000000000000", "0000000000000000"}));
+
+        // The module is unplugged.
+        m_program.driver.setNodePresent(kDacNode, false);
+        m_program.driver.failRequest(DAC_IOC_SET_OUTPUTS);
+        slider(1)->setValue(5);
+        slider(1)->setValue(6);
+        QVERIFY(note->isVisible());
+        QVERIFY(!m_window->dacAvailable());
+
+        m_program.driver.setNodePresent(kDacNode, true);
+        m_program.driver.failRequest(0);
+        m_window->hide();
+        m_window->showWindow();
+        QVERIFY(!note->isVisible());
+        slider(1)->setValue(7);
+        QCOMPARE(lastDacRecord(), expectedRecord({"0000000000000000", "0000000000001c40",
+                                                  "0000000000000000", "0000000000000000"}));
     }
 
     // The main window keeps one instance and shows it from its action.
