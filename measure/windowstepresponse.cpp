@@ -76,37 +76,62 @@ private:
 // Gives the controller back the feedback and the display rate that the run
 // changed. Declared before the run's HostOutputs, so it acts after the
 // outputs are the controller's again: the loops resume on their own outputs.
+// What it could not give back is added to `problems`, for the run's message.
 class RunRestore
 {
 public:
-    RunRestore() = default;
+    explicit RunRestore(QString& problems) : m_problems(problems) {}
     RunRestore(const RunRestore&) = delete;
     RunRestore& operator=(const RunRestore&) = delete;
     ~RunRestore()
     {
         if (!theMailbox)
             return;
-        if (m_feedbackOff)
-            theMailbox->setFeedbackEnabled(true);
+        if (m_feedbackOff && theMailbox->setFeedbackEnabled(true) < 0)
+            add(QStringLiteral("The controller did not switch the feedback back on (mailbox "
+                               "request failed): the feedback may still be off.\n"
+                               "Switch it on in the Feedback Control panel."));
         if (m_rateChanged) {
             SAMP_FREQ = m_rate;
             theMailbox->setDisplayFrequency(m_filter);
+            // The rate request gives no result: the controller is asked what
+            // it streams at now. The rate of the program or the one it had
+            // before the run (a controller with a rate of its own) will do.
+            bool filter = false;
+            const double now = theMailbox->readDisplayFrequency(&filter);
+            if ((std::lround(now) != m_rate && now != m_reportedRate) || filter != m_filter)
+                add(QStringLiteral("The controller did not return to the display rate of %1 "
+                                   "records per second: the plots may show a wrong time "
+                                   "scale.\nSet the display rate again in Settings \u2192 "
+                                   "Display Settings.")
+                        .arg(m_rate));
         }
     }
 
     void feedbackSwitchedOff() { m_feedbackOff = true; }
-    void rateChanged(int previousRate, bool previousFilter)
+    // `reportedRate`: what the controller reported before the run.
+    void rateChanged(int previousRate, bool previousFilter, double reportedRate)
     {
         m_rateChanged = true;
         m_rate = previousRate;
         m_filter = previousFilter;
+        m_reportedRate = reportedRate;
     }
 
 private:
+    void add(const QString& problem)
+    {
+        if (!m_problems.isEmpty())
+            m_problems += QStringLiteral("\n\n");
+        m_problems += problem;
+    }
+
+    QString& m_problems;
     bool m_feedbackOff = false;
     bool m_rateChanged = false;
     int m_rate = 0;
     bool m_filter = false;
+    double m_reportedRate = 0.0;
 };
 
 QString number(double value)
@@ -313,8 +338,14 @@ void WindowStepResponse::stepRespProcedure()
         return;
     m_running = true;
     const QDateTime started = QDateTime::currentDateTime();
-    const Run run = measure();
+    QString notGivenBack;
+    Run run = measure(notGivenBack);
     m_running = false;
+    // What the controller did not take back joins the run's message; a run
+    // that measured shows it in a box after its results.
+    if (!notGivenBack.isEmpty())
+        run.text =
+            run.text.isEmpty() ? notGivenBack : run.text + QStringLiteral("\n\n") + notGivenBack;
 
     switch (run.outcome) {
     case Run::Measured: {
@@ -334,6 +365,8 @@ void WindowStepResponse::stepRespProcedure()
             m_lastRun->step = run.step;
             m_suggest->setEnabled(true);
         }
+        if (!run.text.isEmpty())
+            QMessageBox::critical(nullptr, run.title, run.text);
         break;
     }
     case Run::Refused:
@@ -349,7 +382,7 @@ void WindowStepResponse::stepRespProcedure()
     }
 }
 
-WindowStepResponse::Run WindowStepResponse::measure()
+WindowStepResponse::Run WindowStepResponse::measure(QString& notGivenBack)
 {
     const int axis = chosenAxis();
     double bias[3], step[3];
@@ -383,7 +416,7 @@ WindowStepResponse::Run WindowStepResponse::measure()
     // reverse order of declaration: the display node closes, the outputs go
     // back to the controller and the DAC node closes, then the feedback and
     // the display rate are restored.
-    RunRestore restore;
+    RunRestore restore(notGivenBack);
     HostOutputs outputs(HostOutputs::DacOnly);
     if (!outputs.open()) {
         Run r = Run::failed(outputs.error());
@@ -414,8 +447,8 @@ WindowStepResponse::Run WindowStepResponse::measure()
     }
 
     bool filter = false;
-    theMailbox->readDisplayFrequency(&filter);
-    restore.rateChanged(SAMP_FREQ, filter);
+    const double reportedRate = theMailbox->readDisplayFrequency(&filter);
+    restore.rateChanged(SAMP_FREQ, filter, reportedRate);
     SAMP_FREQ = kRunSampleRate;
     theMailbox->setDisplayFrequency(true);
     // The evaluation times every sample at this rate; a controller that

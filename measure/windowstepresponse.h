@@ -88,8 +88,9 @@ private:
     int chosenAxis() const;
     // One run's work on the hardware, from the checks to the read of the
     // display buffer. Everything it takes (nodes, outputs, feedback, display
-    // rate) is given back when it returns, before any message is shown.
-    Run measure();
+    // rate) is given back when it returns, before any message is shown; what
+    // the controller did not take back is described in `notGivenBack`.
+    Run measure(QString& notGivenBack);
     void showResult(const StepResponse& result, const std::vector<double>& stimulus, double bias,
                     double step);
     void setupPlot();

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 
 #include <qcustomplot.h>
 
@@ -256,7 +257,7 @@ private slots:
                                          cmd::SetOutputsFromController});
         if (wasOn)
             expected.push_back(cmd::SetFeedbackEnabled);
-        expected.push_back(cmd::SetDisplayFrequency);
+        expected.insert(expected.end(), {cmd::SetDisplayFrequency, cmd::ReadDisplayFrequency});
         QCOMPARE(commands, expected);
 
         const auto rate = program->sent(cmd::SetDisplayFrequency);
@@ -351,7 +352,9 @@ private slots:
     // everything was given back (outputs to the controller, feedback on
     // again, the display rate as before, nodes closed); the previous results
     // stay. A missing display node is the missing driver: its message, then
-    // the application is asked to quit.
+    // the application is asked to quit. Feedback or display rate that the
+    // controller did not take back join the run's box, or have one of their
+    // own after a measured run.
     void failures_reportedAfterEverythingIsGivenBack_data()
     {
         QTest::addColumn<QString>("failure");
@@ -367,12 +370,27 @@ private slots:
         QTest::newRow("rate not taken") << "rate"
                                         << "Step Response"
                                         << "50000 records" << 0;
+        QTest::newRow("controller keeps a rate of its own") << "own rate"
+                                                            << "Step Response"
+                                                            << "50000 records" << 0;
         QTest::newRow("DAC request fails") << "dac request"
                                            << "Step Response"
                                            << "could not be set" << 1;
         QTest::newRow("short read") << "short read"
                                     << "Step Response"
                                     << "could not be read" << 3;
+        // The run's mailbox requests with the feedback on: 7 switches it back
+        // on, 8 sets the display rate back and 9 reads it.
+        QTest::newRow("feedback not back on") << "transfer 7"
+                                              << "Step Response"
+                                              << "the feedback may still be off" << 3;
+        QTest::newRow("display rate not back") << "transfer 8"
+                                               << "Step Response"
+                                               << "display rate of 1000 records" << 3;
+        QTest::newRow("DAC request fails, feedback not back on")
+            << "dac request, transfer 7"
+            << "Step Response"
+            << "could not be set.*\n\nThe controller did not switch the feedback back on" << 1;
     }
     void failures_reportedAfterEverythingIsGivenBack()
     {
@@ -395,19 +413,29 @@ private slots:
                                                                : "";
         if (!absent.empty())
             program->driver.setNodePresent(absent, false);
-        if (failure == "rate")
+        if (failure == "rate" || failure == "own rate")
             m_takesRate = false;
-        if (failure == "dac request")
+        if (failure == "own rate")
+            m_divider = 10000; // 10 000 records per second, whatever the program asks
+        if (failure.startsWith("dac request"))
             program->driver.failRequest(DAC_IOC_SET_OUTPUTS);
         if (failure == "short read")
             program->driver.setDisplayRecords(std::vector<DisplayRecord>(100));
         program->driver.clearCalls();
+        if (failure.contains("transfer"))
+            program->driver.failTransfer(failure.section(' ', -1).toInt());
         BoxCatcher boxes;
         w.stepRespProcedure();
 
         QCOMPARE(int(boxes.boxes.size()), 1);
         QCOMPARE(boxes.boxes[0].title, title);
-        QVERIFY2(boxes.boxes[0].text.contains(message), qPrintable(boxes.boxes[0].text));
+        QVERIFY2(boxes.boxes[0].text.contains(
+                     QRegularExpression(message, QRegularExpression::DotMatchesEverythingOption)),
+                 qPrintable(boxes.boxes[0].text));
+        // Only what the controller did not take back is named.
+        QCOMPARE(boxes.boxes[0].text.contains("may still be off"), failure.contains("transfer 7"));
+        QCOMPARE(boxes.boxes[0].text.contains("return to the display rate"),
+                 failure.contains("transfer 8"));
         QVERIFY(!boxes.boxes[0].hasParent);
         QCOMPARE(w.quits, failure == "display node" ? 1 : 0);
         QCOMPARE(int(this->outputSets().size()), outputSets);
@@ -425,11 +453,15 @@ private slots:
         if (controllerTouched) {
             QCOMPARE(feedback.back().u8(4), uint8_t(1));
             QCOMPARE(rate.back().u32(8), 100000u);
-            QCOMPARE(controllerCommands().back(), cmd::SetDisplayFrequency);
+            const std::vector<uint32_t> commands = controllerCommands();
+            QCOMPARE(std::vector<uint32_t>(commands.end() - 3, commands.end()),
+                     (std::vector<uint32_t>{cmd::SetFeedbackEnabled, cmd::SetDisplayFrequency,
+                                            cmd::ReadDisplayFrequency}));
         }
         if (!outputs.empty())
             QCOMPARE(outputs.back().u8(4), uint8_t(1));
-        QCOMPARE(outputs.size(), std::size_t(failure == "rate" || !controllerTouched ? 0 : 2));
+        QCOMPARE(outputs.size(),
+                 std::size_t(failure.endsWith("rate") || !controllerTouched ? 0 : 2));
     }
 };
 
