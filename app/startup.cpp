@@ -32,18 +32,6 @@ double usableScale(double stored)
     return stored != 0.0 ? stored : 1.0;
 }
 
-void applyStyleSheet(QApplication& app)
-{
-    QFile file(QStringLiteral(":/qss/style.qss"));
-    if (!file.open(QIODevice::ReadOnly))
-        return; // run unstyled
-    QByteArray bytes = file.readAll();
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    app.setStyleSheet(QString::fromLatin1(bytes));
-}
-
 void readControllerIdentity()
 {
     QString hw, sw, pid;
@@ -57,6 +45,18 @@ void readControllerIdentity()
 }
 
 } // namespace
+
+void applyStyleSheet(QApplication& app, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return; // run unstyled
+    QByteArray bytes = file.readAll();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    app.setStyleSheet(QString::fromLatin1(bytes));
+}
 
 int runProgram(int& argc, char** argv, const Platform& platform)
 {

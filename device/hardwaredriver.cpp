@@ -5,9 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace {
-constexpr const char* kAcquisitionLibrary = "libzevo.so.1";
-}
+HardwareDriver::HardwareDriver(const char* library) : m_libraryName(library) {}
 
 HardwareDriver::~HardwareDriver()
 {
@@ -39,7 +37,7 @@ HardwareDriver::GetBufferFn HardwareDriver::resolveGetBuffer()
 {
     std::call_once(m_resolveOnce, [this] {
         // RTLD_GLOBAL: the library looks up SAMP_FREQ in the executable.
-        m_library = dlopen(kAcquisitionLibrary, RTLD_NOW | RTLD_GLOBAL);
+        m_library = dlopen(m_libraryName.c_str(), RTLD_NOW | RTLD_GLOBAL);
         if (m_library)
             m_getBuffer = reinterpret_cast<GetBufferFn>(dlsym(m_library, "getBuffer"));
     });

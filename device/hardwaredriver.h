@@ -3,13 +3,19 @@
 #include "device/driver.h"
 
 #include <mutex>
+#include <string>
 
 // Driver of the production build: plain system calls on the kernel driver's
-// nodes, and getBuffer() from libzevo.so.1, resolved on first use.
+// nodes, and getBuffer() from libzevo.so.1, resolved on first use. Without
+// the library or its getBuffer symbol every fetch gives -1 and writes
+// nothing.
 class HardwareDriver final : public Driver
 {
 public:
-    HardwareDriver() = default;
+    static constexpr const char* kAcquisitionLibrary = "libzevo.so.1";
+
+    // `library`: the acquisition library's name as dlopen() looks it up.
+    explicit HardwareDriver(const char* library = kAcquisitionLibrary);
     ~HardwareDriver() override;
 
     int open(const char* path, int flags) override;
@@ -23,6 +29,7 @@ private:
 
     GetBufferFn resolveGetBuffer();
 
+    const std::string m_libraryName;
     std::once_flag m_resolveOnce;
     void* m_library = nullptr;
     GetBufferFn m_getBuffer = nullptr;

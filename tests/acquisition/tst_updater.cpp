@@ -275,7 +275,8 @@ private slots:
 
     // The picoammeter records: both nodes opened read-only and closed again,
     // refreshed even while paused, when nothing else is; a missing second node
-    // keeps its last record and stops nothing else, silently.
+    // or a failing request keeps the last record and stops nothing else,
+    // silently.
     void picoInfo_refreshedWhilePaused_missingNodeKeepsLast()
     {
         auto driver = driverWith(kDisplayBufferRecords);
@@ -310,6 +311,19 @@ private slots:
         QCOMPARE(u.events, QStringList());
         QCOMPARE(replots.count(), 1);
         QCOMPARE(dac->size(), kDisplayBufferRecords);
+
+        // An open node whose request fails keeps its record too, and is closed.
+        info.currentCh1 = 3e-6;
+        driver->setPicoInfo(0, info);
+        driver->setNodePresent(kPico1Node, true);
+        driver->failRequest(AMM_IOC_GET_INFO);
+        driver->clearCalls();
+        u.updateGraphs();
+        QCOMPARE(double(u.picoInfo(0).currentCh1), 2e-6);
+        QCOMPARE(double(u.picoInfo(1).currentCh1), 1e-6);
+        QCOMPARE(driver->countCalls(Call::Close), driver->countCalls(Call::Open));
+        QCOMPARE(u.events, QStringList());
+        QCOMPARE(replots.count(), 2);
     }
 
     void missingDriver_data()
