@@ -42,15 +42,9 @@ template <typename Body> QStringList captureOutput(Body body)
     return lines;
 }
 
-
 const QStringList kRefusal = {".", "Error getting lock",
                               "fcntl(): Resource temporarily unavailable"};
 const QStringList kTaken = {".", "Got lock"};
-
-QStringList outputLines(QProcess& process)
-{
-    return QString::fromLocal8Bit(process.readAll()).split('\n', Qt::SkipEmptyParts);
-}
 
 } // namespace
 
@@ -59,226 +53,186 @@ class TestOperatorLock : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        // The perror texts are compared in the C locale.
+        std::setlocale(LC_ALL, "C");
+        QVERIFY(m_dir.isValid());
+    }
 
-    void lockFile_sharedByAllUsers_brokenOneFailsAtOnce();
-    void sameProcess_getsLockAgainAtOnce_signalReleasesIt();
-    void secondInstance_takesLock_firstFallsBackToLevel0();
-    void holderIgnoringSignal_givesUpAfterBound_withoutLock();
-    void closedDescriptor_lateSignalLeavesItsSuccessorAlone();
+    void cleanup()
+    {
+        for (QProcess* peer : qAsConst(m_peers)) {
+            peer->kill();
+            peer->waitForFinished(2000);
+        }
+        qDeleteAll(m_peers);
+        m_peers.clear();
+    }
+
+    void lockFile_sharedByAllUsers_brokenOneFailsAtOnce()
+    {
+        const mode_t oldMask = umask(077);
+        const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("shared_lock")));
+        umask(oldMask);
+        QVERIFY(fd >= 0);
+        struct stat info = {};
+        QCOMPARE(fstat(fd, &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0666));
+        close(fd);
+
+        // Not even root can create it here; the login must not wait on it.
+        const int broken =
+            openOperatorLockFile(m_dir.filePath(QStringLiteral("missing/zevo_lock")));
+        QCOMPARE(broken, -1);
+        int result = 0;
+        int error = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const QStringList lines = captureOutput([&] {
+            result = acquireOperatorLock(broken);
+            error = errno;
+        });
+        QVERIFY(clock.elapsed() < 500);
+        QCOMPARE(result, kOperatorLockError);
+        QCOMPARE(error, EBADF);
+        QCOMPARE(lines, QStringList({".", "Error getting lock", "fcntl(): Bad file descriptor"}));
+    }
+
+    void sameProcess_getsLockAgainAtOnce_signalReleasesIt()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("own_lock"));
+        const int fd = openOperatorLockFile(path);
+        const int probe = ::open(QFile::encodeName(path), O_RDWR);
+        QVERIFY(installOperatorLockHandler(fd));
+        OperatorLock lock;
+        QVERIFY(lock.isActive());
+        QSignalSpy lost(&lock, &OperatorLock::lockLost);
+        QCOMPARE(lockHolder(probe), pid_t(0));
+
+        for (int login = 0; login < 2; ++login) {
+            int result = -99;
+            QElapsedTimer clock;
+            clock.start();
+            const QStringList lines = captureOutput([&] { result = acquireOperatorLock(fd); });
+            QVERIFY(clock.elapsed() < 500);
+            QCOMPARE(result, kOperatorLockTaken);
+            QCOMPARE(lines, kTaken);
+            QCOMPARE(lockHolder(probe), getpid());
+        }
+
+        // raise() runs the handler before it returns: the lock is gone before
+        // the event loop has seen anything. Requests in a row arrive as one.
+        raise(SIGUSR1);
+        QCOMPARE(lockHolder(probe), pid_t(0));
+        QCOMPARE(lost.count(), 0);
+        raise(SIGUSR1);
+        raise(SIGUSR1);
+        QVERIFY(lost.wait(2000));
+        QTest::qWait(100);
+        QCOMPARE(lost.count(), 1);
+
+        installOperatorLockHandler(-1);
+        close(probe);
+        close(fd);
+    }
+
+    void holderIgnoringSignal_givesUpAfterBound_withoutLock()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("stubborn_lock"));
+        QProcess* holder = startPeer(path, {QStringLiteral("--ignore-signal")});
+        QCOMPARE(holder->state(), QProcess::Running);
+        const pid_t holderPid = static_cast<pid_t>(holder->processId());
+
+        const int fd = openOperatorLockFile(path);
+        const int probe = ::open(QFile::encodeName(path), O_RDWR);
+        constexpr int kBoundMs = 500;
+        int result = 0;
+        int error = 0;
+        int reported = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const QStringList lines = captureOutput([&] {
+            result = acquireOperatorLock(fd, kBoundMs, &reported);
+            error = errno;
+        });
+        const qint64 elapsed = clock.elapsed();
+
+        QCOMPARE(result, kOperatorLockHeldElsewhere);
+        QCOMPARE(error, EAGAIN);
+        QCOMPARE(reported, int(holderPid));
+        QVERIFY2(elapsed >= kBoundMs && elapsed < 3000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(lockHolder(probe), holderPid);
+        const QString sending = QStringLiteral("Sending signal to PID %1").arg(holderPid);
+        QCOMPARE(lines.mid(0, 4), kRefusal + QStringList{sending});
+        QVERIFY(!lines.contains(QStringLiteral("Got lock")));
+        // Asked again a few times over the wait, not on every attempt.
+        const int requests = lines.count(sending);
+        QVERIFY2(requests >= 2 && requests <= 4, qPrintable(QString::number(requests)));
+        QCOMPARE(holder->state(), QProcess::Running);
+        close(probe);
+        close(fd);
+    }
+
+    // Once the lock file is closed, its descriptor number may name another file;
+    // a hand-over request arriving afterwards must not unlock that one.
+    void closedDescriptor_lateSignalLeavesItsSuccessorAlone()
+    {
+        const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("closed_lock")));
+        QVERIFY(fd >= 0);
+        QVERIFY(installOperatorLockHandler(fd));
+        closeOperatorLockFile(fd);
+
+        const QString otherPath = m_dir.filePath(QStringLiteral("other_file"));
+        int other = ::open(QFile::encodeName(otherPath), O_RDWR | O_CREAT, 0600);
+        QVERIFY(other >= 0);
+        if (other != fd) { // make sure the number is reused, whatever else is open
+            QCOMPARE(dup2(other, fd), fd);
+            close(other);
+            other = fd;
+        }
+        const int probe = ::open(QFile::encodeName(otherPath), O_RDWR);
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        QCOMPARE(fcntl(other, F_SETLK, &lock), 0);
+        QCOMPARE(lockHolder(probe), getpid());
+
+        raise(SIGUSR1);
+        QCOMPARE(lockHolder(probe), getpid());
+
+        installOperatorLockHandler(-1);
+        close(probe);
+        close(other);
+    }
 
 private:
     // Starts another instance that takes the lock on the file, and waits
     // until it holds it.
-    QProcess* startPeer(const QString& lockPath, const QStringList& options = {});
+    QProcess* startPeer(const QString& lockPath, const QStringList& options)
+    {
+        auto* peer = new QProcess;
+        m_peers << peer;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        peer->setProcessEnvironment(env);
+        peer->setProcessChannelMode(QProcess::MergedChannels);
+        peer->start(QStringLiteral(LOCK_PEER), QStringList{lockPath} + options);
+        QByteArray seen;
+        QElapsedTimer clock;
+        clock.start();
+        while (!seen.contains("Got lock\n") && clock.elapsed() < 5000 &&
+               peer->state() != QProcess::NotRunning) {
+            peer->waitForReadyRead(100);
+            seen = peer->peek(peer->bytesAvailable());
+        }
+        return peer;
+    }
 
     QTemporaryDir m_dir;
     QList<QProcess*> m_peers;
 };
 
-void TestOperatorLock::initTestCase()
-{
-    // The perror texts are compared in the C locale.
-    std::setlocale(LC_ALL, "C");
-    QVERIFY(m_dir.isValid());
-}
-
-void TestOperatorLock::cleanup()
-{
-    for (QProcess* peer : qAsConst(m_peers)) {
-        peer->kill();
-        peer->waitForFinished(2000);
-    }
-    qDeleteAll(m_peers);
-    m_peers.clear();
-}
-
-QProcess* TestOperatorLock::startPeer(const QString& lockPath, const QStringList& options)
-{
-    auto* peer = new QProcess;
-    m_peers << peer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    peer->setProcessEnvironment(env);
-    peer->setProcessChannelMode(QProcess::MergedChannels);
-    peer->start(QStringLiteral(LOCK_PEER), QStringList{lockPath} + options);
-    QByteArray seen;
-    QElapsedTimer clock;
-    clock.start();
-    while (!seen.contains("Got lock\n") && clock.elapsed() < 5000 &&
-           peer->state() != QProcess::NotRunning) {
-        peer->waitForReadyRead(100);
-        seen = peer->peek(peer->bytesAvailable());
-    }
-    return peer;
-}
-
-void TestOperatorLock::lockFile_sharedByAllUsers_brokenOneFailsAtOnce()
-{
-    const mode_t oldMask = umask(077);
-    const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("shared_lock")));
-    umask(oldMask);
-    QVERIFY(fd >= 0);
-    struct stat info = {};
-    QCOMPARE(fstat(fd, &info), 0);
-    QCOMPARE(info.st_mode & 0777, mode_t(0666));
-    close(fd);
-
-    // Not even root can create it here; the login must not wait on it.
-    const int broken = openOperatorLockFile(m_dir.filePath(QStringLiteral("missing/zevo_lock")));
-    QCOMPARE(broken, -1);
-    int result = 0;
-    int error = 0;
-    QElapsedTimer clock;
-    clock.start();
-    const QStringList lines = captureOutput([&] {
-        result = acquireOperatorLock(broken);
-        error = errno;
-    });
-    QVERIFY(clock.elapsed() < 500);
-    QCOMPARE(result, kOperatorLockError);
-    QCOMPARE(error, EBADF);
-    QCOMPARE(lines, QStringList({".", "Error getting lock", "fcntl(): Bad file descriptor"}));
-}
-
-void TestOperatorLock::sameProcess_getsLockAgainAtOnce_signalReleasesIt()
-{
-    const QString path = m_dir.filePath(QStringLiteral("own_lock"));
-    const int fd = openOperatorLockFile(path);
-    const int probe = ::open(QFile::encodeName(path), O_RDWR);
-    QVERIFY(installOperatorLockHandler(fd));
-    OperatorLock lock;
-    QVERIFY(lock.isActive());
-    QSignalSpy lost(&lock, &OperatorLock::lockLost);
-    QCOMPARE(lockHolder(probe), pid_t(0));
-
-    for (int login = 0; login < 2; ++login) {
-        int result = -99;
-        QElapsedTimer clock;
-        clock.start();
-        const QStringList lines = captureOutput([&] { result = acquireOperatorLock(fd); });
-        QVERIFY(clock.elapsed() < 500);
-        QCOMPARE(result, kOperatorLockTaken);
-        QCOMPARE(lines, kTaken);
-        QCOMPARE(lockHolder(probe), getpid());
-    }
-
-    // raise() runs the handler before it returns: the lock is gone before
-    // the event loop has seen anything. Requests in a row arrive as one.
-    raise(SIGUSR1);
-    QCOMPARE(lockHolder(probe), pid_t(0));
-    QCOMPARE(lost.count(), 0);
-    raise(SIGUSR1);
-    raise(SIGUSR1);
-    QVERIFY(lost.wait(2000));
-    QTest::qWait(100);
-    QCOMPARE(lost.count(), 1);
-
-    installOperatorLockHandler(-1);
-    close(probe);
-    close(fd);
-}
-
-void TestOperatorLock::secondInstance_takesLock_firstFallsBackToLevel0()
-{
-    const QString path = m_dir.filePath(QStringLiteral("two_lock"));
-    QProcess* first = startPeer(path);
-    QCOMPARE(first->state(), QProcess::Running);
-    QProcess* second = startPeer(path, {QStringLiteral("--hold-ms"), QStringLiteral("0")});
-    QVERIFY(second->waitForFinished(10000));
-    QCOMPARE(second->exitCode(), 0);
-
-    const QStringList lines = outputLines(*second);
-    const QString sending = QStringLiteral("Sending signal to PID %1").arg(first->processId());
-    QCOMPARE(lines.mid(0, 4), kRefusal + QStringList{sending});
-    QCOMPARE(lines.mid(lines.size() - 2), kTaken);
-    // Attempts made before the first instance let go are further refusals,
-    // each perhaps followed by a repeated request.
-    int i = 4;
-    while (i < lines.size() - 2) {
-        QCOMPARE(lines.mid(i, kRefusal.size()), kRefusal);
-        i += kRefusal.size();
-        if (lines.value(i) == sending)
-            ++i;
-    }
-    QCOMPARE(i, lines.size() - 2);
-
-    QVERIFY(first->waitForFinished(5000));
-    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first->exitCode(), 0);
-    QCOMPARE(outputLines(*first), kTaken + QStringList{"level 0"});
-}
-
-void TestOperatorLock::holderIgnoringSignal_givesUpAfterBound_withoutLock()
-{
-    const QString path = m_dir.filePath(QStringLiteral("stubborn_lock"));
-    QProcess* holder = startPeer(path, {QStringLiteral("--ignore-signal")});
-    QCOMPARE(holder->state(), QProcess::Running);
-    const pid_t holderPid = static_cast<pid_t>(holder->processId());
-
-    const int fd = openOperatorLockFile(path);
-    const int probe = ::open(QFile::encodeName(path), O_RDWR);
-    constexpr int kBoundMs = 500;
-    int result = 0;
-    int error = 0;
-    int reported = 0;
-    QElapsedTimer clock;
-    clock.start();
-    const QStringList lines = captureOutput([&] {
-        result = acquireOperatorLock(fd, kBoundMs, &reported);
-        error = errno;
-    });
-    const qint64 elapsed = clock.elapsed();
-
-    QCOMPARE(result, kOperatorLockHeldElsewhere);
-    QCOMPARE(error, EAGAIN);
-    QCOMPARE(reported, int(holderPid));
-    QVERIFY2(elapsed >= kBoundMs && elapsed < 3000, qPrintable(QString::number(elapsed)));
-    QCOMPARE(lockHolder(probe), holderPid);
-    const QString sending = QStringLiteral("Sending signal to PID %1").arg(holderPid);
-    QCOMPARE(lines.mid(0, 4), kRefusal + QStringList{sending});
-    QVERIFY(!lines.contains(QStringLiteral("Got lock")));
-    // Asked again a few times over the wait, not on every attempt.
-    const int requests = lines.count(sending);
-    QVERIFY2(requests >= 2 && requests <= 4, qPrintable(QString::number(requests)));
-    QCOMPARE(holder->state(), QProcess::Running);
-    close(probe);
-    close(fd);
-}
-
 QTEST_GUILESS_MAIN(TestOperatorLock)
 
 #include "tst_operatorlock.moc"
-
-// Once the lock file is closed, its descriptor number may name another file;
-// a hand-over request arriving afterwards must not unlock that one.
-void TestOperatorLock::closedDescriptor_lateSignalLeavesItsSuccessorAlone()
-{
-    const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("closed_lock")));
-    QVERIFY(fd >= 0);
-    QVERIFY(installOperatorLockHandler(fd));
-    closeOperatorLockFile(fd);
-
-    const QString otherPath = m_dir.filePath(QStringLiteral("other_file"));
-    int other = ::open(QFile::encodeName(otherPath), O_RDWR | O_CREAT, 0600);
-    QVERIFY(other >= 0);
-    if (other != fd) { // make sure the number is reused, whatever else is open
-        QCOMPARE(dup2(other, fd), fd);
-        close(other);
-        other = fd;
-    }
-    const int probe = ::open(QFile::encodeName(otherPath), O_RDWR);
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    QCOMPARE(fcntl(other, F_SETLK, &lock), 0);
-    QCOMPARE(lockHolder(probe), getpid());
-
-    raise(SIGUSR1);
-    QCOMPARE(lockHolder(probe), getpid());
-
-    installOperatorLockHandler(-1);
-    close(probe);
-    close(other);
-}

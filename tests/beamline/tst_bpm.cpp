@@ -4,7 +4,9 @@
 
 #include "app/initresources.h"
 #include "beamline/bpm.h"
+#include "support/bytes.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -26,13 +28,7 @@ class TestBpm : public QObject
     ProgramFixture f;
     std::unique_ptr<BPM> panel;
 
-    template <class T> T* child(const char* name)
-    {
-        T* w = panel->findChild<T*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
+    template <class T> T* child(const char* name) { return ::child<T>(panel.get(), name); }
     QComboBox* combo(const char* name) { return child<QComboBox>(name); }
     QDoubleSpinBox* dspin(const char* name) { return child<QDoubleSpinBox>(name); }
     QSpinBox* spin(const char* name) { return child<QSpinBox>(name); }
@@ -253,19 +249,9 @@ private slots:
         dspin("biasVoltageDoubleSpinBox")->setValue(250.5);
         child<QPushButton>("setHVbutton")->click();
 
-        const auto switches = f.sent(cmd::SetHvEnabled);
-        QCOMPARE(int(switches.size()), 2);
-        const QByteArray on = QByteArray::fromHex("00010004 01000000 01000000 00000000"
-                                                  "00000000 00000000 00000000 00000000");
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(switches[0].bytes), 32), on);
-        QCOMPARE(int(switches[1].u8(8)), 0);
-        QCOMPARE(int(switches[1].u8(4)), 1);
-
-        const auto volts = f.sent(cmd::SetHvVoltage);
-        QCOMPARE(int(volts.size()), 1);
-        const QByteArray set = QByteArray::fromHex("00020004 01000000 00807a43 00000000"
-                                                   "00000000 00000000 00000000 00000000");
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(volts[0].bytes), 32), set);
+        QCOMPARE(hexOf(f.driver.transfers()), goldenHex({"00010004 01000000 01", // on, index 1
+                                                         "00010004 01000000 00", // off
+                                                         "00020004 01000000 00807a43"}));
     }
 };
 

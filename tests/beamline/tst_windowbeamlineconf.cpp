@@ -4,7 +4,6 @@
 // the devices present; gating by user level; the high-voltage readback; and
 // how the main window keeps and wires the window.
 
-#include "support/bytes.h"
 #include "app/initresources.h"
 #include "app/mainwindow.h"
 #include "beamline/bpm.h"
@@ -13,7 +12,9 @@
 #include "control/dialoglogin.h"
 #include "control/unsavedsettings.h"
 #include "plots/widgetgraphxy.h"
+#include "support/bytes.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -53,7 +54,6 @@ class TestWindowBeamlineConf : public QObject
 {
     Q_OBJECT
 
-    std::array<uint16_t, 4> m_slotIds{};
     std::unique_ptr<ProgramFixture> f;
     std::unique_ptr<WindowBeamlineConf> w;
 
@@ -66,20 +66,16 @@ class TestWindowBeamlineConf : public QObject
 
     void startController(std::array<uint16_t, 4> slotIds)
     {
-        m_slotIds = slotIds;
         f = std::make_unique<ProgramFixture>();
-        f->driver.defaultReply = [this](MailboxMessage& m) {
-            const uint32_t command = m.command();
-            if (command == cmd::ReadSlot)
-                m.put<uint16_t>(kSlotReplyOffset, m_slotIds[m.u8(4) & 3]);
-            if ((command & 0xFF) == 0x00 && theConfig) {
-                QSettings file(theConfig->filePath(), QSettings::IniFormat);
-                QMap<QString, QString> values;
-                for (const QString& key : file.allKeys())
-                    values[key] = file.value(key).toString();
-                m_snapshots.push_back({command, values});
-            }
-            m.setU32(0, command | kReplyAcknowledged);
+        f->controller.plug(slotIds);
+        f->controller.onTransfer = [this](const MailboxMessage& m) {
+            if ((m.command() & 0xFF) != 0x00 || !theConfig)
+                return;
+            QSettings file(theConfig->filePath(), QSettings::IniFormat);
+            QMap<QString, QString> values;
+            for (const QString& key : file.allKeys())
+                values[key] = file.value(key).toString();
+            m_snapshots.push_back({m.command(), values});
         };
         f->setUp();
     }
@@ -93,23 +89,14 @@ class TestWindowBeamlineConf : public QObject
         m_snapshots.clear();
     }
 
-    template <class T> T* child(const char* name)
-    {
-        T* c = w->findChild<T*>(QString::fromLatin1(name));
-        if (!c)
-            qFatal("no widget %s", name);
-        return c;
-    }
+    template <class T> T* child(const char* name) { return ::child<T>(w.get(), name); }
     template <class T> T* inPanel(const char* panel, const char* name)
     {
-        return child<BPM>(panel)->findChild<T*>(QString::fromLatin1(name));
+        return ::child<T>(child<BPM>(panel), name);
     }
     bool shown(const char* name) { return child<QWidget>(name)->isVisibleTo(w.get()); }
 
-    void press(QDialogButtonBox::StandardButton which)
-    {
-        child<QDialogButtonBox>("buttonBox")->button(which)->click();
-    }
+    void press(QDialogButtonBox::StandardButton which) { standardButton(w.get(), which)->click(); }
     std::vector<MailboxMessage> sentSettings() { return settingMessages(f->driver.transfers()); }
 
     void setDac(int x, int y, int i0)
@@ -129,21 +116,6 @@ class TestWindowBeamlineConf : public QObject
         inPanel<QDoubleSpinBox>(panel, "yGain")->setValue(sy);
         inPanel<QDoubleSpinBox>(panel, "xOffset")->setValue(ox);
         inPanel<QDoubleSpinBox>(panel, "yOffset")->setValue(oy);
-    }
-
-    // The hand-written bytes of each setting message, in order.
-    void compareMessages(const std::vector<MailboxMessage>& sent, const QStringList& expected)
-    {
-        QCOMPARE(int(sent.size()), expected.size());
-        for (int i = 0; i < expected.size(); ++i) {
-            const QByteArray golden = QByteArray::fromHex(expected[i].toLatin1());
-            QCOMPARE(golden.size(), 32);
-            if (bytesOf(sent[std::size_t(i)]) != golden)
-                QFAIL(qPrintable(QString("message %1: %2, expected %3")
-                                     .arg(i)
-                                     .arg(QString(bytesOf(sent[std::size_t(i)]).toHex(' ')))
-                                     .arg(QString(golden.toHex(' ')))));
-        }
     }
 
     const Snapshot& snapshotAt(int i) const { return m_snapshots.at(std::size_t(i)); }
@@ -215,20 +187,21 @@ private slots:
         QSignalSpy closed(w.get(), &QDialog::accepted);
         press(QDialogButtonBox::Save);
 
-        compareMessages(sentSettings(),
-                        {// DAC assignment: X on CH3, Y on CH1, I0 on CH2
-                         "000a0002 00000000 02000100 00000000 0000000000000000 0000000000000000",
-                         // beam-off limits of BPM 1 (index 2) and BPM 2 (index 5), amperes
-                         "00060002 02000000 0000000000000000 2d431cebe236ea3e 0000000000000000",
-                         "00060002 05000000 0000000000000000 f168e388b5f8f43e 0000000000000000",
-                         // BPM 1: 90 deg, scale 1000 and 2, offsets 500/1000 and -0.25/2
-                         "00040001 00000000 01000000 00000000 0000000000000000 0000000000000000",
-                         "00040000 00000000 000000000040 8f40 0000000000000040 0000000000000000",
-                         "000a0001 01000000 000000000000e03f 0000000000000000 0000000000000000",
-                         "000a0001 00000000 000000000000c0bf 0000000000000000 0000000000000000",
-                         "00030001 00000000 03020100 00000000 0000000000000000 0000000000000000",
-                         // every loop on BPM 1
-                         "000b0001 00000000 0000000000000000 0000000000000000 0000000000000000"});
+        QCOMPARE(
+            hexOf(sentSettings()),
+            goldenHex({// DAC assignment: X on CH3, Y on CH1, I0 on CH2
+                       "000a0002 00000000 02000100 00000000 0000000000000000 0000000000000000",
+                       // beam-off limits of BPM 1 (index 2) and BPM 2 (index 5), amperes
+                       "00060002 02000000 0000000000000000 2d431cebe236ea3e 0000000000000000",
+                       "00060002 05000000 0000000000000000 f168e388b5f8f43e 0000000000000000",
+                       // BPM 1: 90 deg, scale 1000 and 2, offsets 500/1000 and -0.25/2
+                       "00040001 00000000 01000000 00000000 0000000000000000 0000000000000000",
+                       "00040000 00000000 000000000040 8f40 0000000000000040 0000000000000000",
+                       "000a0001 01000000 000000000000e03f 0000000000000000 0000000000000000",
+                       "000a0001 00000000 000000000000c0bf 0000000000000000 0000000000000000",
+                       "00030001 00000000 03020100 00000000 0000000000000000 0000000000000000",
+                       // every loop on BPM 1
+                       "000b0001 00000000 0000000000000000 0000000000000000 0000000000000000"}));
 
         // Stored first, sent second, step by step.
         QCOMPARE(int(m_snapshots.size()), 9);
@@ -269,13 +242,14 @@ private slots:
 
         const auto sent = sentSettings();
         QCOMPARE(int(sent.size()), 14);
-        compareMessages(std::vector<MailboxMessage>(sent.begin() + 8, sent.end()),
-                        {"00040001 01000000 00000000 00000000 0000000000000000 0000000000000000",
-                         "00040000 01000000 0000000000001040 0000000000002040 0000000000000000",
-                         "000a0001 03000000 000000000000d03f 0000000000000000 0000000000000000",
-                         "000a0001 02000000 000000000000c0bf 0000000000000000 0000000000000000",
-                         "00030001 01000000 00010203 00000000 0000000000000000 0000000000000000",
-                         "000b0001 01000100 0000000000000000 0000000000000000 0000000000000000"});
+        QCOMPARE(
+            hexOf(std::vector<MailboxMessage>(sent.begin() + 8, sent.end())),
+            goldenHex({"00040001 01000000 00000000 00000000 0000000000000000 0000000000000000",
+                       "00040000 01000000 0000000000001040 0000000000002040 0000000000000000",
+                       "000a0001 03000000 000000000000d03f 0000000000000000 0000000000000000",
+                       "000a0001 02000000 000000000000c0bf 0000000000000000 0000000000000000",
+                       "00030001 01000000 00010203 00000000 0000000000000000 0000000000000000",
+                       "000b0001 01000100 0000000000000000 0000000000000000 0000000000000000"}));
         QCOMPARE(snapshotAt(8).file.value("BPM2/Orient"), QStringLiteral("0"));
         QCOMPARE(snapshotAt(12).file.value("BPM2/Right"), QStringLiteral("1"));
 
@@ -345,29 +319,19 @@ private slots:
     void failingWrite_warnsAfterSendingEverything()
     {
         startController(kTwoPicos);
-        QFile blocker(f->dir.filePath("notafolder"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        f->config = std::make_unique<ConfigStore>(f->dir.filePath("notafolder/config.ini"));
-        theConfig = f->config.get();
+        f->setConfigWritable(false);
         openWindow();
 
         int sentWhenWarned = -1;
-        QString title, text;
-        QTimer catcher;
-        connect(&catcher, &QTimer::timeout, this, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                sentWhenWarned = int(sentSettings().size());
-                title = box->windowTitle();
-                text = box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        catcher.start(5);
+        BoxCatcher catcher;
+        catcher.onBox = [&](const BoxCatcher::Box&) {
+            sentWhenWarned = int(sentSettings().size());
+        };
         press(QDialogButtonBox::Save);
 
-        QCOMPARE(title, settingsNotSavedTitle());
-        QCOMPARE(text, settingsNotSavedText(theConfig->filePath()));
+        QCOMPARE(int(catcher.boxes.size()), 1);
+        QCOMPARE(catcher.boxes[0].title, settingsNotSavedTitle());
+        QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(theConfig->filePath()));
         QCOMPARE(sentWhenWarned, 14);
         QCOMPARE(int(sentSettings().size()), 14);
         QVERIFY(!w->isVisible()); // the controller has the settings
@@ -552,7 +516,7 @@ private slots:
         emit login.userLevelChanged(2);
         QVERIFY(conf->findChild<QWidget*>("boxDac")->isEnabled());
 
-        m_slotIds = kTwoPicos;
+        f->controller.plug(kTwoPicos);
         f->mailbox->refreshData();
         QCoreApplication::processEvents();
         QVERIFY(conf->findChild<QWidget*>("boxBPM2")->isVisibleTo(conf));
@@ -563,7 +527,7 @@ private slots:
         const QCPRange reset = plot->xAxis->range();
         QCOMPARE(reset, QCPRange(-150.0, 150.0));
         plot->xAxis->setRange(-12345.0, 12345.0);
-        conf->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Save)->click();
+        standardButton(conf, QDialogButtonBox::Save)->click();
         QCOMPARE(plot->xAxis->range(), reset);
         QVERIFY(!conf->isVisible());
     }

@@ -6,6 +6,7 @@
 #include "app/initresources.h"
 #include "beamline/widgetpico.h"
 #include "beamline/windowpico.h"
+#include "support/bytes.h"
 #include "support/programfixture.h"
 
 #include <QComboBox>
@@ -37,11 +38,6 @@ PicoInfoRecord infoWithCurrents(double ch1, double ch2, double ch3, double ch4)
     return r;
 }
 
-// Hand-written message bytes, zero-padded to 32.
-QByteArray message(const char* spacedHex)
-{
-    return QByteArray::fromHex(QByteArray(spacedHex).replace(' ', "").leftJustified(64, '0'));
-}
 } // namespace
 
 class TestWindowPico : public QObject
@@ -49,19 +45,12 @@ class TestWindowPico : public QObject
     Q_OBJECT
 
 private:
-    std::array<uint16_t, kSlotCount> m_slotIds{};
     std::unique_ptr<ProgramFixture> m_program;
 
     void startController(std::array<uint16_t, kSlotCount> ids)
     {
-        m_slotIds = ids;
         m_program = std::make_unique<ProgramFixture>();
-        m_program->driver.defaultReply = [this](MailboxMessage& m) {
-            const uint32_t command = m.command();
-            if (command == cmd::ReadSlot)
-                m.put<uint16_t>(kSlotReplyOffset, m_slotIds[m.u8(4) & 3]);
-            m.setU32(0, command | kReplyAcknowledged);
-        };
+        m_program->controller.plug(ids);
         m_program->setUp();
     }
 
@@ -79,13 +68,7 @@ private:
         auto* label = w.findChild<QLabel*>(QStringLiteral("label_dorvish1"));
         return w.panel(1)->isVisibleTo(&w) && label->isVisibleTo(&w);
     }
-    std::vector<QByteArray> rangeMessages() const
-    {
-        std::vector<QByteArray> out;
-        for (const MailboxMessage& m : m_program->sent(cmd::SetPicoRange))
-            out.push_back(QByteArray(reinterpret_cast<const char*>(m.bytes), 32));
-        return out;
-    }
+    QStringList rangeMessages() const { return hexOf(m_program->sent(cmd::SetPicoRange)); }
 
 private slots:
     void initTestCase() { initResources(); }
@@ -104,7 +87,6 @@ private slots:
 
         WindowPico w;
         QCOMPARE(w.windowTitle(), QStringLiteral("PicoAmperMeter"));
-        QCOMPARE(w.objectName(), QStringLiteral("WindowPico"));
         // Before the first refresh the fields read zero.
         QCOMPARE(fields(w, 1),
                  (QStringList{"0.00000e+00", "0.00000e+00", "0.00000e+00", "0.00000e+00"}));
@@ -144,17 +126,15 @@ private slots:
         QTest::keyClick(box0, Qt::Key_Down);
         QTest::keyClick(box0, Qt::Key_End);
         QCOMPARE(box0->currentText(), QStringLiteral("1"));
-        QVERIFY(rangeMessages().empty()); // nothing goes out while choosing
+        QVERIFY(rangeMessages().isEmpty()); // nothing goes out while choosing
         QTest::mouseClick(save0, Qt::LeftButton);
         QTest::mouseClick(save1, Qt::LeftButton);
         // Made current from code, "AUTO" still sends nothing.
         box0->setCurrentIndex(2);
         QTest::mouseClick(save0, Qt::LeftButton);
 
-        const std::vector<QByteArray> sent = rangeMessages();
-        QCOMPARE(int(sent.size()), 2);
-        QCOMPARE(sent[0], message("00030004 00000000 01")); // picoammeter 1, range 1
-        QCOMPARE(sent[1], message("00030004 01000000 00")); // picoammeter 2, range 0
+        QCOMPARE(rangeMessages(), goldenHex({"00030004 00000000 01",    // picoammeter 1, range 1
+                                             "00030004 01000000 00"})); // picoammeter 2, range 0
     }
 
     // Exactly one device hides the second panel, also across reopening; no
@@ -173,7 +153,7 @@ private slots:
         QVERIFY(!secondPanelShown(w));
 
         auto replug = [this](std::array<uint16_t, kSlotCount> ids) {
-            m_slotIds = ids;
+            m_program->controller.plug(ids);
             m_program->mailbox->scanSlots();
         };
         const int wait = 2 * WindowPico::kRefreshMs;

@@ -1,7 +1,6 @@
 // The SFP information window over a scripted controller: what each column
 // shows for the devices the poll found, the catalogue's names and pictures,
-// devices the catalogue lacks, and when the table is refilled. (The menu
-// entry that shows it is driven end to end in tst_simplug.)
+// devices the catalogue lacks, and when the table is refilled.
 
 #include "app/initresources.h"
 #include "beamline/windowsfpstatus.h"
@@ -43,25 +42,15 @@ class TestWindowSFPstatus : public QObject
     Q_OBJECT
 
 private:
-    std::array<SlotRecord, kSlotCount> m_slots{};
-    std::unique_ptr<ProgramFixture> m_program;
+    ProgramFixture m_program;
+    std::array<SlotRecord, kSlotCount>& m_slots = m_program.controller.slotContents;
 
     // The controller reports m_slots; the mailbox has scanned them once.
-    void startController()
-    {
-        m_program = std::make_unique<ProgramFixture>();
-        m_program->driver.defaultReply = [this](MailboxMessage& m) {
-            const uint32_t command = m.command();
-            if (command == cmd::ReadSlot)
-                std::memcpy(m.bytes + kSlotReplyOffset, &m_slots[m.u8(4) & 3], sizeof(SlotRecord));
-            m.setU32(0, command | kReplyAcknowledged);
-        };
-        m_program->setUp();
-    }
+    void startController() { m_program.setUp(); }
     void replug(int index, const SlotRecord& record)
     {
         m_slots[std::size_t(index)] = record;
-        m_program->mailbox->scanSlots();
+        m_program.mailbox->scanSlots();
     }
 
     static QTableWidget* table(QWidget& w) { return w.findChild<QTableWidget*>("SFPsTable"); }
@@ -93,11 +82,7 @@ private:
 private slots:
     void initTestCase() { initResources(); }
     void init() { m_slots = {}; }
-    void cleanup()
-    {
-        m_program->tearDown();
-        m_program.reset();
-    }
+    void cleanup() { m_program.tearDown(); }
 
     // A picoammeter, a device the catalogue does not know (with firmware
     // bytes that are no characters), the power supply and an empty slot.

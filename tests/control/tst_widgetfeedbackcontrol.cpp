@@ -11,6 +11,7 @@
 #include "control/widgetfeedbackcontrol.h"
 #include "plots/widgetgraphxy.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,49 +36,13 @@ class TestWidgetFeedbackControl : public QObject
     Q_OBJECT
 
 private:
-    // What the scripted controller reports.
-    std::array<uint16_t, 4> m_slotIds{};
-    uint8_t m_pidStatus = PID_STATUS_OFF;
-    uint8_t m_regulationMode = MODE_X;
-    double m_setpoints[3] = {0.0, 0.0, 0.0}; // raw X, Y; I0 in amperes
     std::unique_ptr<ProgramFixture> m_program;
-
-    void startController(std::array<uint16_t, 4> slotIds)
-    {
-        m_slotIds = slotIds;
-        m_program = std::make_unique<ProgramFixture>();
-        m_program->driver.defaultReply = [this](MailboxMessage& m) {
-            const uint32_t command = m.command();
-            if (command == cmd::ReadSlot)
-                m.put<uint16_t>(kSlotReplyOffset, m_slotIds[m.u8(4) & 3]);
-            if (command == cmd::ReadPidStatus)
-                m.setU8(4, m_pidStatus);
-            if (command == cmd::ReadRegulationMode)
-                m.setU8(4, m_regulationMode);
-            if (command == cmd::ReadSetpoint)
-                m.setF64(8, m_setpoints[m.u8(4) % 3]);
-            m.setU32(0, command | kReplyAcknowledged);
-        };
-        m_program->setUp(); // opens the mailbox and scans the slots
-    }
+    ScriptedController* c = nullptr; // what the controller reports
 
     // Lets the poll read the controller, as the worker thread does each second.
     void poll() { m_program->mailbox->refreshData(); }
 
     std::vector<MailboxMessage> sent(uint32_t command) const { return m_program->sent(command); }
-
-    template <typename T> static T* child(QWidget& w, const char* name)
-    {
-        T* found = w.findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
-    }
-
-    static void click(QWidget& w, const char* name)
-    {
-        QTest::mouseClick(child<QAbstractButton>(w, name), Qt::LeftButton);
-    }
 
 private slots:
     void initTestCase() { initResources(); }
@@ -85,11 +50,12 @@ private slots:
     void init()
     {
         userLevel = 2;
-        m_pidStatus = PID_STATUS_OFF;
-        m_regulationMode = MODE_X;
         pidSourceX = pidSourceY = pidSourceI0 = 0;
         bpmScale = BpmScaleFactors{};
-        startController({0x2101, 0x2101, 0x2200, 0});
+        m_program = std::make_unique<ProgramFixture>();
+        c = &m_program->controller;
+        c->plug({0x2101, 0x2101, 0x2200, 0});
+        m_program->setUp(); // opens the mailbox and scans the slots
     }
 
     void cleanup()
@@ -148,7 +114,7 @@ private slots:
         QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
         m_program->driver.clearCalls();
 
-        click(panel, "updateConfButton");
+        click(&panel, "updateConfButton");
         const auto modes = sent(cmd::SetRegulationMode);
         QCOMPARE(modes.size(), std::size_t(1));
         QCOMPARE(int(modes[0].u8(4)), mode);
@@ -183,7 +149,7 @@ private slots:
         QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
         m_program->driver.clearCalls();
 
-        click(panel, "buttonUpdate");
+        click(&panel, "buttonUpdate");
         auto setpoints = sent(cmd::SetSetpoint);
         QCOMPARE(setpoints.size(), std::size_t(3));
         QCOMPARE(setpoints[0].f64(8), 25.0); // 100 um / BPM 2's X scale
@@ -194,15 +160,15 @@ private slots:
         child<QComboBox>(panel, "i0UnitSelector")->setCurrentText(QStringLiteral("uA"));
         child<QDoubleSpinBox>(panel, "i0DoubleSpinBox")->setValue(2.5);
         m_program->driver.clearCalls();
-        click(panel, "buttonUpdate");
+        click(&panel, "buttonUpdate");
         QCOMPARE(sent(cmd::SetSetpoint).at(2).f64(8), 2.5e-6);
 
         // A BPM without a scale factor takes raw units instead of infinity.
         bpmScale.set(1, 0.0, 8.0);
         m_program->driver.clearCalls();
-        click(panel, "buttonUpdate");
+        click(&panel, "buttonUpdate");
         QCOMPARE(sent(cmd::SetSetpoint)[0].f64(8), 100.0);
-        m_setpoints[0] = 60.0; // and reads back the same way
+        c->setpoints[0] = 60.0; // and reads back the same way
         panel.updateXYfields();
         QCOMPARE(child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->value(), 60.0);
     }
@@ -214,9 +180,9 @@ private slots:
         pidSourceX = 1;
         bpmScale.set(0, 2.0, 0.5);
         bpmScale.set(1, 4.0, 8.0);
-        m_setpoints[0] = 25.0;
-        m_setpoints[1] = 20.0;
-        m_setpoints[2] = 52.345e-6;
+        c->setpoints[0] = 25.0;
+        c->setpoints[1] = 20.0;
+        c->setpoints[2] = 52.345e-6;
         WidgetFeedbackControl panel;
         panel.findChild<Slider*>("i0slider")->setValue(7.7e-5f); // scale 0 .. 1e-4
 
@@ -228,11 +194,11 @@ private slots:
 
         // Sending the other setpoints leaves the controller's I0 as it was.
         m_program->driver.clearCalls();
-        click(panel, "buttonUpdate");
+        click(&panel, "buttonUpdate");
         QCOMPARE(sent(cmd::SetSetpoint)[2].f64(8), 52.345e-6);
 
         // A read that fails leaves the fields alone.
-        m_setpoints[0] = 1.0;
+        c->setpoints[0] = 1.0;
         m_program->driver.failTransfer(1);
         panel.updateXYfields();
         QCOMPARE(child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->value(), 100.0);
@@ -308,11 +274,11 @@ private slots:
         auto* led = panel.findChild<QLed*>("heartbeatLed");
         QCOMPARE(led->shape(), QLed::Rounded);
         // Start from another state so that each row shows a change.
-        m_pidStatus = uint8_t((state + 1) % 4);
+        c->pidStatus = uint8_t((state + 1) % 4);
         poll();
         panel.refreshFields();
 
-        m_pidStatus = uint8_t(state);
+        c->pidStatus = uint8_t(state);
         poll();
         // The panel's own 770 ms refresh picks it up.
         QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(panel, "heartbeatLabel")->text(), text, 2000);
@@ -334,19 +300,19 @@ private slots:
         QVERIFY(button->isCheckable());
         QCOMPARE(button->text(), QStringLiteral("Enable Feedback"));
 
-        click(panel, "buttonFdbk");
-        click(panel, "buttonFdbk");
+        click(&panel, "buttonFdbk");
+        click(&panel, "buttonFdbk");
         const auto requests = sent(cmd::SetFeedbackEnabled);
         QCOMPARE(requests.size(), std::size_t(2));
         QCOMPARE(int(requests[0].u8(4)), 1);
         QCOMPARE(int(requests[1].u8(4)), 0);
 
-        click(panel, "buttonFdbk"); // asks for on, but the controller stays off
+        click(&panel, "buttonFdbk"); // asks for on, but the controller stays off
         panel.refreshFields();
         QVERIFY(button->isChecked());
         QCOMPARE(button->text(), QStringLiteral("Enable Feedback"));
 
-        click(panel, "resetPIDbutton");
+        click(&panel, "resetPIDbutton");
         QCOMPARE(sent(cmd::ResetPidController).size(), std::size_t(1));
     }
 
@@ -362,7 +328,7 @@ private slots:
         for (const char* name : {"resetPIDbutton", "updateConfButton", "buttonUpdate",
                                  "confXcheckbox", "i0UnitSelector", "toolBox"})
             QVERIFY2(!child<QWidget>(panel, name)->isEnabled(), name);
-        click(panel, "buttonFdbk");
+        click(&panel, "buttonFdbk");
         QVERIFY(sent(cmd::SetFeedbackEnabled).empty());
         QVERIFY(!enabledAt(7)); // no level: left as it is
         QVERIFY(enabledAt(1));
@@ -408,7 +374,7 @@ private slots:
     // With one picoammeter the second grid is hidden and left alone.
     void oneDevice_secondBpmHiddenAndNotUpdated()
     {
-        m_slotIds = {0x2101, 0, 0x2200, 0};
+        c->plug({0x2101, 0, 0x2200, 0});
         poll();
         QCOMPARE(m_program->mailbox->deviceCount(), 1);
         MailboxStatusBlock block{};
@@ -433,7 +399,7 @@ private slots:
     // second BPM, even when the device count says two.
     void encoderInterface_hidesIntensityAndSecondBpm()
     {
-        m_slotIds = {0x2101, 0x2300, 0x2200, 0};
+        c->plug({0x2101, 0x2300, 0x2200, 0});
         poll();
         QVERIFY(m_program->mailbox->pavunPresent());
         WidgetFeedbackControl panel;
@@ -453,11 +419,11 @@ private slots:
     // setpoints and state, and wired to the XY plots both ways.
     void mainWindow_startsPanelFromControllerAndWiresPlots()
     {
-        m_regulationMode = MODE_Y_I0;
-        m_pidStatus = PID_STATUS_BEAM_OFF;
-        m_setpoints[0] = 0.25;
-        m_setpoints[1] = -0.5;
-        m_setpoints[2] = 6e-5;
+        c->regulationMode = MODE_Y_I0;
+        c->pidStatus = PID_STATUS_BEAM_OFF;
+        c->setpoints[0] = 0.25;
+        c->setpoints[1] = -0.5;
+        c->setpoints[2] = 6e-5;
         bpmScale.set(0, 1000.0, 1000.0);
         poll();
         MainWindow window;
@@ -478,19 +444,19 @@ private slots:
         QCOMPARE(setpoint->data()->size(), 2);
 
         // The panel's changes reach both plots...
-        m_regulationMode = MODE_XY_I0; // nothing is drawn in mode 5
+        c->regulationMode = MODE_XY_I0; // nothing is drawn in mode 5
         emit panel->somethingChanged();
         QCOMPARE(setpoint->data()->size(), 0);
 
         // ...and a setpoint clicked into a plot reaches the panel.
-        m_setpoints[1] = 0.125;
+        c->setpoints[1] = 0.125;
         emit window.graphXY(1)->XYchanged();
         QCOMPARE(child<QDoubleSpinBox>(*panel, "posYDoubleSpinBox")->value(), 125.0);
 
         // The device count reaches the panel.
         m_program->mailbox->announceDeviceCount();
         QVERIFY(!child<QWidget>(*panel, "bpm2Table")->isHidden());
-        m_slotIds = {0x2101, 0, 0x2200, 0};
+        c->plug({0x2101, 0, 0x2200, 0});
         poll();
         QVERIFY(child<QWidget>(*panel, "bpm2Table")->isHidden());
     }

@@ -2,12 +2,13 @@
 // frequencies, the bytes and order of what OK sends, what reaches the
 // configuration file, and who may send at all.
 
-#include "support/bytes.h"
 #include "app/initresources.h"
 #include "control/unsavedsettings.h"
 #include "control/widgetpidparams.h"
 #include "control/windowpidparams.h"
+#include "support/bytes.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
@@ -27,8 +28,6 @@ class TestWindowPIDparams : public QObject
 
     ProgramFixture f;
     std::unique_ptr<WindowPIDparams> w;
-    std::array<uint16_t, 4> m_slots{{0x2101, 0, 0, 0}};
-    std::function<void(const MailboxMessage&)> m_onTransfer;
 
     WidgetPIDparams* panel(const char* name) const { return w->findChild<WidgetPIDparams*>(name); }
     static QDoubleSpinBox* box(WidgetPIDparams* p, const char* name)
@@ -43,7 +42,7 @@ class TestWindowPIDparams : public QObject
     void press(QDialogButtonBox::StandardButton which)
     {
         f.driver.clearCalls();
-        w->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
+        standardButton(w.get(), which)->click();
     }
 
     // Three loops with values that are exact in binary, so that the golden
@@ -60,15 +59,8 @@ private slots:
 
     void init()
     {
-        m_slots = {{0x2101, 0, 0, 0}};
-        m_onTransfer = nullptr;
-        f.driver.defaultReply = [this](MailboxMessage& m) {
-            if (m_onTransfer)
-                m_onTransfer(m);
-            if (m.command() == cmd::ReadSlot)
-                m.put<uint16_t>(kSlotReplyOffset, m_slots[m.u8(4) & 3]);
-            m.setU32(0, m.command() | kReplyAcknowledged);
-        };
+        f.controller.plug({0x2101, 0, 0, 0});
+        f.controller.onTransfer = nullptr;
         f.setUp();
         PID_BASE_FREQ = 100000;
         userLevel = 2;
@@ -77,7 +69,7 @@ private slots:
 
     void cleanup()
     {
-        m_onTransfer = nullptr;
+        f.controller.onTransfer = nullptr;
         w.reset();
         f.tearDown();
         PID_BASE_FREQ = 100000;
@@ -128,50 +120,46 @@ private slots:
         QFile::remove(f.config->filePath()); // so that only OK can bring the groups back
 
         std::vector<QByteArray> fileAtMessage;
-        m_onTransfer = [&](const MailboxMessage&) {
+        f.controller.onTransfer = [&](const MailboxMessage&) {
             fileAtMessage.push_back(fileText(f.config->filePath()));
         };
         press(QDialogButtonBox::Ok);
         QVERIFY(!w->isVisible());
 
         QCOMPARE(int(fileAtMessage.size()), 18);
-        QVERIFY(fileAtMessage[9].isEmpty()); // X's apply: nothing stored yet
+        QVERIFY(fileAtMessage[9].isEmpty());             // X's apply: nothing stored yet
         QVERIFY(fileAtMessage[10].contains("[PID_X]"));  // Y's first block
         QVERIFY(!fileAtMessage[13].contains("[PID_Y]")); // Y's apply
         QVERIFY(fileAtMessage[14].contains("[PID_Y]"));  // I0's first block
         QVERIFY(!fileAtMessage[17].contains("[PID_I0]"));
         QVERIFY(fileText(f.config->filePath()).contains("[PID_I0]"));
 
-        const std::vector<QByteArray> expected = {
-            // dividers: 100000/1000, /2000, /500 in bytes 4-7, the channel in byte 8
-            golden("00020001 64000000 00"),
-            golden("00020001 32000000 01"),
-            golden("00020001 c8000000 02"),
-            // offsets 0.5, -1.5, 0.25
-            golden("00050002 00000000 000000000000e03f"),
-            golden("00050002 01000000 000000000000f8bf"),
-            golden("00050002 02000000 000000000000d03f"),
-            // X: kp ki kd / emin imax / omin omax ogain / apply
-            golden("00010002 00000000 000000000000e03f 000000000000d03f 000000000000c03f"),
-            golden("00010002 00100000 000000000000f03f 0000000000005940"),
-            golden("00010002 00200000 00000000000024c0 0000000000002440 0000000000000040"),
-            golden("00080002 00"),
-            // Y
-            golden("00010002 01000000 0000000000001040 0000000000002040 0000000000003040"),
-            golden("00010002 01100000 0000000000000040 0000000000004940"),
-            golden("00010002 01200000 00000000000014c0 0000000000001440 000000000000f03f"),
-            golden("00080002 01"),
-            // I0
-            golden("00010002 02000000 000000000000e83f 000000000000f83f 0000000000000840"),
-            golden("00010002 02100000 0000000000001040 0000000000006940"),
-            golden("00010002 02200000 00000000000000c0 0000000000000040 0000000000001040"),
-            golden("00080002 02"),
-        };
-        const auto sent = f.driver.transfers();
-        QCOMPARE(int(sent.size()), int(expected.size()));
-        for (std::size_t i = 0; i < sent.size(); ++i)
-            QVERIFY2(bytesOf(sent[i]) == expected[i],
-                     qPrintable(QString("message %1: %2").arg(i).arg(QString(bytesOf(sent[i]).toHex()))));
+        QCOMPARE(hexOf(f.driver.transfers()),
+                 goldenHex({
+                     // dividers: 100000/1000, /2000, /500 in bytes 4-7, the channel in byte 8
+                     "00020001 64000000 00",
+                     "00020001 32000000 01",
+                     "00020001 c8000000 02",
+                     // offsets 0.5, -1.5, 0.25
+                     "00050002 00000000 000000000000e03f",
+                     "00050002 01000000 000000000000f8bf",
+                     "00050002 02000000 000000000000d03f",
+                     // X: kp ki kd / emin imax / omin omax ogain / apply
+                     "00010002 00000000 000000000000e03f 000000000000d03f 000000000000c03f",
+                     "00010002 00100000 000000000000f03f 0000000000005940",
+                     "00010002 00200000 00000000000024c0 0000000000002440 0000000000000040",
+                     "00080002 00",
+                     // Y
+                     "00010002 01000000 0000000000001040 0000000000002040 0000000000003040",
+                     "00010002 01100000 0000000000000040 0000000000004940",
+                     "00010002 01200000 00000000000014c0 0000000000001440 000000000000f03f",
+                     "00080002 01",
+                     // I0
+                     "00010002 02000000 000000000000e83f 000000000000f83f 0000000000000840",
+                     "00010002 02100000 0000000000001040 0000000000006940",
+                     "00010002 02200000 00000000000000c0 0000000000000040 0000000000001040",
+                     "00080002 02",
+                 }));
 
         double v[10];
         f.config->getPidY(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
@@ -198,7 +186,8 @@ private slots:
         w->showWindow();
         QCOMPARE(realFreq(panel("posXwidget")), QString("3030.30 Hz"));
 
-        m_slots[1] = 0x2300; // an encoder interface; the poll lowers the base rate
+        f.controller.slotContents[1].deviceId =
+            0x2300; // an encoder interface; the poll lowers the base rate
         f.mailbox->scanSlots();
         QCOMPARE(PID_BASE_FREQ.load(), 5000);
         w->hide();
@@ -266,16 +255,12 @@ private slots:
     // the controller, then one warning names the file.
     void failedWriteWarnsAfterSending()
     {
-        QFile blocker(f.dir.filePath("blocker"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        ConfigStore unwritable(f.dir.filePath("blocker/config.ini"));
-        theConfig = &unwritable;
+        f.setConfigWritable(false);
         w->showWindow();
 
         BoxCatcher catcher;
         bool boxBeforeLastMessage = false;
-        m_onTransfer = [&](const MailboxMessage&) {
+        f.controller.onTransfer = [&](const MailboxMessage&) {
             boxBeforeLastMessage |= !catcher.boxes.empty();
         };
         press(QDialogButtonBox::Apply);
@@ -283,11 +268,11 @@ private slots:
         QVERIFY(!boxBeforeLastMessage);
         QCOMPARE(int(catcher.boxes.size()), 1);
         QCOMPARE(catcher.boxes[0].title, settingsNotSavedTitle());
-        QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(unwritable.filePath()));
+        QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(theConfig->filePath()));
         QVERIFY(!catcher.boxes[0].hasParent);
 
         // A file that can be written shows nothing.
-        theConfig = f.config.get();
+        f.setConfigWritable(true);
         press(QDialogButtonBox::Apply);
         QCOMPARE(int(catcher.boxes.size()), 1);
     }

@@ -3,7 +3,6 @@
 // intensity units, the stored settings an unedited OK must leave alone, and
 // who may send at all.
 
-#include "support/bytes.h"
 #include "app/mainwindow.h"
 #include "control/dialoglogin.h"
 #include "control/unsavedsettings.h"
@@ -12,7 +11,9 @@
 #include "control/windowpidparams.h"
 #include "control/windowroc_roi.h"
 #include "plots/widgetgraphxy.h"
+#include "support/bytes.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,8 +28,7 @@ using namespace zevo;
 
 namespace
 {
-struct Regions
-{
+struct Regions {
     double roiX, roiY, i0Min, i0Max, roc;
 };
 } // namespace
@@ -40,25 +40,26 @@ class TestWindowROC_ROI : public QObject
     ProgramFixture f;
     std::unique_ptr<WindowROC_ROI> w;
     std::unique_ptr<WidgetGraphXY> xy[2];
-    uint8_t m_enables[6] = {1, 0, 1, 0, 1, 1}; // what the controller reports
 
     WidgetRoc* panel(int bpm) const
     {
         return w->findChild<WidgetRoc*>(bpm == 0 ? "rocWidget0" : "rocWidget1");
     }
-    template <typename T>
-    T* input(int bpm, const char* name) const
+    template <typename T> T* input(int bpm, const char* name) const
     {
         return panel(bpm)->findChild<T*>(name);
     }
-    QDoubleSpinBox* box(int bpm, const char* name) const { return input<QDoubleSpinBox>(bpm, name); }
+    QDoubleSpinBox* box(int bpm, const char* name) const
+    {
+        return input<QDoubleSpinBox>(bpm, name);
+    }
     QComboBox* unit(int bpm, const char* name) const { return input<QComboBox>(bpm, name); }
     QCheckBox* check(const char* name) const { return w->findChild<QCheckBox*>(name); }
 
     void press(QDialogButtonBox::StandardButton which)
     {
         f.driver.clearCalls();
-        w->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
+        standardButton(w.get(), which)->click();
     }
 
     Regions stored(int bpm) const
@@ -91,12 +92,7 @@ class TestWindowROC_ROI : public QObject
 private slots:
     void init()
     {
-        f.driver.defaultReply = [this](MailboxMessage& m) {
-            if (m.command() == cmd::ReadRocEnables)
-                for (int k = 0; k < 6; ++k)
-                    m.setU8(4 + k, m_enables[k]);
-            m.setU32(0, m.command() | kReplyAcknowledged);
-        };
+        f.controller.rocEnables = {1, 0, 1, 0, 1, 1};
         f.setUp();
         bpmScale.set(0, 2.0, 4.0);
         bpmScale.set(1, 5.0, 0.5);
@@ -131,17 +127,12 @@ private slots:
         press(QDialogButtonBox::Ok);
         QVERIFY(!w->isVisible());
 
-        const std::vector<QByteArray> expected = {
-            // index 0: 100 µm × 100 % / 2 = 50
-            golden("00060002 00000000 0000000000000000 000000000000 4940"),
-            // index 1: 100 % × 40 µm / 4 = 10
-            golden("00060002 01000000 0000000000000000 000000000000 2440"),
-            golden("000b0002 010001000101"),
-        };
-        const auto sent = f.driver.transfers();
-        QCOMPARE(int(sent.size()), int(expected.size()));
-        for (std::size_t i = 0; i < sent.size(); ++i)
-            QVERIFY2(bytesOf(sent[i]) == expected[i], bytesOf(sent[i]).toHex().constData());
+        QCOMPARE(hexOf(f.driver.transfers()),
+                 goldenHex({// index 0: 100 µm × 100 % / 2 = 50
+                            "00060002 00000000 0000000000000000 000000000000 4940",
+                            // index 1: 100 % × 40 µm / 4 = 10
+                            "00060002 01000000 0000000000000000 000000000000 2440",
+                            "000b0002 010001000101"}));
 
         QCOMPARE(frame(*xy[0], 0), QRectF(QPointF(-100, 40), QPointF(100, -40)));
         QCOMPARE(frame(*xy[0], 1), frame(*xy[0], 0));
@@ -263,7 +254,7 @@ private slots:
         const char* inputs[] = {"roiXDoubleSpinBox", "roiYDoubleSpinBox", "rocFactorBox",
                                 "roiI0minBox",       "roiI0minUnit",      "roiI0maxBox",
                                 "roiI0maxUnit"};
-        const char* checks[] = {"enableROCXCheckCheckBox",   "enableROCYCheckCheckBox",
+        const char* checks[] = {"enableROCXCheckCheckBox",    "enableROCYCheckCheckBox",
                                 "enableBeamOffCheckCheckBox", "enableROCXCheckCheckBox_2",
                                 "enableROCYCheckCheckBox_2",  "enableBeamOffCheckCheckBox_2"};
         auto allEnabled = [&](bool enabled) {
@@ -298,11 +289,7 @@ private slots:
 
     void failedWriteWarnsAfterSending()
     {
-        QFile blocker(f.dir.filePath("blocker"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        ConfigStore unwritable(f.dir.filePath("blocker/config.ini"));
-        theConfig = &unwritable;
+        f.setConfigWritable(false);
         open(2);
 
         BoxCatcher catcher;
@@ -311,9 +298,9 @@ private slots:
         QCOMPARE(int(f.sent(cmd::SetRocEnables).size()), 1);
         QCOMPARE(int(catcher.boxes.size()), 1);
         QCOMPARE(catcher.boxes[0].title, settingsNotSavedTitle());
-        QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(unwritable.filePath()));
+        QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(theConfig->filePath()));
 
-        theConfig = f.config.get();
+        f.setConfigWritable(true);
         w->showWindow();
         press(QDialogButtonBox::Ok);
         QCOMPARE(int(catcher.boxes.size()), 1);
@@ -334,7 +321,7 @@ private slots:
         emit f.mailbox->nrDorvishsChanged(2);
         QVERIFY(dialog->findChild<WidgetRoc*>("rocWidget1")->isVisible());
         f.driver.clearCalls();
-        dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        standardButton(dialog, QDialogButtonBox::Ok)->click();
         QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 4);
         QCOMPARE(frame(*main.graphXY(0), 0), QRectF(QPointF(-100, 40), QPointF(100, -40)));
         QCOMPARE(frame(*main.graphXY(1), 1), QRectF(QPointF(-40, 20), QPointF(40, -20)));

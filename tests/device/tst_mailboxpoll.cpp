@@ -1,5 +1,7 @@
 // The once-a-second poll: slot scan, device-count signal rules, and what the
-// GUI thread sees while the poll runs on its worker thread.
+// GUI thread sees while the poll runs on its worker thread, by itself once a
+// second. (That devices plugged meanwhile reach the windows is checked per
+// window against a scripted controller.)
 
 #include "support/recordingdriver.h"
 
@@ -197,6 +199,12 @@ private slots:
         QCOMPARE(receivedOn.first(), QThread::currentThread());
         QCOMPARE(driver.scanThread.load(), &worker);
         QCOMPARE(comm->deviceCount(), 2);
+
+        // Left alone, the worker polls by itself once a second.
+        const int before = driver.statusReads;
+        QTest::qWait(2500);
+        const int polls = driver.statusReads - before;
+        QVERIFY2(polls >= 2 && polls <= 3, qPrintable(QString::number(polls)));
 
         stop.dismiss();
         comm->deleteLater();

@@ -1,6 +1,7 @@
 // The bytes of every mailbox operation, checked against vectors written out
 // by hand from the message layout, and the decoding of replies.
 
+#include "support/bytes.h"
 #include "support/recordingdriver.h"
 
 #include "device/globals.h"
@@ -16,21 +17,6 @@ using zevo::MailboxMessage;
 
 namespace
 {
-
-// Hex digits, spaced for reading, padded with zero bytes to a whole message.
-QByteArray padded(const char* spaced)
-{
-    return QByteArray(spaced).replace(' ', "").leftJustified(64, '0');
-}
-
-// A reply from hex; bytes not given are zero.
-MailboxMessage reply(const char* hex)
-{
-    const QByteArray bytes = QByteArray::fromHex(padded(hex));
-    MailboxMessage m;
-    std::memcpy(m.bytes, bytes.constData(), sizeof m.bytes);
-    return m;
-}
 
 // Expected message bytes, written out by hand: command word, b4-b7, then
 // the value bytes from offset 8; bytes not written out must be zero.
@@ -132,7 +118,7 @@ private slots:
         QCOMPARE(zevo::AMM_IOC_READ_CURRENTS, 0x8008421eul);
         QCOMPARE(zevo::DAC_IOC_SET_OUTPUTS, 0x40084228ul);
 
-        driver->queueReply(reply("03020003 00000000 0121785634124142 4344efbeadde0000"));
+        driver->queueReply(messageOf("03020003 00000000 0121785634124142 4344efbeadde0000"));
         comm->scanSlots();
         const zevo::SlotRecord slot = comm->slotRecords()[0];
         QCOMPARE(slot.deviceId, uint16_t(0x2101));
@@ -152,12 +138,8 @@ private slots:
         QFETCH(int, row);
         const Golden& golden = goldenTable()[row];
         golden.call(*comm);
-        const auto sent = driver->transfers();
-        QCOMPARE(int(sent.size()), int(golden.sent.size()));
-        for (std::size_t i = 0; i < sent.size(); ++i)
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(sent[i].bytes), 32).toHex(),
-                     padded(golden.sent[i]));
-        QCOMPARE(driver->countCalls(RecordingDriver::Call::Ioctl), int(sent.size()));
+        QCOMPARE(hexOf(driver->transfers()), goldenHex(golden.sent));
+        QCOMPARE(driver->countCalls(RecordingDriver::Call::Ioctl), int(golden.sent.size()));
     }
 
     // Reply layouts a round trip through the virtual controller cannot pin
@@ -165,29 +147,29 @@ private slots:
     void replyFieldsDecoded()
     {
         int x = 9, y = 9, i0 = 9;
-        driver->queueReply(reply("030b0001 010001"));
+        driver->queueReply(messageOf("030b0001 010001"));
         QVERIFY(comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, 0, 1}));
-        driver->queueReply(reply("010b0001 010101")); // not acknowledged: fields are not valid
+        driver->queueReply(messageOf("010b0001 010101")); // not acknowledged: fields are not valid
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 0}));
 
-        driver->queueReply(reply("03030002 06"));
+        driver->queueReply(messageOf("03030002 06"));
         QCOMPARE(comm->readRegulationMode(), int(zevo::MODE_I0));
         QCOMPARE(comm->regulationModeCopy(), int(zevo::MODE_I0));
-        driver->queueReply(reply("03070002 03"));
+        driver->queueReply(messageOf("03070002 03"));
         QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_ON));
         QCOMPARE(comm->pidStatus(), int(zevo::PID_STATUS_ON));
 
         bool e[6] = {false, true, false, true, true, false};
-        driver->queueReply(reply("030b0002 01000200 0005"));
+        driver->queueReply(messageOf("030b0002 01000200 0005"));
         comm->readRocEnables(&e[0], &e[1], &e[2], &e[3], &e[4], &e[5]);
         QCOMPARE(QVector<bool>(e, e + 6), QVector<bool>({true, false, true, false, false, true}));
 
         QString hw, sw, pid;
-        driver->queueReply(reply("03010000 04030201"));
-        driver->queueReply(reply("03020000 78563412"));
-        driver->queueReply(reply("03030000 01000002"));
+        driver->queueReply(messageOf("03010000 04030201"));
+        driver->queueReply(messageOf("03020000 78563412"));
+        driver->queueReply(messageOf("03030000 01000002"));
         QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
         QCOMPARE(QStringList({hw, sw, pid}), QStringList({"305419896", "4.3.21", "1.0.02"}));
     }
@@ -198,25 +180,25 @@ private slots:
     void outOfRangeIndicesKeepLastKnown()
     {
         int x = 1, y = 0, i0 = 1;
-        driver->queueReply(reply("030b0001 02ff7f"));
+        driver->queueReply(messageOf("030b0001 02ff7f"));
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, 0, 1}));
-        driver->queueReply(reply("030b0001 00ff01")); // one bad source spoils only itself
+        driver->queueReply(messageOf("030b0001 00ff01")); // one bad source spoils only itself
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 1}));
 
         QCOMPARE(comm->readRegulationMode(), 0); // the default until the controller says
         for (const char* bad : {"03030002 07", "03030002 fe", "03030002 80"}) {
-            driver->queueReply(reply("03030002 04"));
+            driver->queueReply(messageOf("03030002 04"));
             QCOMPARE(comm->readRegulationMode(), int(zevo::MODE_Y_I0));
-            driver->queueReply(reply(bad));
+            driver->queueReply(messageOf(bad));
             QCOMPARE(comm->readRegulationMode(), int(zevo::MODE_Y_I0));
             QCOMPARE(comm->regulationModeCopy(), int(zevo::MODE_Y_I0));
         }
         for (const char* bad : {"03070002 04", "03070002 ff"}) {
-            driver->queueReply(reply("03070002 02"));
+            driver->queueReply(messageOf("03070002 02"));
             QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
-            driver->queueReply(reply(bad));
+            driver->queueReply(messageOf(bad));
             QCOMPARE(comm->readPidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
             QCOMPARE(comm->pidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
         }
@@ -246,7 +228,7 @@ private slots:
             comm->setDisplayFrequency(false);
         }
         QCOMPARE(int(driver->transfers().size()), 0);
-        driver->queueReply(reply("03090001 01000000 00000000"));
+        driver->queueReply(messageOf("03090001 01000000 00000000"));
         QCOMPARE(comm->readDisplayFrequency(), 0.0);
     }
 
@@ -277,7 +259,7 @@ private slots:
         QCOMPARE(comm->slotRecords()[3].serial, 0xFFFFFFFFu);
 
         // A failing request decodes as its own zero request, not as what the driver left.
-        driver->queueReply(reply("ffffffff ffffffff ffffffffffffffff"), -1);
+        driver->queueReply(messageOf("ffffffff ffffffff ffffffffffffffff"), -1);
         QCOMPARE(comm->readPidStatus(), 0);
     }
 

@@ -4,7 +4,9 @@
 // the beam at the setpoint and the lamp "Feedback ON". A setpoint outside an
 // enabled region of control turns the lamp to "FAULT: Out of ROC".
 
+#include "support/screenshot.h"
 #include "support/virtualprogram.h"
+#include "support/widgets.h"
 
 #include "acquisition/updater.h"
 #include "app/mainwindow.h"
@@ -15,16 +17,11 @@
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QToolBox>
-#include <QtTest>
 
 #include <cmath>
 #include <functional>
@@ -45,16 +42,6 @@ constexpr double kOutsideRocX = 80.0;
 
 // Display cycles (one per second of wall time) to wait for each stage.
 constexpr int kCyclesPerStage = 6;
-
-template <typename T> T* child(QWidget* w, const char* name)
-{
-    return w->findChild<T*>(QString::fromLatin1(name));
-}
-
-void click(QWidget* w, const char* name)
-{
-    QTest::mouseClick(child<QAbstractButton>(w, name), Qt::LeftButton);
-}
 
 // The number in a statistics field such as "20.013 um".
 double fieldValue(QWidget* panel, const char* name)
@@ -120,23 +107,13 @@ class TestFeedback : public QObject
         return result;
     }
 
-    static void logInAsAdmin(MainWindow& window)
-    {
-        window.findChild<QAction*>(QStringLiteral("action_Login"))->trigger();
-        auto* login = window.findChild<DialogLogin*>();
-        login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))->setText("admin");
-        login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))->setText("KiteRiverSun");
-        QTest::mouseClick(login->findChild<QPushButton*>(QStringLiteral("logIn")), Qt::LeftButton);
-        login->hide();
-    }
-
     // Kp, Ki, Kd, e min, I max, O min, O max, O gain of each loop at 1000 Hz,
     // entered in the PID window and sent with its OK; the output offsets stay
     // as stored, at the working point of the actuators.
     static void setLoops(MainWindow& window,
                          const std::vector<std::pair<const char*, std::vector<double>>>& loops)
     {
-        window.findChild<QAction*>(QStringLiteral("action_PID_Parameters"))->trigger();
+        child<QAction>(&window, "action_PID_Parameters")->trigger();
         auto* pid = window.findChild<WindowPIDparams*>();
         const char* boxes[] = {"boxKp",   "boxKi",   "boxKd",   "boxemin",
                                "boxImax", "boxOmin", "boxOmax", "boxOgain"};
@@ -146,8 +123,7 @@ class TestFeedback : public QObject
             for (int k = 0; k < 8; ++k)
                 child<QDoubleSpinBox>(panel, boxes[k])->setValue(loop.second[std::size_t(k)]);
         }
-        auto* buttons = pid->findChild<QDialogButtonBox*>();
-        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        QTest::mouseClick(standardButton(pid, QDialogButtonBox::Ok), Qt::LeftButton);
     }
 
 private slots:
@@ -157,7 +133,6 @@ private slots:
         int stageStart = 1;
         PanelView settled, faulted;
         bool bpm2Shown = false;
-        const QString shots = qEnvironmentVariable("ZEVO_SCREENSHOT_DIR");
 
         const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
             QWidget* panel = window.findChild<WidgetFeedbackControl*>();
@@ -170,7 +145,7 @@ private slots:
                 // millisecond of integral settles in tens of milliseconds. The
                 // intensity loop works on amperes (~1e-5 A per volt) and needs
                 // its large output gain.
-                logInAsAdmin(window);
+                logIn(window, QStringLiteral("admin"), QStringLiteral("KiteRiverSun"));
                 setLoops(window, {{"posXwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}},
                                   {"posYwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}},
                                   {"intI0widget", {0.0, 50.0, 0.0, 0.0, 1.0, 0.0, 10.0, 100.0}}});
@@ -193,17 +168,17 @@ private slots:
             if (stage == Settling && (atSetpoint(now) || cycle - stageStart > kCyclesPerStage)) {
                 settled = now;
                 bpm2Shown = !child<QWidget>(panel, "bpm2Table")->isHidden();
-                if (!shots.isEmpty()) {
+                if (screenshotsWanted()) {
                     // The size of the main window's own screenshot.
                     window.resize(1500, 950);
                     QCoreApplication::processEvents();
-                    window.grab().save(shots + QStringLiteral("/feedback-window.png"));
+                    saveScreenshot(window, QStringLiteral("feedback-window.png"));
                     toolBox->setCurrentIndex(0);
                     QCoreApplication::processEvents(); // lays the page out
-                    panel->grab().save(shots + QStringLiteral("/feedback-statistics.png"));
+                    saveScreenshot(*panel, QStringLiteral("feedback-statistics.png"));
                     toolBox->setCurrentIndex(1);
                     QCoreApplication::processEvents();
-                    panel->grab().save(shots + QStringLiteral("/feedback-control.png"));
+                    saveScreenshot(*panel, QStringLiteral("feedback-control.png"));
                 }
                 // X may stray +-50 um; then the operator asks for 80 um.
                 theMailbox->setRocLimit(zevo::rocIndex(0, 0), 0.0, kRocX / kMicrometresPerUnit);
@@ -217,7 +192,7 @@ private slots:
                                              cycle - stageStart > kCyclesPerStage)) {
                 faulted = now;
                 stage = Done;
-                window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
+                child<QAction>(&window, "action_Exit")->trigger();
             }
         });
 

@@ -1,30 +1,20 @@
 // The whole program, start-up to exit, on the virtual controller: it comes up
 // with live data in its plots and ends cleanly with the event loop's result.
+// (The hand-over of the operator lock between running programs is driven in
+// tst_programinstances.)
 
 #include "acquisition/updater.h"
 #include "device/globals.h"
-#include "support/lockprobe.h"
 #include "support/virtualprogram.h"
 
 #include "app/mainwindow.h"
-#include "control/dialoglogin.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphxy.h"
 
-#include <QAction>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QtTest>
-
 #include <qcustomplot.h>
 
 #include <atomic>
-#include <csignal>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 class TestProgram : public QObject
 {
@@ -32,10 +22,9 @@ class TestProgram : public QObject
 
     // The program over a virtual beamline whose history is already recorded;
     // `onCycle` is called after every display cycle.
-    int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
+    static int runOnVirtualController(const std::function<void(MainWindow&, int cycle)>& onCycle)
     {
-        VirtualProgram program;
-        return program.run(onCycle);
+        return VirtualProgram().run(onCycle);
     }
 
 private slots:
@@ -71,60 +60,6 @@ private slots:
         QVERIFY(!theMailbox);
         QVERIFY(!theUpdater);
         QVERIFY(!theConfig);
-    }
-
-    // An operator logs in at level 2 through the login dialog; another
-    // instance's hand-over request (SIGUSR1) then reaches the running program
-    // through its own start-up wiring: the lock is let go, the dialog shows
-    // "cruise" and the main window's gated actions are disabled.
-    void handOverRequest_dropsRunningProgramToLevel0()
-    {
-        const QStringList gated = {"action_Rocking_Curve", "actionRocking_Curve_3D",
-                                   "actionStep_Response", "actionManual_Output_Control"};
-        auto enabled = [&](MainWindow& window) {
-            QStringList on;
-            for (const QString& name : gated)
-                if (window.findChild<QAction*>(name)->isEnabled())
-                    on << name;
-            return on;
-        };
-        auto holder = [] { return lockHolder(lockFileFd); };
-        QStringList enabledAtLevel2, enabledAfterRequest;
-        QString shownAtLevel2, shownAfterRequest;
-        int levelAfterRequest = -1;
-        pid_t holderAtLevel2 = -1, holderAfterRequest = -1;
-        const int result = runOnVirtualController([&](MainWindow& window, int cycle) {
-            auto* login = window.findChild<DialogLogin*>();
-            auto* shown = login->findChild<QLabel*>(QStringLiteral("currentLevel"));
-            if (cycle == 1) {
-                window.findChild<QAction*>(QStringLiteral("action_Login"))->trigger();
-                login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))
-                    ->setText(QStringLiteral("admin"));
-                login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))
-                    ->setText(QStringLiteral("KiteRiverSun"));
-                QTest::mouseClick(login->findChild<QPushButton*>(QStringLiteral("logIn")),
-                                  Qt::LeftButton);
-                enabledAtLevel2 = enabled(window);
-                shownAtLevel2 = shown->text();
-                holderAtLevel2 = holder();
-                raise(SIGUSR1);
-                return;
-            }
-            levelAfterRequest = userLevel;
-            enabledAfterRequest = enabled(window);
-            shownAfterRequest = shown->text();
-            holderAfterRequest = holder();
-            window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
-        });
-        QCOMPARE(result, 0);
-        QCOMPARE(holderAtLevel2, getpid());
-        QCOMPARE(enabledAtLevel2, gated);
-        QCOMPARE(shownAtLevel2, QStringLiteral("admin"));
-        QCOMPARE(levelAfterRequest, 0);
-        QCOMPARE(enabledAfterRequest, QStringList());
-        QCOMPARE(shownAfterRequest, QStringLiteral("cruise"));
-        QCOMPARE(holderAfterRequest, pid_t(0));
-        QVERIFY(!theLogin);
     }
 
     void closingTheWindow_endsTheProgram()

@@ -2,6 +2,7 @@
 // number formats, column order, appending, and writes that fail.
 
 #include "export/displaycsv.h"
+#include "support/displayrecords.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -31,17 +32,6 @@ const QByteArray kHeaderBlock = "Quorvex ZEVO\r\n"
                                 "\r\n"
                                 "Comment: \r\n"
                                 "\r\n";
-
-// Records whose every field says where it came from: record i, field f
-// holds i * 1000 + f + 0.25 (positions also get the BPM scale applied).
-std::vector<DisplayRecord> numberedRecords(int count)
-{
-    std::vector<DisplayRecord> records(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        for (int f = 0; f < 32; ++f)
-            records[std::size_t(i)].value[f] = i * 1000.0 + f + 0.25;
-    return records;
-}
 
 QByteArray block(const Options& options, const std::vector<DisplayRecord>& records,
                  const Header& header = fixedHeader())

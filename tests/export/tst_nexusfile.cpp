@@ -5,6 +5,7 @@
 
 #include "export/nexusfile.h"
 #include "nexusreader.h"
+#include "support/bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,12 +20,6 @@
 
 namespace
 {
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 void put(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -156,7 +151,7 @@ private slots:
         {
             NexusFile file(path);
             file.group("/entry"_q, "NXentry"_q);
-            QCOMPARE(contents(path), QByteArray("old contents"));
+            QCOMPARE(fileText(path), QByteArray("old contents"));
             QCOMPARE(filesIn(dir), QStringList{"run.nxs"_q});
             QVERIFY2(file.commit(), qPrintable(file.error()));
         }
@@ -208,7 +203,7 @@ private slots:
             big.values("/big"_q, std::vector<double>(100000, 1.5));
             QVERIFY(big.commit());
         }
-        const QByteArray before = contents(path);
+        const QByteArray before = fileText(path);
         const QStringList filesBefore = filesIn(dir);
         if (kind == "missing"_q)
             path = dir.filePath("missing/new.nxs"_q);
@@ -240,7 +235,7 @@ private slots:
             QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
         }
         QCOMPARE(filesIn(dir), filesBefore);
-        QCOMPARE(contents(dir.filePath("old.nxs"_q)), before);
+        QCOMPARE(fileText(dir.filePath("old.nxs"_q)), before);
     }
 
     // Appending adds "entry2", then "entry3", to a copy: the file on disk
@@ -252,13 +247,13 @@ private slots:
         const QString path = dir.filePath("log.nxs"_q);
         writeFirst(path);
         for (int n = 2; n <= 3; ++n) {
-            const QByteArray before = contents(path);
+            const QByteArray before = fileText(path);
             NexusFile file(path, NexusFile::Mode::Append);
             const QString entry = file.nextEntryName();
             QCOMPARE(entry, "entry%1"_q.arg(n));
             file.group(QLatin1Char('/') + entry, "NXentry"_q);
             file.values(QLatin1Char('/') + entry + "/x"_q, {double(n)});
-            QCOMPARE(contents(path), before);
+            QCOMPARE(fileText(path), before);
             QVERIFY2(file.commit(), qPrintable(file.error()));
         }
         NexusReader r(path);

@@ -9,20 +9,14 @@
 #include "measure/windowsavedata.h"
 #include "measure/windowstepresponse.h"
 #include "nexusreader.h"
-#include "sim/firstrunconfig.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
 #include "support/programfixture.h"
+#include "support/simfixture.h"
+#include "support/widgets.h"
 
-#include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSpinBox>
-#include <QtTest>
 
 #include <qcustomplot.h>
 
@@ -32,81 +26,6 @@
 namespace
 {
 const QString kCsvFilter = "CSV files (*.csv)"_q;
-
-template <typename T> T* child(QWidget* w, const char* name)
-{
-    T* found = w->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
-// Answers the file dialog and the message boxes a save opens, and notes
-// what they showed.
-struct Answerer {
-    QString caption, proposed;
-    QStringList filters;
-    QString filter; // chosen as the operator would; empty: the first one
-    QString file;   // typed or chosen
-    QMessageBox::StandardButton button = QMessageBox::Ok;
-    QStringList boxes;
-    QTimer timer;
-
-    Answerer()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                boxes << box->text();
-                box->done(button);
-            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-                caption = dialog->windowTitle();
-                filters = dialog->nameFilters();
-                proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-                if (!filter.isEmpty()) {
-                    dialog->selectNameFilter(filter);
-                    emit dialog->filterSelected(filter); // as the filter box does
-                }
-                dialog->selectFile(file);
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            }
-        });
-        timer.start(5);
-    }
-};
-
-// The virtual beamline under the program's own mailbox communicator and
-// configuration, as the simulator starts it.
-struct Rig {
-    ManualClock clock;
-    SimDriver driver;
-    QTemporaryDir dir;
-    std::unique_ptr<MailboxComm> mailbox;
-    std::unique_ptr<ConfigStore> config;
-
-    Rig() : driver(Scenario(), &clock)
-    {
-        driver.prefill(1.0);
-        mailbox = std::make_unique<MailboxComm>(driver);
-        mailbox->doSetupOnNewThread();
-        for (QTimer* poll : mailbox->findChildren<QTimer*>())
-            poll->stop();
-        const QString path = dir.filePath("config.ini"_q);
-        writeFirstRunConfiguration(path, driver.scenario());
-        config = std::make_unique<ConfigStore>(path);
-        theDriver = &driver;
-        theMailbox = mailbox.get();
-        theConfig = config.get();
-        SAMP_FREQ = int(mailbox->readDisplayFrequency());
-    }
-    ~Rig()
-    {
-        theDriver = nullptr;
-        theMailbox = nullptr;
-        theConfig = nullptr;
-        SAMP_FREQ = 1000;
-    }
-};
 
 std::vector<double> keys(const QCPGraph* graph)
 {
@@ -137,7 +56,6 @@ private slots:
     {
         ProgramFixture program;
         program.setUp();
-        theDriver = &program.driver;
         std::vector<zevo::DisplayRecord> records(std::size_t(zevo::kDisplayBufferRecords));
         for (std::size_t i = 0; i < records.size(); ++i)
             records[i].value[0] = 0.5 * double(i);
@@ -146,38 +64,33 @@ private slots:
         {
             WindowSaveData w;
             w.show();
-            Answerer answer;
+            BoxCatcher answer;
             answer.filter = NexusFile::kFileFilter;
             answer.file = dir.filePath("run"_q);
-            answer.button = QMessageBox::No;
-            QTest::mouseClick(child<QPushButton>(&w, "selectPathButton"), Qt::LeftButton);
-            QCOMPARE(answer.caption, "Select filename..."_q);
-            QCOMPARE(answer.filters, (QStringList{kCsvFilter, NexusFile::kFileFilter}));
-            QVERIFY2(answer.proposed.startsWith("ZEVO_meas_"_q) &&
-                         answer.proposed.endsWith(".csv"_q),
-                     qPrintable(answer.proposed));
+            answer.answer = QMessageBox::No;
+            click(&w, "selectPathButton");
             const QString path = child<QLineEdit>(&w, "pathLineEdit")->text();
             QCOMPARE(path, dir.filePath("run.nxs"_q));
 
-            QPushButton* save = nullptr;
-            for (QAbstractButton* b : child<QDialogButtonBox>(&w, "buttonBox")->buttons())
-                if (b->text() == "Save"_q)
-                    save = qobject_cast<QPushButton*>(b);
-            QTest::mouseClick(save, Qt::LeftButton);
+            QTest::mouseClick(buttonNamed(&w, "Save"_q), Qt::LeftButton);
             QVERIFY2(child<QLabel>(&w, "statusLabel")->text().endsWith(": Saved as: " + path),
                      qPrintable(child<QLabel>(&w, "statusLabel")->text()));
-            QVERIFY(answer.boxes.isEmpty());
-            QTest::mouseClick(save, Qt::LeftButton);
-            QCOMPARE(answer.boxes.size(), 1);
-            QVERIFY(answer.boxes[0].contains("No - append to existing file"_q));
+            QVERIFY(answer.boxes.empty());
+            QTest::mouseClick(buttonNamed(&w, "Save"_q), Qt::LeftButton);
+            QCOMPARE(int(answer.boxes.size()), 1);
+            QVERIFY(answer.boxes[0].text.contains("No - append to existing file"_q));
         }
+        // entry stays as it was, the root's default plot included.
         NexusReader r(dir.filePath("run.nxs"_q));
         QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q}));
         const std::vector<double> x = r.values("/entry2/data/bpm1_pos_x"_q);
         QCOMPARE(x.size(), std::size_t(1000));
         QCOMPARE(x[999], 499.5);
+        QCOMPARE(r.values("/entry/data/bpm1_pos_x"_q), x);
+        QCOMPARE(r.text("/"_q, "default"_q), "entry"_q);
+        QVERIFY(!r.text("/"_q, "file_update_time"_q).isEmpty());
         QCOMPARE(r.text("/entry/data"_q, "signal"_q), "bpm1_pos_x"_q);
-        theDriver = nullptr;
+        QCOMPARE(r.text("/entry2/data"_q, "signal"_q), "bpm1_pos_x"_q);
         program.tearDown();
     }
 
@@ -187,7 +100,6 @@ private slots:
     {
         ProgramFixture program;
         program.setUp();
-        theDriver = &program.driver;
         const double c[4] = {1e-6, 2e-6, 3e-6, 4e-6};
         program.driver.setPicoCurrentsReply(QByteArray(reinterpret_cast<const char*>(c), 32));
         QTemporaryDir dir;
@@ -201,12 +113,10 @@ private slots:
             for (float v : w.rawGrid())
                 raw.push_back(double(v));
 
-            Answerer answer;
+            BoxCatcher answer;
             answer.file = path;
-            QTest::mouseClick(child<QPushButton>(&w, "saveButton"), Qt::LeftButton);
-            QCOMPARE(answer.caption, "DialogTitle"_q);
-            QCOMPARE(answer.filters, (QStringList{kCsvFilter, NexusFile::kFileFilter}));
-            QVERIFY(answer.boxes.isEmpty());
+            click(&w, "saveButton");
+            QVERIFY(answer.boxes.empty());
         }
         NexusReader r(path);
         QCOMPARE(r.shape("/entry/data/intensity"_q), (std::vector<hsize_t>{64, 64}));
@@ -215,7 +125,6 @@ private slots:
         QCOMPARE(r.values("/entry/data/v1"_q).front(), 3.0);
         QCOMPARE(r.values("/entry/data/v1"_q).back(), 6.0);
         QVERIFY(r.text("/entry/start_time"_q) <= r.text("/entry/end_time"_q));
-        theDriver = nullptr;
         program.tearDown();
     }
 
@@ -231,26 +140,27 @@ private slots:
     void rockingCurve_saveWritesTheScan()
     {
         QFETCH(QString, name);
-        Rig rig;
+        SimFixture rig;
         WindowRockingCurve w;
-        w.setWaitFunction([&rig](unsigned long us) { rig.clock.advanceNs(int64_t(us) * 1000); });
+        w.setWaitFunction(rig.waitUs());
         auto* save = child<QPushButton>(&w, "saveResultButton");
         QCOMPARE(save->text(), "Save\u2026"_q);
         QVERIFY(!save->isEnabled());
         child<QSpinBox>(&w, "boxN")->setValue(25);
-        QTest::mouseClick(child<QPushButton>(&w, "buttonStart"), Qt::LeftButton);
+        click(&w, "buttonStart");
         QVERIFY(save->isEnabled());
 
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
-        Answerer answer;
+        BoxCatcher answer;
         answer.filter = name.endsWith(".csv"_q) ? kCsvFilter : QString();
         answer.file = path;
         QTest::mouseClick(save, Qt::LeftButton);
-        QCOMPARE(answer.filters, (QStringList{NexusFile::kFileFilter, kCsvFilter}));
-        QVERIFY2(answer.proposed.startsWith("ZEVO_rock_"_q) && answer.proposed.endsWith(".nxs"_q),
-                 qPrintable(answer.proposed));
-        QVERIFY(answer.boxes.isEmpty());
+        QCOMPARE(answer.dialogs.at(0).filters, (QStringList{NexusFile::kFileFilter, kCsvFilter}));
+        const QString proposed = answer.dialogs[0].proposedName;
+        QVERIFY2(proposed.startsWith("ZEVO_rock_"_q) && proposed.endsWith(".nxs"_q),
+                 qPrintable(proposed));
+        QVERIFY(answer.boxes.empty());
 
         const QCPGraph* sum = child<QCustomPlot>(&w, "graph")->graph(2);
         QCOMPARE(keys(sum).size(), std::size_t(25));
@@ -270,10 +180,9 @@ private slots:
                      displaycsv::formatDouble(values(sum)[24]));
         }
 
-        answer.button = QMessageBox::Ok;
         QVERIFY(!w.writeResultFile(dir.filePath("missing/"_q + name)));
-        QTRY_COMPARE(answer.boxes.size(), 1);
-        QVERIFY2(answer.boxes[0].contains("missing"_q), qPrintable(answer.boxes[0]));
+        QTRY_COMPARE(int(answer.boxes.size()), 1);
+        QVERIFY2(answer.boxes[0].text.contains("missing"_q), qPrintable(answer.boxes[0].text));
         QVERIFY(!QFileInfo::exists(dir.filePath("missing"_q)));
     }
 
@@ -281,25 +190,24 @@ private slots:
     // samples, the loop's stored PID parameters and the figures shown.
     void stepResponse_nexusChoiceWritesTheRun()
     {
-        Rig rig;
-        rig.config->setPidX(500, 0.25, 0.05, 0.0, 0, 100, -10, 10, 2, 5.0);
+        SimFixture rig;
+        rig.config.setPidX(500, 0.25, 0.05, 0.0, 0, 100, -10, 10, 2, 5.0);
         WindowStepResponse w;
-        w.setWaitFunction([&rig](int ms) { rig.clock.advanceMs(ms); });
+        w.setWaitFunction(rig.waitMs());
         w.showWindow();
         auto* save = child<QPushButton>(&w, "saveResultButton");
         QVERIFY(!save->isEnabled());
-        QTest::mouseClick(child<QDialogButtonBox>(&w, "buttonBox")->button(QDialogButtonBox::Apply),
-                          Qt::LeftButton);
+        QTest::mouseClick(standardButton(&w, QDialogButtonBox::Apply), Qt::LeftButton);
         QVERIFY(save->isEnabled());
 
         QTemporaryDir dir;
         const QString path = dir.filePath("step.nxs"_q);
-        Answerer answer;
+        BoxCatcher answer;
         answer.file = path;
         QTest::mouseClick(save, Qt::LeftButton);
-        QCOMPARE(answer.caption, "Save step response"_q);
-        QCOMPARE(answer.filters, (QStringList{NexusFile::kFileFilter, kCsvFilter}));
-        QVERIFY(answer.boxes.isEmpty());
+        QCOMPARE(answer.dialogs.at(0).caption, "Save step response"_q);
+        QCOMPARE(answer.dialogs[0].filters, (QStringList{NexusFile::kFileFilter, kCsvFilter}));
+        QVERIFY(answer.boxes.empty());
 
         NexusReader r(path);
         QVERIFY(r.isOpen());

@@ -2,7 +2,8 @@
 // held against the CSV files written from the same data: the path a viewer
 // follows to the plot (NX_class, @default, @signal, @axes, ...), units,
 // shapes, and every value printed as the CSV prints it. Also the entry's
-// times and the settings collections, and appending a save as entry2.
+// times and the settings collections. (Appending a save as entry2 is driven
+// from the window in tst_nexuswindows.)
 
 #include "analysis/surfacegrid.h"
 #include "export/displaynexus.h"
@@ -11,6 +12,7 @@
 #include "export/rockingcurvefile.h"
 #include "export/stepresponsefile.h"
 #include "nexusreader.h"
+#include "support/bytes.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -56,12 +58,6 @@ QList<QByteArray> csvLines(const QByteArray& bytes)
     if (from != bytes.size())
         lines << "unended line: " + bytes.mid(from);
     return lines;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The CSV text of every element of a field, as the CSV files print numbers
@@ -202,7 +198,7 @@ private slots:
                                     int(recs.size()), settings, &error),
                  qPrintable(error));
 
-        const QList<QByteArray> lines = csvLines(fileBytes(csv));
+        const QList<QByteArray> lines = csvLines(fileText(csv));
         QCOMPARE(lines.size(), 9 + samples);
         const QList<QByteArray> names = lines[8].split(',');
         NexusReader r(nxs);
@@ -246,52 +242,6 @@ private slots:
             QCOMPARE(r.integerAttribute(group, "time_indices"_q), 0LL);
             QCOMPARE(r.strings(group, "auxiliary_signals"_q), fields);
         }
-    }
-
-    // "No - append" adds entry2 and leaves entry as it was, the root's
-    // default plot included; an append to a missing file starts it.
-    void display_appendAddsEntry2()
-    {
-        using namespace displaycsv;
-        const nexus::Settings settings = someSettings();
-        Options options;
-        options.columns = defaultSelection();
-        options.samples = 50;
-        options.scale = settings.scale;
-        const std::vector<DisplayRecord> first = records(100);
-        std::vector<DisplayRecord> second = records(100);
-        second[0].value[0] = 42.0;
-        QTemporaryDir dir;
-        const QString nxs = dir.filePath("log.nxs"_q);
-
-        QVERIFY(displaynexus::save(nxs, Mode::Append, {kWhen, kHost, "one"_q}, options,
-                                   first.data(), 100, settings));
-        std::vector<double> before;
-        {
-            NexusReader r(nxs);
-            QCOMPARE(r.children("/"_q), QStringList{"entry"_q});
-            before = r.values("/entry/data/bpm1_pos_x"_q);
-        }
-        options.samples = 70;
-        QString error;
-        QVERIFY2(displaynexus::save(nxs, Mode::Append, {kWhen, kHost, "two"_q}, options,
-                                    second.data(), 100, settings, &error),
-                 qPrintable(error));
-
-        NexusReader r(nxs);
-        QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q}));
-        verifyEntry(r, "/entry2"_q, "two"_q, settings);
-        QCOMPARE(r.text("/entry/title"_q), "one"_q);
-        QCOMPARE(r.values("/entry/data/bpm1_pos_x"_q), before);
-        QCOMPARE(r.values("/entry2/data/bpm1_pos_x"_q).size(), std::size_t(70));
-        QCOMPARE(r.values("/entry2/data/bpm1_pos_x"_q)[0], 42.0 * 2.5);
-        QCOMPARE(r.text("/"_q, "default"_q), "entry"_q);
-        QVERIFY(kIsoTime.match(r.text("/"_q, "file_update_time"_q)).hasMatch());
-
-        // Overwrite starts again from one entry.
-        QVERIFY(displaynexus::save(nxs, Mode::Overwrite, {kWhen, kHost, "three"_q}, options,
-                                   second.data(), 100, settings));
-        QCOMPARE(NexusReader(nxs).children("/"_q), QStringList{"entry"_q});
     }
 
     // The entry spans the saved samples: the newest record of the snapshot
@@ -401,7 +351,7 @@ private slots:
         QVERIFY(rockingcurvefile::writeNexus(nxs, c));
         QVERIFY(rockingcurvefile::writeCsv(csv, c, kWhen, kHost));
 
-        const QList<QByteArray> lines = csvLines(fileBytes(csv));
+        const QList<QByteArray> lines = csvLines(fileText(csv));
         QCOMPARE(lines[6], "Comment: " + rockingcurvefile::title(c).toLatin1());
         QCOMPARE(lines[8], csvNames);
         QCOMPARE(lines.size(), 9 + 7);
@@ -484,7 +434,7 @@ private slots:
         QVERIFY2(stepresponsefile::writeNexus(nxs, run, &error), qPrintable(error));
         QVERIFY(stepresponsefile::writeCsv(csv, run, kWhen, kHost));
 
-        const QList<QByteArray> lines = csvLines(fileBytes(csv));
+        const QList<QByteArray> lines = csvLines(fileText(csv));
         QCOMPARE(lines[6], "Comment: " + stepresponsefile::title(run).toLatin1());
         QCOMPARE(lines[8], "time [s],stimulus [V]," + responseName);
         QCOMPARE(lines.size(), 9 + 2000);

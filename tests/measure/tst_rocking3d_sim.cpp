@@ -30,7 +30,7 @@ namespace
 std::pair<int, int> modelGridPeak()
 {
     BeamlineModel model(1);
-    model.setScenario(SimRig::quiet());
+    model.setScenario(SimFixture::quiet());
     std::pair<int, int> best{0, 0};
     double bestSum = -1.0;
     for (int i = 0; i < surfacegrid::kSteps; ++i)

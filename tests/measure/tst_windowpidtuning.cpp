@@ -7,6 +7,7 @@
 
 #include "support/bytes.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include "app/initresources.h"
 #include "control/dialoglogin.h"
@@ -58,14 +59,6 @@ StepRecording recording(int loop, double gain, double tau, double dead, double n
     return run;
 }
 
-template <typename T> T* child(QWidget* w, const char* name)
-{
-    T* found = w->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
 struct Loop {
     double v[10]; // Freq, Kp, Ki, Kd, e min, I max, O min, O max, O gain, Offset
     bool operator==(const Loop& o) const { return std::equal(v, v + 10, o.v); }
@@ -80,13 +73,6 @@ Loop stored(void (ConfigStore::*get)(double*, double*, double*, double*, double*
     return l;
 }
 
-std::vector<QByteArray> messages(const RecordingDriver& driver)
-{
-    std::vector<QByteArray> out;
-    for (const MailboxMessage& m : driver.transfers())
-        out.push_back(bytesOf(m));
-    return out;
-}
 } // namespace
 
 class TestWindowPidTuning : public QObject
@@ -100,7 +86,7 @@ class TestWindowPidTuning : public QObject
 
     QPushButton* button(QDialogButtonBox::StandardButton which) const
     {
-        return child<QDialogButtonBox>(w.get(), "buttonBox")->button(which);
+        return standardButton(w.get(), which);
     }
     QPushButton* undoButton() const { return child<QPushButton>(w.get(), "undoButton"); }
     QString text(const char* label) const { return child<QLabel>(w.get(), label)->text(); }
@@ -227,7 +213,7 @@ private slots:
         const PidLawParameters proposal = w->proposal();
         f.driver.clearCalls();
         button(QDialogButtonBox::Apply)->click();
-        const std::vector<QByteArray> applied = messages(f.driver);
+        const QStringList applied = hexOf(f.driver.transfers());
         std::vector<Loop> afterApply;
         for (auto g : getters)
             afterApply.push_back(stored(g));
@@ -252,9 +238,9 @@ private slots:
         child<QDoubleSpinBox>(panel, "boxKd")->setValue(proposal.kd);
         child<QDoubleSpinBox>(panel, "boxOgain")->setValue(proposal.oGain);
         f.driver.clearCalls();
-        child<QDialogButtonBox>(pid.get(), "buttonBox")->button(QDialogButtonBox::Ok)->click();
-        QCOMPARE(int(applied.size()), 18);
-        QVERIFY(applied == messages(f.driver));
+        standardButton(pid.get(), QDialogButtonBox::Ok)->click();
+        QCOMPARE(applied.size(), 18);
+        QCOMPARE(hexOf(f.driver.transfers()), applied);
         int l = 0;
         for (auto g : getters)
             QVERIFY(stored(g) == afterApply[std::size_t(l++)]);

@@ -5,7 +5,6 @@
 
 #include "measure/windowrocking3d.h"
 
-#include "app/mainwindow.h"
 #include "support/programfixture.h"
 
 #include <QDialogButtonBox>
@@ -74,12 +73,8 @@ class TestWindowRocking3D : public QObject
     std::vector<std::array<double, 4>> outputSets() const
     {
         std::vector<std::array<double, 4>> out;
-        for (const Call& c : m_program->driver.calls())
-            if (c.kind == Call::Ioctl && c.request == DAC_IOC_SET_OUTPUTS) {
-                std::array<double, 4> v;
-                std::memcpy(v.data(), c.sent.constData(), sizeof v);
-                out.push_back(v);
-            }
+        for (const DacOutputRecord& r : m_program->driver.outputSets())
+            out.push_back({r.volts[0], r.volts[1], r.volts[2], r.volts[3]});
         return out;
     }
     // SetOutputsFromController values in the order sent (0: the host drives).
@@ -111,14 +106,12 @@ private slots:
     {
         m_program = std::make_unique<ProgramFixture>();
         m_program->setUp();
-        theDriver = &m_program->driver;
         m_waits.clear();
         m_onPoint = nullptr;
     }
     void cleanup()
     {
         delete m_window;
-        theDriver = nullptr;
         m_program->tearDown();
     }
 
@@ -298,23 +291,13 @@ private slots:
     {
         makeWindow();
         QTemporaryDir dir;
-        QString title, proposed, filter;
-        QTimer answer;
-        connect(&answer, &QTimer::timeout, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            answer.stop();
-            title = dialog->windowTitle();
-            filter = dialog->nameFilters().join(';');
-            proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-            dialog->selectFile(dir.filePath("chosen.csv"));
-            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-        });
-        answer.start(5);
+        BoxCatcher answer;
+        answer.file = dir.filePath("chosen.csv");
         QTest::mouseClick(child("saveButton"), Qt::LeftButton);
-        QCOMPARE(title, QStringLiteral("DialogTitle"));
-        QCOMPARE(filter, QStringLiteral("CSV files (*.csv);NeXus files (*.nxs)"));
+        QCOMPARE(answer.dialogs.at(0).caption, QStringLiteral("DialogTitle"));
+        QCOMPARE(answer.dialogs[0].filters.join(';'),
+                 QStringLiteral("CSV files (*.csv);NeXus files (*.nxs)"));
+        const QString proposed = answer.dialogs[0].proposedName;
         QVERIFY2(QRegularExpression("^ZEVO_rock3D_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
                      .match(proposed)
                      .hasMatch(),
@@ -325,24 +308,9 @@ private slots:
         QCOMPARE(lines[6], QByteArray("4,4,0\r"));
         QCOMPARE(lines[6 + 4095], QByteArray("6,6,0\r"));
 
-        BoxCatcher catcher;
         QVERIFY(!m_window->writeDataFile(dir.filePath("chosen.csv/not-a-folder.csv")));
-        QCOMPARE(int(catcher.boxes.size()), 1);
-        QVERIFY(!catcher.boxes[0].hasParent);
-    }
-
-    // The menu entry opens a new window each time, gone again when closed.
-    void mainWindow_newWindowEachTime()
-    {
-        MainWindow main;
-        main.showRockCurve3D();
-        main.showRockCurve3D();
-        const auto windows = main.findChildren<WindowRocking3D*>();
-        QCOMPARE(windows.size(), 2);
-        QPointer<WindowRocking3D> first = windows[0];
-        QVERIFY(first->isVisible());
-        first->close();
-        QTRY_VERIFY(!first);
+        QCOMPARE(int(answer.boxes.size()), 1);
+        QVERIFY(!answer.boxes[0].hasParent);
     }
 };
 

@@ -6,172 +6,56 @@
 
 #include "measure/windowrockingcurve.h"
 
-#include "app/mainwindow.h"
-
 #include "sim/beamlinemodel.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
+#include "support/bytes.h"
 #include "support/programfixture.h"
+#include "support/screenshot.h"
+#include "support/simfixture.h"
+#include "support/widgets.h"
 
-#include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QSpinBox>
-#include <QtTest>
 
 #include <fcntl.h>
 
 #include <cmath>
-#include <functional>
 #include <memory>
 
 using namespace zevo;
 
 namespace
 {
-// Passes every request on to the virtual controller and keeps what a scan
-// sends and receives; fails one kind of request from its n-th call on.
-class TapDriver : public Driver
-{
-public:
-    explicit TapDriver(Driver& inner) : m_inner(inner) {}
-
-    struct Opened {
-        std::string path;
-        int flags;
-    };
-    std::vector<Opened> opened;
-    int openedFds = 0; // opens that succeeded
-    int closes = 0;
-    std::vector<MailboxMessage> transfers; // as sent
-    std::vector<DacOutputRecord> outputSets;
-    std::vector<PicoCurrentsRecord> currents; // as received
-    unsigned long failing = 0;
-    int failFromCall = 0;
-    std::function<void()> afterOutputSet;
-
-    void clear()
-    {
-        opened.clear();
-        openedFds = 0;
-        closes = 0;
-        transfers.clear();
-        outputSets.clear();
-        currents.clear();
-    }
-
-    std::vector<MailboxMessage> sent(uint32_t command) const
-    {
-        std::vector<MailboxMessage> out;
-        for (const MailboxMessage& m : transfers)
-            if (m.command() == command)
-                out.push_back(m);
-        return out;
-    }
-
-    int open(const char* path, int flags) override
-    {
-        opened.push_back({path, flags});
-        const int fd = m_inner.open(path, flags);
-        openedFds += fd >= 0 ? 1 : 0;
-        return fd;
-    }
-    int close(int fd) override
-    {
-        ++closes;
-        return m_inner.close(fd);
-    }
-    int ioctl(int fd, unsigned long request, void* arg) override
-    {
-        if (request == failing && ++m_calls[request] >= failFromCall)
-            return -1;
-        if (request == MBOX_IOC_TRANSFER)
-            transfers.push_back(*static_cast<MailboxMessage*>(arg));
-        if (request == DAC_IOC_SET_OUTPUTS)
-            outputSets.push_back(*static_cast<DacOutputRecord*>(arg));
-        const int result = m_inner.ioctl(fd, request, arg);
-        if (request == AMM_IOC_READ_CURRENTS && result >= 0)
-            currents.push_back(*static_cast<PicoCurrentsRecord*>(arg));
-        if (request == DAC_IOC_SET_OUTPUTS && afterOutputSet)
-            afterOutputSet();
-        return result;
-    }
-    ssize_t read(int fd, void* buffer, size_t bytes) override
-    {
-        return m_inner.read(fd, buffer, bytes);
-    }
-    int getBuffer(void* destination, int records) override
-    {
-        return m_inner.getBuffer(destination, records);
-    }
-
-private:
-    Driver& m_inner;
-    std::map<unsigned long, int> m_calls;
-};
-
-Scenario quiet()
-{
-    Scenario s;
-    s.noiseLevel = 0.0;
-    s.driftLevel = 0.0;
-    return s;
-}
-
-// The virtual controller with the program's mailbox communicator, a
-// configuration file of its own, and the process-wide pointers on them.
-struct Rig {
-    ManualClock clock;
-    SimDriver sim;
-    TapDriver tap{sim};
-    MailboxComm mailbox{tap};
-    Updater updater{tap};
-    QTemporaryDir dir;
-    ConfigStore config{dir.filePath(QStringLiteral("config.ini"))};
-
-    explicit Rig(const Scenario& scenario = quiet()) : sim(scenario, &clock)
-    {
-        sim.prefill(1.0);
-        mailbox.doSetupOnNewThread();
-        // The once-a-second poll would only add messages to those of the scan.
-        for (QTimer* poll : mailbox.findChildren<QTimer*>())
-            poll->stop();
-        theDriver = &tap;
-        theMailbox = &mailbox;
-        theUpdater = &updater;
-        theConfig = &config;
-        tap.clear();
-    }
-    ~Rig()
-    {
-        theDriver = nullptr;
-        theMailbox = nullptr;
-        theUpdater = nullptr;
-        theConfig = nullptr;
-    }
+// The virtual controller, quiet, with the rocking curve's waits passing as
+// its time.
+struct Rig : SimFixture {
+    explicit Rig(const Scenario& scenario = quiet()) : SimFixture(scenario) {}
 
     void setPidOffsets(double x, double y)
     {
         config.setPidX(0, 0, 0, 0, 0, 0, 0, 0, 0, x);
         config.setPidY(0, 0, 0, 0, 0, 0, 0, 0, 0, y);
     }
-
-    // Controller time passes while the window waits.
-    WindowRockingCurve::WaitFunction wait()
+    // The currents of every read that succeeded, as the driver gave them.
+    std::vector<PicoCurrentsRecord> currents() const
     {
-        return [this](unsigned long us) { clock.advanceNs(int64_t(us) * 1000); };
+        std::vector<PicoCurrentsRecord> out;
+        for (const RecordingDriver::Call& c : driver.calls())
+            if (c.request == AMM_IOC_READ_CURRENTS && c.result >= 0) {
+                out.emplace_back();
+                std::memcpy(&out.back(), c.received.constData(), sizeof(PicoCurrentsRecord));
+            }
+        return out;
     }
-
-    bool controllerDrivesOutputs()
+    // Calls `then` after the n-th output set.
+    void afterOutputSet(std::size_t n, const std::function<void()>& then)
     {
-        bool fromController = false;
-        sim.inspect([&](const VirtualController& c) {
-            fromController = c.settings().outputsFromController;
-        });
-        return fromController;
+        driver.onCall = [this, n, then](const RecordingDriver::Call& c) {
+            if (c.request == DAC_IOC_SET_OUTPUTS && driver.outputSets().size() == n)
+                then();
+        };
     }
 };
 
@@ -182,7 +66,7 @@ double modelPeak(bool scanX, double held, int firstChannel, int secondChannel, d
                  double to)
 {
     BeamlineModel model(1);
-    model.setScenario(quiet());
+    model.setScenario(SimFixture::quiet());
     double best = from, bestSum = -1.0;
     for (double v = from; v < to; v += 0.0005) {
         const double dac[4] = {scanX ? v : held, scanX ? held : v, 0.0, 0.0};
@@ -213,18 +97,7 @@ class TestWindowRockingCurve : public QObject
 {
     Q_OBJECT
 
-    template <typename T> static T* child(QWidget* w, const char* name)
-    {
-        T* found = w->findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
-    }
     static QCustomPlot* plot(QWidget* w) { return child<QCustomPlot>(w, "graph"); }
-    static void start(QWidget* w)
-    {
-        QTest::mouseClick(child<QPushButton>(w, "buttonStart"), Qt::LeftButton);
-    }
     static void setScan(QWidget* w, double from, double to, int n, int direction = 0)
     {
         child<QDoubleSpinBox>(w, "boxStart")->setValue(from);
@@ -244,28 +117,27 @@ private slots:
         rig.config.setBpmChannels(0, 1, 2, 3, 0); // as the virtual detector is wired
         rig.setPidOffsets(5.1, 5.2);
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         QCustomPlot* p = plot(&window);
         int drawnPoints = -1;
         connect(p, &QCustomPlot::afterReplot, [&] { drawnPoints = p->graph(2)->dataCount(); });
         const int64_t t0 = rig.clock.nowNs();
-        start(&window);
+        click(&window, "buttonStart");
         QCOMPARE(drawnPoints, 1000); // the last points are drawn too
 
         const auto sum = p->graph(2)->data();
         QCOMPARE(sum->size(), 1000);
         // The first point's set goes out once ahead of the scan, for the
         // beam to settle there.
-        QCOMPARE(int(rig.tap.outputSets.size()), 1 + 1000);
-        QCOMPARE(rig.tap.outputSets[0].volts[0], 4.0);
+        const std::vector<DacOutputRecord> sets = rig.driver.outputSets();
+        QCOMPARE(int(sets.size()), 1 + 1000);
+        QCOMPARE(sets[0].volts[0], 4.0);
         for (int i = 0; i < 1000; ++i) {
             const double key = (sum->constBegin() + i)->key;
             QVERIFY2(std::fabs(key - (4.0 + 0.002 * i)) < 1e-9, qPrintable(QString::number(i)));
-            const DacOutputRecord& set = rig.tap.outputSets[std::size_t(1 + i)];
-            QCOMPARE(set.volts[0], key);
-            QCOMPARE(set.volts[1], 5.2);
-            QCOMPARE(set.volts[2], 0.0);
-            QCOMPARE(set.volts[3], 0.0);
+            const DacOutputRecord& set = sets[std::size_t(1 + i)];
+            QCOMPARE(std::vector<double>(set.volts, set.volts + 4),
+                     (std::vector<double>{key, 5.2, 0.0, 0.0}));
             QCOMPARE(set.enable, 1u);
             const double a = (p->graph(0)->data()->constBegin() + i)->value;
             const double b = (p->graph(1)->data()->constBegin() + i)->value;
@@ -278,17 +150,12 @@ private slots:
         QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), 100);
 
         // Feedback off, outputs to the host, and back to the controller.
-        QCOMPARE(int(rig.tap.transfers.size()), 3);
-        QCOMPARE(rig.tap.transfers[0].command(), cmd::SetFeedbackEnabled);
-        QCOMPARE(rig.tap.transfers[0].u8(4), uint8_t(0));
-        QCOMPARE(rig.tap.transfers[1].command(), cmd::SetOutputsFromController);
-        QCOMPARE(rig.tap.transfers[1].u8(4), uint8_t(0));
-        QCOMPARE(rig.tap.transfers[2].command(), cmd::SetOutputsFromController);
-        QCOMPARE(rig.tap.transfers[2].u8(4), uint8_t(1));
-        QVERIFY(rig.controllerDrivesOutputs());
-        for (const auto& o : rig.tap.opened)
-            QCOMPARE(o.flags, O_RDWR | O_SYNC);
-        QCOMPARE(rig.tap.closes, rig.tap.openedFds);
+        QCOMPARE(hexOf(rig.driver.transfers()),
+                 goldenHex({"00050001 00", "00070001 00", "00070001 01"}));
+        QVERIFY(rig.settings().outputsFromController);
+        for (const RecordingDriver::Call& c : rig.driver.calls())
+            QVERIFY(c.kind != RecordingDriver::Call::Open || c.flags == (O_RDWR | O_SYNC));
+        QCOMPARE(rig.driver.stillOpen(), 0);
 
         // left = channel 3, right = channel 1 of the virtual detector.
         const double expected = modelPeak(true, 5.2, 3, 1, 4.0, 6.0);
@@ -302,12 +169,11 @@ private slots:
         QCOMPARE(p->xAxis->range().lower, 4.0);
         QVERIFY(std::fabs(p->xAxis->range().upper - 5.998) < 1e-9);
 
-        const QString shots = qEnvironmentVariable("ZEVO_SCREENSHOT_DIR");
-        if (!shots.isEmpty()) {
+        if (screenshotsWanted()) {
             window.resize(900, 560);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
-            QVERIFY(window.grab().save(shots + QStringLiteral("/rocking-curve.png")));
+            QVERIFY(saveScreenshot(window, QStringLiteral("rocking-curve.png")));
         }
     }
 
@@ -335,31 +201,27 @@ private slots:
         QFETCH(int, firstElement);
         QFETCH(int, secondElement);
 
-        Scenario wired = quiet();
+        Scenario wired = Rig::quiet();
         wired.wiring[0].channel = {1, 2, 3, 0}; // top, right, bottom, left
         Rig rig(wired);
         rig.config.setBpmChannels(1, 2, 3, 0, 0);
         rig.setPidOffsets(5.1, 5.3);
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         setScan(&window, 4.5, 5.9, 40, direction);
-        start(&window);
+        click(&window, "buttonStart");
 
         QCustomPlot* p = plot(&window);
         for (int k = 0; k < 3; ++k)
             QCOMPARE(p->graph(k)->name(), names[k]);
         QCOMPARE(p->graph(0)->pen().color(), firstColour);
         QCOMPARE(p->graph(1)->pen().color(), secondColour);
-        for (int k = 0; k < 2; ++k) {
-            QCOMPARE(p->graph(k)->pen().widthF(), 2.0);
-            QCOMPARE(p->graph(k)->pen().capStyle(), Qt::SquareCap);
-            QCOMPARE(p->graph(k)->pen().joinStyle(), Qt::BevelJoin);
-        }
         QCOMPARE(p->graph(2)->pen(), QPen(QColor(240, 240, 240, 240), 3));
 
-        QCOMPARE(int(rig.tap.currents.size()), 40);
+        const std::vector<PicoCurrentsRecord> currents = rig.currents();
+        QCOMPARE(int(currents.size()), 40);
         for (int i = 0; i < 40; ++i) {
-            const PicoCurrentsRecord& r = rig.tap.currents[std::size_t(i)];
+            const PicoCurrentsRecord& r = currents[std::size_t(i)];
             QCOMPARE((p->graph(0)->data()->constBegin() + i)->value, r.current[firstElement]);
             QCOMPARE((p->graph(1)->data()->constBegin() + i)->value, r.current[secondElement]);
         }
@@ -392,19 +254,20 @@ private slots:
         rig.config.setBeamlineDacs(2, 3, 1);
         rig.setPidOffsets(5.1, 5.3);
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         setScan(&window, 4.0, 6.0, 10, direction);
-        start(&window);
+        click(&window, "buttonStart");
 
-        QCOMPARE(int(rig.tap.outputSets.size()), 1 + 10);
+        const std::vector<DacOutputRecord> sets = rig.driver.outputSets();
+        QCOMPARE(int(sets.size()), 1 + 10);
         for (int i = 0; i < 10; ++i) {
-            const DacOutputRecord& set = rig.tap.outputSets[std::size_t(1 + i)];
+            const DacOutputRecord& set = sets[std::size_t(1 + i)];
             QCOMPARE(set.volts[0], 0.0);
             QCOMPARE(set.volts[1], 0.0);
             QVERIFY(std::fabs(set.volts[scanOutput] - (4.0 + 0.2 * i)) < 1e-12);
             QCOMPARE(set.volts[heldOutput], held);
         }
-        QCOMPARE(int(rig.tap.sent(cmd::SetOutputsFromController).size()), 2);
+        QCOMPARE(int(rig.driver.sent(cmd::SetOutputsFromController).size()), 2);
     }
 
     // The bar reaches 100 at the last point; N = 0 only takes the outputs
@@ -424,18 +287,18 @@ private slots:
         QFETCH(int, percent);
         Rig rig;
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         setScan(&window, 4.0, 6.0, n);
         auto* bar = child<QProgressBar>(&window, "progressBar");
         std::vector<int> shown;
         connect(bar, &QProgressBar::valueChanged, [&](int v) { shown.push_back(v); });
-        start(&window);
+        click(&window, "buttonStart");
         QCOMPARE(bar->value(), percent);
         QVERIFY(std::is_sorted(shown.begin(), shown.end()));
-        QCOMPARE(int(rig.tap.outputSets.size()), n > 0 ? 1 + n : 0);
+        QCOMPARE(int(rig.driver.outputSets().size()), n > 0 ? 1 + n : 0);
         QCOMPARE(plot(&window)->graph(2)->data()->size(), n);
-        QCOMPARE(int(rig.tap.sent(cmd::SetFeedbackEnabled).size()), 1);
-        QCOMPARE(int(rig.tap.sent(cmd::SetOutputsFromController).size()), 2);
+        QCOMPARE(int(rig.driver.sent(cmd::SetFeedbackEnabled).size()), 1);
+        QCOMPARE(int(rig.driver.sent(cmd::SetOutputsFromController).size()), 2);
     }
 
     // A missing node or a configuration that names no output or channel:
@@ -478,21 +341,21 @@ private slots:
             rig.config.setBeamlineDacs(0, -1, 2);
         if (what == "left")
             rig.config.setBpmChannels(0, 1, 2, 7, 0);
-        rig.tap.clear();
+        rig.driver.clearCalls();
 
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         setScan(&window, 4.0, 6.0, 20);
         BoxCatcher catcher;
-        start(&window);
+        click(&window, "buttonStart");
 
         QCOMPARE(int(catcher.boxes.size()), 1);
         QCOMPARE(catcher.boxes[0].title, title);
         QVERIFY2(catcher.boxes[0].text.contains(named), qPrintable(catcher.boxes[0].text));
         QVERIFY(!catcher.boxes[0].hasParent);
-        QVERIFY(rig.tap.transfers.empty());
-        QVERIFY(rig.tap.outputSets.empty());
-        QCOMPARE(rig.tap.closes, rig.tap.openedFds);
+        QVERIFY(rig.driver.transfers().empty());
+        QVERIFY(rig.driver.outputSets().empty());
+        QCOMPARE(rig.driver.stillOpen(), 0);
         QCOMPARE(plot(&window)->graph(2)->data()->size(), 0);
         QVERIFY(child<QPushButton>(&window, "buttonStart")->isEnabled());
         QVERIFY(!window.isScanning());
@@ -502,19 +365,19 @@ private slots:
     // without currents of its own; the outputs go back to the controller.
     void failingRequest_stopsTheScan_data()
     {
-        QTest::addColumn<qulonglong>("request");
+        QTest::addColumn<qulonglong>("request"); // 0: the hand-over of the outputs
         QTest::addColumn<int>("failFrom");
         QTest::addColumn<int>("points");
-        QTest::addColumn<int>("sets");
+        QTest::addColumn<int>("sets"); // sent, the failing one included
         QTest::addColumn<QString>("said");
         // The first output set is the settling one ahead of the scan.
-        QTest::newRow("output set") << qulonglong(DAC_IOC_SET_OUTPUTS) << 7 << 5 << 6
+        QTest::newRow("output set") << qulonglong(DAC_IOC_SET_OUTPUTS) << 7 << 5 << 7
                                     << "after 5 of 20 points: the DAC module";
         QTest::newRow("currents") << qulonglong(AMM_IOC_READ_CURRENTS) << 6 << 5 << 7
                                   << "after 5 of 20 points: the currents";
         // Feedback off goes through, the hand-over of the outputs does not.
         QTest::newRow("outputs not handed over")
-            << qulonglong(MBOX_IOC_TRANSFER) << 2 << 0 << 0 << "the scan was not started";
+            << 0ull << 1 << 0 << 0 << "the scan was not started";
     }
     void failingRequest_stopsTheScan()
     {
@@ -524,16 +387,17 @@ private slots:
         QFETCH(int, sets);
         QFETCH(QString, said);
         Rig rig;
-        rig.tap.failing = request;
-        rig.tap.failFromCall = failFrom;
+        rig.faults.inject(request ? FaultDriver::Target::ioctl(request)
+                                  : FaultDriver::Target::mailbox(cmd::SetOutputsFromController),
+                          FaultDriver::Fault::Fail, failFrom);
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         setScan(&window, 4.0, 6.0, 20);
         int drawnPoints = -1;
         connect(plot(&window), &QCustomPlot::afterReplot,
                 [&] { drawnPoints = plot(&window)->graph(2)->dataCount(); });
         BoxCatcher catcher;
-        start(&window);
+        click(&window, "buttonStart");
 
         QCOMPARE(int(catcher.boxes.size()), 1);
         QCOMPARE(catcher.boxes[0].title, QStringLiteral("Rocking Curve"));
@@ -541,9 +405,9 @@ private slots:
         QCOMPARE(plot(&window)->graph(2)->data()->size(), points);
         if (points > 0)
             QCOMPARE(drawnPoints, points);
-        QCOMPARE(int(rig.tap.outputSets.size()), sets);
-        QVERIFY(rig.controllerDrivesOutputs());
-        QCOMPARE(rig.tap.closes, rig.tap.openedFds);
+        QCOMPARE(int(rig.driver.outputSets().size()), sets);
+        QVERIFY(rig.settings().outputsFromController);
+        QCOMPARE(rig.driver.stillOpen(), 0);
         QVERIFY(child<QPushButton>(&window, "buttonStart")->isEnabled());
     }
 
@@ -552,26 +416,24 @@ private slots:
     {
         Rig rig;
         WindowRockingCurve window;
-        window.setWaitFunction(rig.wait());
+        window.setWaitFunction(rig.waitUs());
         window.show();
         setScan(&window, 4.0, 6.0, 12);
         auto* button = child<QPushButton>(&window, "buttonStart");
         bool enabledDuringScan = true;
-        rig.tap.afterOutputSet = [&] {
-            if (rig.tap.outputSets.size() == 3) {
-                enabledDuringScan = button->isEnabled();
-                QTimer::singleShot(0, button, [&] {
-                    QTest::mouseClick(button, Qt::LeftButton);
-                    window.startMeasurement();
-                });
-            }
-        };
-        start(&window);
+        rig.afterOutputSet(3, [&] {
+            enabledDuringScan = button->isEnabled();
+            QTimer::singleShot(0, button, [&] {
+                QTest::mouseClick(button, Qt::LeftButton);
+                window.startMeasurement();
+            });
+        });
+        click(&window, "buttonStart");
         QVERIFY(!enabledDuringScan);
         QVERIFY(button->isEnabled());
-        QCOMPARE(int(rig.tap.outputSets.size()), 1 + 12);
-        QCOMPARE(int(rig.tap.sent(cmd::SetFeedbackEnabled).size()), 1);
-        QCOMPARE(int(rig.tap.sent(cmd::SetOutputsFromController).size()), 2);
+        QCOMPARE(int(rig.driver.outputSets().size()), 1 + 12);
+        QCOMPARE(int(rig.driver.sent(cmd::SetFeedbackEnabled).size()), 1);
+        QCOMPARE(int(rig.driver.sent(cmd::SetOutputsFromController).size()), 2);
         QCOMPARE(plot(&window)->graph(2)->data()->size(), 12);
     }
 
@@ -594,14 +456,12 @@ private slots:
         QObject context;
         QPointer<WindowRockingCurve> window = new WindowRockingCurve;
         window->setAttribute(Qt::WA_DeleteOnClose);
-        window->setWaitFunction(rig.wait());
+        window->setWaitFunction(rig.waitUs());
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         setScan(window, 4.0, 6.0, 1000);
         auto* buttons = child<QDialogButtonBox>(window, "buttonBox");
-        rig.tap.afterOutputSet = [&] {
-            if (rig.tap.outputSets.size() != 10)
-                return;
+        rig.afterOutputSet(10, [&] {
             QTimer::singleShot(0, &context, [&] {
                 if (how == "close")
                     window->close();
@@ -612,38 +472,17 @@ private slots:
                 else
                     delete window.data();
             });
-        };
-        start(window);
+        });
+        click(window, "buttonStart");
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
         QVERIFY(window.isNull());
-        QCOMPARE(int(rig.tap.outputSets.size()), 10);
-        const auto handOver = rig.tap.sent(cmd::SetOutputsFromController);
+        QCOMPARE(int(rig.driver.outputSets().size()), 10);
+        const auto handOver = rig.driver.sent(cmd::SetOutputsFromController);
         QCOMPARE(int(handOver.size()), 2);
         QCOMPARE(handOver.back().u8(4), uint8_t(1));
-        QVERIFY(rig.controllerDrivesOutputs());
-        QCOMPARE(rig.tap.closes, rig.tap.openedFds);
-    }
-
-    // The menu opens a new window each time; a closed one is gone, so that
-    // windows do not pile up over a long run.
-    void menu_opensANewWindowEachTime()
-    {
-        Rig rig;
-        MainWindow main;
-        QAction* action = main.findChild<QAction*>(QStringLiteral("action_Rocking_Curve"));
-        QVERIFY(action);
-        action->trigger();
-        action->trigger();
-        auto windows = main.findChildren<WindowRockingCurve*>();
-        QCOMPARE(windows.size(), 2);
-        for (WindowRockingCurve* w : windows)
-            QVERIFY(w->isVisible());
-        QPointer<WindowRockingCurve> first = windows[0];
-        first->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(first.isNull());
-        QCOMPARE(main.findChildren<WindowRockingCurve*>().size(), 1);
+        QVERIFY(rig.settings().outputsFromController);
+        QCOMPARE(rig.driver.stillOpen(), 0);
     }
 
     // Start and Stop move the voltage axis at once, without a scan.

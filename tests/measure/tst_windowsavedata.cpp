@@ -2,24 +2,22 @@
 // display node, what reaches the file, the questions it asks and the status
 // line it leaves, including every way a save can fail.
 
+#include "support/bytes.h"
+#include "support/displayrecords.h"
 #include "support/programfixture.h"
+#include "support/screenshot.h"
+#include "support/widgets.h"
 
 #include "app/initresources.h"
-#include "app/mainwindow.h"
 #include "measure/windowsavedata.h"
 
-#include <QAction>
 #include <QCheckBox>
-#include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QHostInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QtTest>
 
 #include <fcntl.h>
 
@@ -29,70 +27,6 @@ using namespace zevo;
 
 namespace
 {
-
-// Record i, field f holds i * 1000 + f + 0.25.
-std::vector<DisplayRecord> numberedRecords(int count)
-{
-    std::vector<DisplayRecord> records(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        for (int f = 0; f < 32; ++f)
-            records[std::size_t(i)].value[f] = i * 1000.0 + f + 0.25;
-    return records;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Answers the modal boxes and file dialogs a save opens, and remembers them.
-struct ModalAnswerer {
-    struct Box {
-        QString title, text;
-        QMessageBox::Icon icon;
-        bool hasParent;
-    };
-    std::vector<Box> boxes;
-    QMessageBox::StandardButton boxAnswer = QMessageBox::Ok;
-
-    struct Dialog {
-        QString caption, proposedName;
-        QStringList filters;
-    };
-    std::vector<Dialog> dialogs;
-    QString dialogAnswer; // empty: cancel
-    QTimer timer;
-
-    ModalAnswerer()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                boxes.push_back(
-                    {box->windowTitle(), box->text(), box->icon(), box->parent() != nullptr});
-                if (QAbstractButton* button = box->button(boxAnswer))
-                    button->click();
-                else
-                    box->reject();
-            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-                dialogs.push_back({dialog->windowTitle(),
-                                   QFileInfo(dialog->selectedFiles().value(0)).fileName(),
-                                   dialog->nameFilters()});
-                if (dialogAnswer.isEmpty()) {
-                    dialog->reject();
-                } else {
-                    dialog->selectFile(dialogAnswer);
-                    // accept() is protected; it checks the typed name as a
-                    // click on the dialog's Save button would.
-                    QMetaObject::invokeMethod(dialog, "accept");
-                }
-            }
-        });
-        timer.start(5);
-    }
-};
-
 const QRegularExpression kSavedAs(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d: Saved as: (.*)$"));
 const QRegularExpression kNotSaved(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d: Not saved: "));
 
@@ -110,42 +44,24 @@ class TestWindowSaveData : public QObject
     std::unique_ptr<ProgramFixture> program;
     std::unique_ptr<QTemporaryDir> dir;
 
-    template <typename T> static T* child(QWidget& w, const char* name)
-    {
-        T* found = w.findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no child %s", name);
-        return found;
-    }
-
-    static QAbstractButton* button(WindowSaveData& w, const QString& text)
-    {
-        for (QAbstractButton* b : child<QDialogButtonBox>(w, "buttonBox")->buttons())
-            if (b->text() == text)
-                return b;
-        return nullptr;
-    }
-
     static void tick(WindowSaveData& w, std::initializer_list<const char*> names, bool on)
     {
         for (const char* name : names)
             child<QCheckBox>(w, name)->setChecked(on);
     }
 
-    static void save(WindowSaveData& w) { QTest::mouseClick(button(w, "Save"), Qt::LeftButton); }
+    static void save(WindowSaveData& w)
+    {
+        QTest::mouseClick(buttonNamed(&w, "Save"), Qt::LeftButton);
+    }
 
     static QString status(WindowSaveData& w) { return child<QLabel>(w, "statusLabel")->text(); }
 
     void startController(uint16_t slotA)
     {
         program = std::make_unique<ProgramFixture>();
-        program->driver.defaultReply = [slotA](MailboxMessage& m) {
-            if (m.command() == cmd::ReadSlot && (m.u8(4) & 3) == 0)
-                m.put<uint16_t>(kSlotReplyOffset, slotA);
-            m.setU32(0, m.command() | kReplyAcknowledged);
-        };
+        program->controller.slotContents[0].deviceId = slotA;
         program->setUp();
-        theDriver = &program->driver;
         program->driver.setDisplayRecords(numberedRecords(kDisplayBufferRecords));
     }
 
@@ -160,7 +76,6 @@ private slots:
 
     void cleanup()
     {
-        theDriver = nullptr;
         bpmScale = BpmScaleFactors{};
         program->tearDown();
         program.reset();
@@ -172,10 +87,9 @@ private slots:
         WindowSaveData w;
         QCOMPARE(w.windowTitle(), QStringLiteral("Save data"));
         QCOMPARE(status(w), QStringLiteral("status"));
-        QVERIFY(button(w, "Save"));
-        QCOMPARE(child<QDialogButtonBox>(w, "buttonBox")->buttonRole(button(w, "Save")),
+        QCOMPARE(child<QDialogButtonBox>(w, "buttonBox")->buttonRole(buttonNamed(&w, "Save")),
                  QDialogButtonBox::ApplyRole);
-        QVERIFY(button(w, "Close"));
+        QVERIFY(buttonNamed(&w, "Close"));
 
         const std::pair<const char*, const char*> off[] = {
             {"checkDorvishch1", "Dorvish Ch1"},    {"checkDorvishch2", "Dorvish Ch2"},
@@ -222,7 +136,7 @@ private slots:
         tick(w, {"checkOstrelch2"}, true);
         child<QSpinBox>(w, "nrSampBox")->setValue(3);
         SAMP_FREQ = 500;
-        ModalAnswerer answerer;
+        BoxCatcher answerer;
         save(w);
 
         QVERIFY(answerer.boxes.empty());
@@ -230,7 +144,7 @@ private slots:
         QVERIFY2(match.hasMatch(), qPrintable(status(w)));
         QCOMPARE(match.captured(1), path);
 
-        const QList<QByteArray> lines = contents(path).split('\n');
+        const QList<QByteArray> lines = fileText(path).split('\n');
         // Eight header lines and one more for the comment's break, the column
         // header, three samples, and nothing after the last CR LF.
         QCOMPARE(lines.size(), 9 + 1 + 3 + 1);
@@ -271,6 +185,12 @@ private slots:
         expected[displaycsv::Bpm1PosX] = expected[displaycsv::Bpm1PosY] =
             expected[displaycsv::Bpm1I0] = expected[displaycsv::Dac2] = true;
         QCOMPARE(w.selection(), expected);
+
+        if (screenshotsWanted()) {
+            w.show();
+            QCoreApplication::processEvents(); // lays the window out
+            QVERIFY(saveScreenshot(w, QStringLiteral("save-data.png")));
+        }
     }
 
     // Yes overwrites, No appends a second full block numbered from 0, Cancel
@@ -286,10 +206,10 @@ private slots:
         WindowSaveData w;
         child<QLineEdit>(w, "pathLineEdit")->setText(path);
         child<QSpinBox>(w, "nrSampBox")->setValue(2);
-        ModalAnswerer answerer;
+        BoxCatcher answerer;
 
         writeOld();
-        answerer.boxAnswer = QMessageBox::No;
+        answerer.answer = QMessageBox::No;
         save(w);
         QCOMPARE(answerer.boxes.size(), std::size_t(1));
         QCOMPARE(answerer.boxes[0].title, QStringLiteral("File exists"));
@@ -299,32 +219,25 @@ private slots:
                      "No - append to existing file\nCancel - cancel writing to file");
         QCOMPARE(answerer.boxes[0].icon, QMessageBox::Warning);
         QVERIFY(!answerer.boxes[0].hasParent);
-        QByteArray appended = contents(path);
+        QByteArray appended = fileText(path);
         QVERIFY(appended.startsWith("old\r\nQuorvex ZEVO\r\n"));
         QVERIFY(appended.endsWith(
             "\r\n0, 0, 0.25, 1.25, 2.25, 4.25, 5.25, 6.25, \r\n"
             "1, 0.001, 1000.25, 1001.25, 1002.25, 1004.25, 1005.25, 1006.25, \r\n"));
 
-        save(w); // No again: a second complete block behind the first
-        const QByteArray twice = contents(path);
-        QCOMPARE(twice.count("Quorvex ZEVO\r\n"), 2);
-        QCOMPARE(twice.count("\r\nNr, Rel. time, "), 2);
-        QCOMPARE(twice.count("\r\n0, 0, "), 2);
-        QCOMPARE(twice.count("\r\n1, 0.001, "), 2);
-
-        answerer.boxAnswer = QMessageBox::Yes;
+        answerer.answer = QMessageBox::Yes;
         save(w);
-        const QByteArray overwritten = contents(path);
+        const QByteArray overwritten = fileText(path);
         QVERIFY(overwritten.startsWith("Quorvex ZEVO\r\n"));
         QCOMPARE(overwritten.count("Quorvex ZEVO"), 1);
 
         writeOld();
         child<QLabel>(w, "statusLabel")->setText(QStringLiteral("before"));
-        answerer.boxAnswer = QMessageBox::Cancel;
+        answerer.answer = QMessageBox::Cancel;
         save(w);
-        QCOMPARE(contents(path), QByteArray("old\r\n"));
+        QCOMPARE(fileText(path), QByteArray("old\r\n"));
         QCOMPARE(status(w), QStringLiteral("before"));
-        QCOMPARE(answerer.boxes.size(), std::size_t(4));
+        QCOMPARE(answerer.boxes.size(), std::size_t(3));
     }
 
     // With an encoder interface the picoammeter boxes name the encoders and
@@ -358,10 +271,10 @@ private slots:
         tick(w, {"checkBPMposY", "checkBPMi0", "checkBPMposX_2", "checkBPMposY_2", "checkBPMi0_2"},
              false);
         child<QSpinBox>(w, "nrSampBox")->setValue(2);
-        ModalAnswerer answerer;
+        BoxCatcher answerer;
         save(w);
         QVERIFY2(kSavedAs.match(status(w)).hasMatch(), qPrintable(status(w)));
-        QVERIFY(contents(path).endsWith("Nr, Rel. time, Encoder 1, Encoder 8, BPM1 Pos X, \r\n"
+        QVERIFY(fileText(path).endsWith("Nr, Rel. time, Encoder 1, Encoder 8, BPM1 Pos X, \r\n"
                                         "0, 0, -12, 1610612736, 0.25, \r\n"
                                         "1, 0.001, 1024, 1031, 1000.25, \r\n"));
     }
@@ -387,7 +300,7 @@ private slots:
         const QString path = dir->filePath(QStringLiteral("none.csv"));
         WindowSaveData w;
         child<QLineEdit>(w, "pathLineEdit")->setText(path);
-        ModalAnswerer answerer;
+        BoxCatcher answerer;
         save(w);
 
         QCOMPARE(answerer.boxes.size(), std::size_t(1));
@@ -398,8 +311,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY2(kNotSaved.match(status(w)).hasMatch(), qPrintable(status(w)));
         // Whatever opened was closed again.
-        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Close),
-                 program->driver.countCalls(RecordingDriver::Call::Open) - (nodePresent ? 0 : 1));
+        QCOMPARE(program->driver.stillOpen(), 0);
     }
 
     // A file that cannot be opened, or a disk that is full, is reported; the
@@ -413,8 +325,8 @@ private slots:
                                  QStringLiteral("/dev/full")};
         WindowSaveData w;
         child<QSpinBox>(w, "nrSampBox")->setValue(10000);
-        ModalAnswerer answerer;
-        answerer.boxAnswer = QMessageBox::Yes; // /dev/full exists: overwrite it
+        BoxCatcher answerer;
+        answerer.answer = QMessageBox::Yes; // /dev/full exists: overwrite it
         for (const QString& path : paths) {
             answerer.boxes.clear();
             child<QLineEdit>(w, "pathLineEdit")->setText(path);
@@ -436,7 +348,7 @@ private slots:
     {
         WindowSaveData w;
         child<QSpinBox>(w, "nrSampBox")->setValue(5);
-        ModalAnswerer answerer;
+        BoxCatcher answerer;
         save(w);
 
         QCOMPARE(answerer.dialogs.size(), std::size_t(1));
@@ -456,12 +368,12 @@ private slots:
                  qPrintable(status(w)));
 
         const QString path = dir->filePath(QStringLiteral("chosen.csv"));
-        answerer.dialogAnswer = path;
+        answerer.file = path;
         save(w);
         QCOMPARE(answerer.dialogs.size(), std::size_t(2));
         QCOMPARE(child<QLineEdit>(w, "pathLineEdit")->text(), path);
         QCOMPARE(kSavedAs.match(status(w)).captured(1), path);
-        QVERIFY(contents(path).endsWith("\r\n4, 0.004, 4000.25, 4001.25, 4002.25, 4004.25, "
+        QVERIFY(fileText(path).endsWith("\r\n4, 0.004, 4000.25, 4001.25, 4002.25, 4004.25, "
                                         "4005.25, 4006.25, \r\n"));
     }
 
@@ -476,7 +388,7 @@ private slots:
         auto* edit = child<QLineEdit>(w, "pathLineEdit");
         edit->setFocus();
         QTest::keyClicks(edit, path);
-        ModalAnswerer answerer;
+        BoxCatcher answerer;
         QTest::keyClick(edit, Qt::Key_Return);
         QVERIFY(answerer.dialogs.empty());
         QCOMPARE(edit->text(), path);
@@ -484,24 +396,15 @@ private slots:
         QVERIFY(w.isVisible());
     }
 
-    // The menu creates a new window each time, the main window its parent;
-    // Close neither reads nor writes anything, and the closed window is gone.
-    void menu_opensNewWindowEachTime_closeNeverWrites()
+    // Close neither reads nor writes anything.
+    void close_neverWrites()
     {
         const QString path = dir->filePath(QStringLiteral("never.csv"));
-        MainWindow main;
-        auto* action = main.findChild<QAction*>(QStringLiteral("action_Save_Data"));
-        action->trigger();
-        action->trigger();
-        QList<WindowSaveData*> windows = main.findChildren<WindowSaveData*>();
-        QCOMPARE(windows.size(), 2);
-        QVERIFY(windows[0] != windows[1]);
-        QVERIFY(windows[0]->isVisible() && windows[1]->isVisible());
-        QPointer<WindowSaveData> first = windows[0];
-        child<QLineEdit>(*first, "pathLineEdit")->setText(path);
-        QTest::mouseClick(button(*first, "Close"), Qt::LeftButton);
-        QTRY_VERIFY(first.isNull());
-        QCOMPARE(main.findChildren<WindowSaveData*>().size(), 1);
+        WindowSaveData w;
+        w.show();
+        child<QLineEdit>(w, "pathLineEdit")->setText(path);
+        QTest::mouseClick(buttonNamed(&w, "Close"), Qt::LeftButton);
+        QVERIFY(!w.isVisible());
         QVERIFY(!QFileInfo::exists(path));
         QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Read), 0);
     }

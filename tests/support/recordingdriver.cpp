@@ -25,45 +25,73 @@ RecordingDriver::RecordingDriver() : m_getBufferResult(INT_MIN)
     defaultReply = [](MailboxMessage& m) { m.setU32(0, m.command() | kReplyAcknowledged); };
 }
 
+RecordingDriver::RecordingDriver(Driver* inner) : m_inner(inner), m_getBufferResult(INT_MIN) {}
+
+int RecordingDriver::record(Call call, int result)
+{
+    const int error = errno;
+    call.result = result;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back(call);
+    }
+    if (onCall)
+        onCall(call);
+    errno = error;
+    return result;
+}
+
 int RecordingDriver::open(const char* path, int flags)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     Call c;
     c.kind = Call::Open;
     c.path = path;
     c.flags = flags;
-    m_calls.push_back(c);
+    if (m_inner)
+        return record(c, m_inner->open(path, flags));
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_absent.count(path)) {
+        lock.unlock();
         errno = ENOENT;
-        return -1;
+        return record(c, -1);
     }
     const int fd = m_nextFd++;
     m_open[fd] = path;
-    return fd;
+    lock.unlock();
+    return record(c, fd);
 }
 
 int RecordingDriver::close(int fd)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     Call c;
     c.kind = Call::Close;
     c.fd = fd;
-    m_calls.push_back(c);
-    return m_open.erase(fd) ? 0 : -1;
+    if (m_inner)
+        return record(c, m_inner->close(fd));
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const int result = m_open.erase(fd) ? 0 : -1;
+    lock.unlock();
+    return record(c, result);
 }
 
 int RecordingDriver::ioctl(int fd, unsigned long request, void* arg)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     Call c;
     c.kind = Call::Ioctl;
     c.fd = fd;
     c.request = request;
-    const std::size_t size = argumentSize(request);
-    if (arg && size)
+    const std::size_t size = arg ? argumentSize(request) : 0;
+    if (size)
         c.sent = QByteArray(static_cast<const char*>(arg), int(size));
-    m_calls.push_back(c);
+    const int result = m_inner ? m_inner->ioctl(fd, request, arg) : scripted(fd, request, arg);
+    if (size)
+        c.received = QByteArray(static_cast<const char*>(arg), int(size));
+    return record(c, result);
+}
 
+int RecordingDriver::scripted(int fd, unsigned long request, void* arg)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_open.count(fd) || !arg) {
         errno = EBADF;
         return -1;
@@ -83,8 +111,10 @@ int RecordingDriver::ioctl(int fd, unsigned long request, void* arg)
             *message = reply.message;
             return reply.result;
         }
-        if (defaultReply)
-            defaultReply(*message);
+        const auto reply = defaultReply;
+        lock.unlock(); // a reply may look at the driver
+        if (reply)
+            reply(*message);
         return 0;
     }
     case MBOX_IOC_READ_STATUS:
@@ -105,34 +135,42 @@ int RecordingDriver::ioctl(int fd, unsigned long request, void* arg)
 
 ssize_t RecordingDriver::read(int fd, void* buffer, size_t bytes)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     Call c;
     c.kind = Call::Read;
     c.fd = fd;
     c.count = int(bytes);
-    m_calls.push_back(c);
-    if (!m_open.count(fd))
-        return -1;
+    if (m_inner)
+        return record(c, int(m_inner->read(fd, buffer, bytes)));
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_open.count(fd)) {
+        lock.unlock();
+        return record(c, -1);
+    }
     const std::size_t have = m_display.size() * sizeof(DisplayRecord);
     const std::size_t n = std::min(have, bytes);
     if (n)
         std::memcpy(buffer, reinterpret_cast<const char*>(m_display.data()) + (have - n), n);
-    return ssize_t(n);
+    lock.unlock();
+    return record(c, int(n));
 }
 
 int RecordingDriver::getBuffer(void* destination, int records)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     Call c;
     c.kind = Call::GetBuffer;
     c.count = records;
-    m_calls.push_back(c);
-    if (m_getBufferResult != INT_MIN)
-        return m_getBufferResult;
-    const int n = std::min<int>(records, int(m_display.size()));
-    if (n > 0)
-        std::memcpy(destination, m_display.data() + (m_display.size() - n), n * sizeof(DisplayRecord));
-    return n;
+    if (m_inner)
+        return record(c, m_inner->getBuffer(destination, records));
+    std::unique_lock<std::mutex> lock(m_mutex);
+    int n = m_getBufferResult;
+    if (n == INT_MIN) {
+        n = std::min<int>(records, int(m_display.size()));
+        if (n > 0)
+            std::memcpy(destination, m_display.data() + (m_display.size() - std::size_t(n)),
+                        std::size_t(n) * sizeof(DisplayRecord));
+    }
+    lock.unlock();
+    return record(c, n);
 }
 
 void RecordingDriver::setNodePresent(const std::string& path, bool present)
@@ -209,6 +247,37 @@ std::vector<MailboxMessage> RecordingDriver::transfers() const
             out.push_back(m);
         }
     }
+    return out;
+}
+
+std::vector<MailboxMessage> RecordingDriver::sent(uint32_t command) const
+{
+    std::vector<MailboxMessage> out;
+    for (const MailboxMessage& m : transfers())
+        if (m.command() == command)
+            out.push_back(m);
+    return out;
+}
+
+int RecordingDriver::stillOpen() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int n = 0;
+    for (const Call& c : m_calls)
+        n += c.kind == Call::Open && c.result >= 0 ? 1 : c.kind == Call::Close ? -1 : 0;
+    return n;
+}
+
+std::vector<DacOutputRecord> RecordingDriver::outputSets() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<DacOutputRecord> out;
+    for (const Call& c : m_calls)
+        if (c.kind == Call::Ioctl && c.request == DAC_IOC_SET_OUTPUTS) {
+            DacOutputRecord r{};
+            std::memcpy(&r, c.sent.constData(), std::min(sizeof r, std::size_t(c.sent.size())));
+            out.push_back(r);
+        }
     return out;
 }
 

@@ -15,7 +15,8 @@
 
 // A fake driver for host-side tests: keeps the bytes of every request as it
 // was sent, lets a test script each mailbox reply, fail any request, unplug
-// nodes and provide the display buffer.
+// nodes and provide the display buffer. Over another driver it only keeps
+// what passes, in both directions, and scripts nothing.
 class RecordingDriver : public Driver
 {
 public:
@@ -27,7 +28,9 @@ public:
         int fd = -1;            // Close, Ioctl, Read
         unsigned long request = 0; // Ioctl
         QByteArray sent;        // argument bytes as handed to the driver (Ioctl)
+        QByteArray received;    // argument bytes as the driver left them (Ioctl)
         int count = 0;          // GetBuffer records, Read bytes
+        int result = 0;
     };
 
     // A scripted mailbox reply: the 32 bytes written back and the call result.
@@ -38,6 +41,7 @@ public:
     };
 
     RecordingDriver();
+    explicit RecordingDriver(Driver* inner);
 
     int open(const char* path, int flags) override;
     int close(int fd) override;
@@ -59,6 +63,8 @@ public:
     // Replies when no reply is queued: by default the message comes back
     // unchanged with the acknowledge bit set in its command word.
     std::function<void(zevo::MailboxMessage&)> defaultReply;
+    // Called after every call, with the call as kept.
+    std::function<void(const Call&)> onCall;
 
     void setStatusBlock(const zevo::MailboxStatusBlock& block);
     void setPicoInfo(int pico, const zevo::PicoInfoRecord& record);
@@ -75,10 +81,20 @@ public:
     std::vector<Call> calls() const;
     // The mailbox messages as sent, in order.
     std::vector<zevo::MailboxMessage> transfers() const;
+    // The mailbox messages with this command word, as sent.
+    std::vector<zevo::MailboxMessage> sent(uint32_t command) const;
+    // The DAC output sets as sent, in order.
+    std::vector<zevo::DacOutputRecord> outputSets() const;
+    // Nodes opened and not closed again.
+    int stillOpen() const;
     int countCalls(Call::Kind kind) const;
     void clearCalls();
 
 private:
+    int scripted(int fd, unsigned long request, void* arg);
+    int record(Call call, int result);
+
+    Driver* m_inner = nullptr;
     mutable std::mutex m_mutex;
     std::vector<Call> m_calls;
     std::set<std::string> m_absent;

@@ -8,13 +8,18 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/startup.h"
+#include "control/dialoglogin.h"
 #include "device/globals.h"
 #include "sim/firstrunconfig.h"
 #include "sim/manualclock.h"
 #include "sim/scenario.h"
 #include "sim/simdriver.h"
 
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <functional>
 #include <memory>
@@ -64,3 +69,14 @@ public:
     QTemporaryDir dir;
     Platform platform;
 };
+
+// An operator logs in through the main window's login dialog, then closes it.
+inline void logIn(MainWindow& window, const QString& user, const QString& password)
+{
+    window.findChild<QAction*>(QStringLiteral("action_Login"))->trigger();
+    auto* login = window.findChild<DialogLogin*>();
+    login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))->setText(user);
+    login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))->setText(password);
+    QTest::mouseClick(login->findChild<QPushButton*>(QStringLiteral("logIn")), Qt::LeftButton);
+    login->hide();
+}
