@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 
@@ -42,6 +43,27 @@ void readControllerIdentity()
     pidSourceX = x;
     pidSourceY = y;
     pidSourceI0 = i0;
+}
+
+// A settings file with lines that cannot be read is named to the operator
+// once, over the main window, without holding up the program.
+void warnIfConfigDamaged(const ConfigStore& config, QWidget* window)
+{
+    if (!config.isDamaged())
+        return;
+    const QString text =
+        QStringLiteral("Some lines of the settings file cannot be read (a group header without "
+                       "its closing bracket, or a line that is not \"key=value\"):\n%1\n\n"
+                       "Settings in or after those lines may not be the ones that were saved; "
+                       "check them. The first save keeps the file as it is now as\n%2\n"
+                       "and then writes a clean one.")
+            .arg(config.filePath(), config.damagedCopyPath());
+    qWarning("%s", qPrintable(text));
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ZEVO Local User Interface"),
+                                text, QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 } // namespace
@@ -97,6 +119,7 @@ int runProgram(int& argc, char** argv, const Platform& platform)
         platform.extendMainWindow(*mainWindow);
     mainWindow->show();
     applyStyleSheet(app);
+    warnIfConfigDamaged(*theConfig, mainWindow.get());
 
     // 10: the login dialog, kept for the life of the program; the main
     // window and the level-aware windows follow its level.

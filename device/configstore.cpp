@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QVariant>
 
 #include <array>
@@ -80,13 +81,76 @@ void shareNewFileWithFolderGroup(const QString& path)
         ::chmod(file.constData(), shared);
 }
 
+// The configuration file as Qt's INI reader sees it, with every group parsed.
+//
+// Qt parses a group only when a key of it is first asked for, and looks for
+// that group among the group names sorted just before the key. A damaged
+// header such as "[Remote\0x" (the group "Remote/0x", no closing bracket)
+// sorts between "Remote/" and "Remote/Port", so a lone read of "Remote/Port"
+// never parses [Remote] and gives the default, while a save parses every
+// group and writes back what [Remote] holds. Parsing the whole file before
+// the first read makes every read give what a save keeps.
+class ParsedFile
+{
+public:
+    explicit ParsedFile(const QString& path) : m_settings(path, QSettings::IniFormat)
+    {
+        m_settings.allKeys();
+    }
+
+    QVariant value(const QString& group, const QString& key,
+                   const QVariant& fallback = QVariant()) const
+    {
+        return m_settings.value(group + QLatin1Char('/') + key, fallback);
+    }
+
+private:
+    QSettings m_settings;
+};
+
+// Whether the file exists and some line of it cannot be read: a group header
+// without its closing bracket, or a line that is neither a comment nor
+// "key=value". Qt keeps a parsed file for the next QSettings object of the
+// same path and reports a format error only while it parses, so the bytes are
+// parsed afresh under a name of their own.
+bool isDamagedFile(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush()) {
+        qWarning("Cannot check the settings file %s: no temporary file", qPrintable(path));
+        return false;
+    }
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    settings.allKeys();
+    return settings.status() == QSettings::FormatError;
+}
+
+// A save rewrites the whole file from what Qt could parse, so the lines of a
+// damaged file that it could not read would be gone: such a file is kept
+// first, under the first free name beside it.
+QString freeCopyPath(const QString& path)
+{
+    const QString base = path + QStringLiteral(".damaged");
+    QString candidate = base;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = base + QLatin1Char('.') + QString::number(n);
+    return candidate;
+}
+
 // Writes the keys of one group in the order given. The directory is created
-// when missing; false when the file could not be written.
+// when missing; false when the file could not be written, or when it was
+// damaged and no copy of it could be kept.
 bool writeEntries(const QString& path, const QString& group, const Entry* begin, const Entry* end)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     const bool existed = QFileInfo::exists(path);
+    if (existed && isDamagedFile(path) && !QFile::copy(path, freeCopyPath(path)))
+        return false;
     QSettings settings(path, QSettings::IniFormat);
     if (!settings.isWritable())
         return false;
@@ -109,23 +173,16 @@ bool writeGroup(const QString& path, const QString& group, std::initializer_list
     return writeEntries(path, group, entries.begin(), entries.end());
 }
 
-QVariant readKey(const QSettings& settings, const QString& group, const QString& key,
-                 const QVariant& fallback = QVariant())
-{
-    return settings.value(group + QLatin1Char('/') + key, fallback);
-}
-
 double readDouble(const QString& path, const QString& group, const QString& key)
 {
-    const QSettings settings(path, QSettings::IniFormat);
-    return readKey(settings, group, key).toDouble();
+    return ParsedFile(path).value(group, key).toDouble();
 }
 
 // Switches that open the program to the outside are on only when the file
 // says so plainly.
-bool readSwitch(const QSettings& settings, const QString& group, const QString& key, bool fallback)
+bool readSwitch(const ParsedFile& file, const QString& group, const QString& key, bool fallback)
 {
-    const QVariant value = readKey(settings, group, key);
+    const QVariant value = file.value(group, key);
     if (!value.isValid())
         return fallback;
     const QString text = value.toString().trimmed().toLower();
@@ -146,16 +203,26 @@ template <std::size_t N>
 void readDoubles(const QString& path, const QString& group, const char* const (&keys)[N],
                  double* const (&outputs)[N])
 {
-    const QSettings settings(path, QSettings::IniFormat);
+    const ParsedFile file(path);
     for (std::size_t i = 0; i < N; ++i) {
         if (outputs[i])
-            *outputs[i] = readKey(settings, group, QLatin1String(keys[i])).toDouble();
+            *outputs[i] = file.value(group, QLatin1String(keys[i])).toDouble();
     }
 }
 
 } // namespace
 
 ConfigStore::ConfigStore(const QString& filePath) : m_path(filePath) {}
+
+bool ConfigStore::isDamaged() const
+{
+    return isDamagedFile(m_path);
+}
+
+QString ConfigStore::damagedCopyPath() const
+{
+    return freeCopyPath(m_path);
+}
 
 // ---------------------------------------------------------------- BPM geometry
 
@@ -166,8 +233,7 @@ bool ConfigStore::setOrient(int orientation, int bpm)
 
 int ConfigStore::getOrient(int bpm) const
 {
-    const QSettings settings(m_path, QSettings::IniFormat);
-    return readKey(settings, bpmGroup(bpm), kOrientKey).toInt();
+    return ParsedFile(m_path).value(bpmGroup(bpm), kOrientKey).toInt();
 }
 
 bool ConfigStore::setScaleX(int bpm, double scale)
@@ -221,11 +287,11 @@ bool ConfigStore::setBpmChannels(int top, int right, int bottom, int left, int b
 
 void ConfigStore::getBpmChannels(int* top, int* right, int* bottom, int* left, int bpm) const
 {
-    const QSettings settings(m_path, QSettings::IniFormat);
+    const ParsedFile file(m_path);
     int* const outputs[4] = {top, right, bottom, left};
     for (int i = 0; i < 4; ++i) {
         if (outputs[i])
-            *outputs[i] = readKey(settings, bpmGroup(bpm), kChannelKeys[i]).toInt();
+            *outputs[i] = file.value(bpmGroup(bpm), kChannelKeys[i]).toInt();
     }
 }
 
@@ -240,9 +306,9 @@ void ConfigStore::getBeamThreshold(double* microamperes, int bpm) const
 {
     if (!microamperes)
         return;
-    const QSettings settings(m_path, QSettings::IniFormat);
-    *microamperes =
-        readKey(settings, kBeamlineGroup, beamThresholdKey(bpm), kBeamThresholdDefault).toDouble();
+    *microamperes = ParsedFile(m_path)
+                        .value(kBeamlineGroup, beamThresholdKey(bpm), kBeamThresholdDefault)
+                        .toDouble();
 }
 
 bool ConfigStore::setBeamlineDacs(int dacX, int dacY, int dacI0)
@@ -253,11 +319,11 @@ bool ConfigStore::setBeamlineDacs(int dacX, int dacY, int dacI0)
 
 void ConfigStore::getBeamlineDacs(int* dacX, int* dacY, int* dacI0) const
 {
-    const QSettings settings(m_path, QSettings::IniFormat);
+    const ParsedFile file(m_path);
     int* const outputs[3] = {dacX, dacY, dacI0};
     for (int i = 0; i < 3; ++i) {
         if (outputs[i])
-            *outputs[i] = readKey(settings, kBeamlineGroup, kDacKeys[i], kDacDefaults[i]).toInt();
+            *outputs[i] = file.value(kBeamlineGroup, kDacKeys[i], kDacDefaults[i]).toInt();
     }
 }
 
@@ -328,19 +394,19 @@ RemoteSettings ConfigStore::getRemote() const
 {
     const RemoteSettings defaults;
     RemoteSettings remote;
-    const QSettings settings(m_path, QSettings::IniFormat);
-    remote.enabled = readSwitch(settings, kRemoteGroup, kRemoteEnabledKey, defaults.enabled);
+    const ParsedFile file(m_path);
+    remote.enabled = readSwitch(file, kRemoteGroup, kRemoteEnabledKey, defaults.enabled);
     remote.address =
-        readKey(settings, kRemoteGroup, kRemoteAddressKey, defaults.address).toString().trimmed();
+        file.value(kRemoteGroup, kRemoteAddressKey, defaults.address).toString().trimmed();
     bool ok = false;
-    const int port = readKey(settings, kRemoteGroup, kRemotePortKey, defaults.port).toInt(&ok);
+    const int port = file.value(kRemoteGroup, kRemotePortKey, defaults.port).toInt(&ok);
     // Not a number: 0, which the server refuses with a message naming the key.
     remote.port = ok ? port : 0;
-    remote.deviceName = readKey(settings, kRemoteGroup, kRemoteDeviceNameKey, defaults.deviceName)
+    remote.deviceName = file.value(kRemoteGroup, kRemoteDeviceNameKey, defaults.deviceName)
                             .toString()
                             .trimmed();
     remote.controlAllowed =
-        readSwitch(settings, kRemoteGroup, kRemoteControlAllowedKey, defaults.controlAllowed);
+        readSwitch(file, kRemoteGroup, kRemoteControlAllowedKey, defaults.controlAllowed);
     return remote;
 }
 

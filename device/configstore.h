@@ -18,8 +18,13 @@ struct RemoteSettings {
 // INI file, read and written through a fresh QSettings object on every call,
 // so that the store keeps no state of its own.
 //
+// Every read parses the whole file, so that a getter gives what a save of
+// any other key keeps, however damaged the file.
+//
 // Setters return false when the file could not be written (its directory is
-// created when missing); the values are then not stored. A file that a setter
+// created when missing); the values are then not stored. A save rewrites the
+// whole file from what could be parsed: a damaged file is first copied to
+// damagedCopyPath(), and the save fails when that copy cannot be made. A file that a setter
 // creates in a setgid folder (shared by the operators' group) is made
 // writable by that group; an existing file keeps its mode.
 class ConfigStore
@@ -30,6 +35,13 @@ public:
     explicit ConfigStore(const QString& filePath);
 
     const QString& filePath() const { return m_path; }
+
+    // The file exists and has lines that cannot be read: a group header
+    // without its closing bracket, or a line that is not "key=value".
+    bool isDamaged() const;
+    // Where the next save keeps the damaged file: config.ini.damaged, or
+    // config.ini.damaged.2 and so on when that name is taken.
+    QString damagedCopyPath() const;
 
     bool setOrient(int orientation, int bpm);
     int getOrient(int bpm) const;

@@ -7,6 +7,8 @@
 
 #include <QTemporaryDir>
 
+#include <tuple>
+
 #include <sys/stat.h>
 
 namespace {
@@ -169,6 +171,84 @@ private slots:
         int dac[3];
         store.getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
         QCOMPARE(QVector<int>(dac, dac + 3), QVector<int>({2, 1, 0}));
+    }
+
+    // A save rewrites the whole file from what Qt's reader could parse. Every
+    // key must read the same before and after a save of another key, however
+    // damaged the file; a damaged file is named as such and kept, byte for
+    // byte, before the first save rewrites it.
+    void damagedFile_saveChangesNoOtherKey_originalKept_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<double>("scaleX");
+        // The header "[Remote\0x" is the group "Remote/0x", which sorts
+        // between "Remote" and "Remote/Port" and once hid [Remote] from a
+        // lone read of its port.
+        QTest::newRow("broken header before the group")
+            << QByteArray("[Remote\\0Enabled=true\nAddr=1\n[Remote]\nPort=10010\n") << true
+            << 10010 << 0.0;
+        QTest::newRow("broken header after the group")
+            << QByteArray("[Remote]\nPort=10010\n[Remote\\0x\nPort=5\n[BPM1\nScale_X=3\n")
+            << true << 10010 << 3.0;
+        QTest::newRow("line without =")
+            << QByteArray("[BPM1]\nScale_X=2\n@garbage\n[Remote]\nPort=7\n") << true << 7
+            << 2.0;
+        QTest::newRow("repeated group: the last value holds")
+            << QByteArray("[BPM1]\nScale_X=2\n[Remote]\nPort=7\n[BPM1]\nScale_X=3\n") << false
+            << 7 << 3.0;
+        QTest::newRow("repeated key, first unreadable")
+            << QByteArray("[Remote]\nPort=ort=10\xff" "000\nPort=10010\n") << false << 10010
+            << 0.0;
+        QTest::newRow("repeated key, last unreadable: refused port")
+            << QByteArray("[Remote]\nPort=10010\nPort=x\n") << false << 0 << 0.0;
+        QTest::newRow("NUL bytes")
+            << QByteArray("[BPM1]\nScale_X=2\n") + QByteArray(2, '\0') + "\n[Remote]\nPort=7" +
+                   QByteArray(1, '\0') + "\n"
+            << true << 0 << 2.0;
+    }
+    void damagedFile_saveChangesNoOtherKey_originalKept()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(bool, damaged);
+        QFETCH(int, port);
+        QFETCH(double, scaleX);
+        const QString file = dir.filePath(QStringLiteral("damaged/") + QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(file));
+        ConfigStore store(file + QStringLiteral("/config.ini"));
+        const auto writeFile = [&](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        QVERIFY(writeFile(store.filePath(), contents));
+        // An earlier copy is never overwritten.
+        QVERIFY(writeFile(store.filePath() + QStringLiteral(".damaged"), "earlier"));
+        const QString copy = store.filePath() + QStringLiteral(".damaged.2");
+
+        QCOMPARE(store.isDamaged(), damaged);
+        QCOMPARE(store.damagedCopyPath(), copy);
+        const auto readBack = [&store] {
+            return std::make_tuple(store.getRemote().port, store.getScaleX(0),
+                                   store.getRemote().enabled, store.getOrient(1));
+        };
+        const auto before = readBack();
+        QCOMPARE(std::get<0>(before), port);
+        QCOMPARE(std::get<1>(before), scaleX);
+
+        QVERIFY(store.setPidX(1, 2, 3, 4, 5, 6, 7, 8, 9, 10));
+        QVERIFY(readBack() == before);
+        QVERIFY(!store.isDamaged()); // the rewrite is clean
+        QFile kept(copy);
+        QCOMPARE(kept.exists(), damaged);
+        if (damaged) {
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), contents);
+        }
+        // Later saves of the clean file keep no further copies.
+        QVERIFY(store.setRemoteControlAllowed(false));
+        QVERIFY(readBack() == before);
+        QVERIFY(!QFile::exists(store.filePath() + QStringLiteral(".damaged.3")));
     }
 
     // The operators share the file through a setgid folder of their group: a

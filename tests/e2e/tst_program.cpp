@@ -12,6 +12,8 @@
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphxy.h"
 
+#include <QMessageBox>
+
 #include <qcustomplot.h>
 
 #include <atomic>
@@ -60,6 +62,37 @@ private slots:
         QVERIFY(!theMailbox);
         QVERIFY(!theUpdater);
         QVERIFY(!theConfig);
+    }
+
+    // A settings file with unreadable lines is named to the operator once,
+    // in a box that leaves the display cycles running; an intact one gives
+    // no box.
+    void damagedSettingsFile_namedWithoutStoppingTheProgram()
+    {
+        for (const bool damaged : {false, true}) {
+            VirtualProgram program;
+            QVERIFY(program.useFirstRunConfiguration());
+            if (damaged) {
+                QFile file(program.platform.configPath);
+                QVERIFY(file.open(QIODevice::Append));
+                file.write("[Remote\\0x\n");
+            }
+            QStringList texts;
+            const int result = program.run([&texts](MainWindow& window, int cycle) {
+                if (cycle < 2)
+                    return;
+                for (QMessageBox* box : window.findChildren<QMessageBox*>())
+                    texts << box->text();
+                window.findChild<QAction*>(QStringLiteral("action_Exit"))->trigger();
+            });
+            QCOMPARE(result, 0);
+            QCOMPARE(texts.size(), damaged ? 1 : 0);
+            if (damaged) {
+                QVERIFY2(texts[0].contains('\n' + program.platform.configPath + "\n\n"),
+                         qPrintable(texts[0]));
+                QVERIFY(texts[0].contains('\n' + program.platform.configPath + ".damaged\n"));
+            }
+        }
     }
 
     void closingTheWindow_endsTheProgram()

@@ -4,7 +4,8 @@
 // anything but the file), then the chosen setter saves, and every key is
 // read again: what was saved reads back as saved, and every other key reads
 // as it did before the save, so a save never loses a setting it did not
-// touch, however odd the rest of the file.
+// touch, however odd the rest of the file; a file with unreadable lines is
+// kept, byte for byte, before the save rewrites it.
 
 #include "fuzzinput.h"
 
@@ -231,19 +232,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Save save = chooseSave(in);
 
     const QString path = scratch->filePath(QStringLiteral("config.ini"));
+    const QByteArray contents = in.rest();
     {
         QFile file(path);
         FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        const QByteArray contents = in.rest();
         FUZZ_CHECK(file.write(contents) == contents.size());
     }
 
     ConfigStore store(path);
     const Snapshot before = readAll(store);
     FUZZ_CHECK(sameSnapshot(before, readAll(store)));
+    const bool damaged = store.isDamaged();
+    const QString copy = path + QStringLiteral(".damaged");
+    QFile::remove(copy); // the last input's
+    FUZZ_CHECK(store.damagedCopyPath() == copy);
 
     const bool saved = save.write(store);
     FUZZ_CHECK(saved); // a writable file in a writable folder
+    // A damaged file is kept as it was before the save rewrote it.
+    QFile kept(copy);
+    FUZZ_CHECK(kept.exists() == damaged);
+    FUZZ_CHECK(!damaged || (kept.open(QIODevice::ReadOnly) && kept.readAll() == contents));
     Snapshot expected = before;
     for (const auto& [position, value] : save.expected)
         expected.numbers[std::size_t(position)] = value;
