@@ -1,10 +1,12 @@
 #include "device/configstore.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSettings>
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 #include <QVariant>
 
 #include <array>
@@ -110,21 +112,34 @@ private:
 
 // Whether the file exists and some line of it cannot be read: a group header
 // without its closing bracket, or a line that is neither a comment nor
-// "key=value". Qt keeps a parsed file for the next QSettings object of the
-// same path and reports a format error only while it parses, so the bytes are
-// parsed afresh under a name of their own.
+// "key=value".
+//
+// Qt reports a format error only while it parses, and it keeps every file it
+// parsed for the next QSettings object of the same path, taking a file of the
+// same size and modification time (to the millisecond) as unchanged. So the
+// bytes are parsed afresh in a scratch file of this process, which gets a
+// modification time of its own on every check.
 bool isDamagedFile(const QString& path)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray bytes = file.readAll();
-    QTemporaryFile copy;
-    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush()) {
-        qWarning("Cannot check the settings file %s: no temporary file", qPrintable(path));
+
+    static QMutex mutex;
+    const QMutexLocker lock(&mutex);
+    static const QTemporaryDir scratchFolder;
+    static qint64 checks = 0;
+    QFile scratch(scratchFolder.filePath(QStringLiteral("check.ini")));
+    if (!scratchFolder.isValid() || !scratch.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        scratch.write(bytes) != bytes.size() || !scratch.flush() ||
+        !scratch.setFileTime(QDateTime::fromSecsSinceEpoch(++checks),
+                             QFileDevice::FileModificationTime)) {
+        qWarning("Cannot check the settings file %s: no scratch file", qPrintable(path));
         return false;
     }
-    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    scratch.close();
+    QSettings settings(scratch.fileName(), QSettings::IniFormat);
     settings.allKeys();
     return settings.status() == QSettings::FormatError;
 }

@@ -11,6 +11,7 @@
 
 #include "device/configstore.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -236,7 +237,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         QFile file(path);
         FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        FUZZ_CHECK(file.write(contents) == contents.size());
+        FUZZ_CHECK(file.write(contents) == contents.size() && file.flush());
+        // Qt takes a file of the same size and modification time (to the
+        // millisecond) as the one it parsed last for unchanged. Inputs come
+        // faster than that: each gets a time of its own, long past, so that
+        // every input is parsed as written, whatever the machine's speed.
+        static qint64 inputNumber = 0;
+        FUZZ_CHECK(file.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000 + ++inputNumber),
+                                    QFileDevice::FileModificationTime));
     }
 
     ConfigStore store(path);
