@@ -109,6 +109,25 @@ bench: build
 	  if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; \
 	done
 
+# How much of the program the test suite runs: the whole suite in a coverage
+# build of its own (build-coverage/), then line and function coverage of the
+# program's folders (not the tests and benchmarks) by gcovr.
+COVERAGE_DIR := build-coverage
+COVERAGE_FOLDERS := app acquisition device analysis export control beamline plots measure remote sim packaging resources
+.PHONY: coverage check-mutants
+coverage: deps
+	cmake -S . -B $(COVERAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEVO_COVERAGE=ON
+	cmake --build $(COVERAGE_DIR)
+	find $(COVERAGE_DIR) -name '*.gcda' -delete
+	cd $(COVERAGE_DIR) && QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure
+	gcovr --root . --object-directory $(COVERAGE_DIR) $(foreach f,$(COVERAGE_FOLDERS),--filter '$(f)/') \
+	  --gcov-ignore-parse-errors --print-summary --txt $(COVERAGE_DIR)/coverage.txt
+
+# Plants one-line faults in a copy of the tree, one at a time, and tells which
+# the test suite catches (scripts/check-mutants); about an hour, not in CI.
+check-mutants: deps
+	scripts/check-mutants
+
 # The long run: the program over the virtual controller for SOAK_MINUTES
 # (default 10) with every chart drawn, every window opened and closed and the
 # display settings cycled; fails on memory growth or a slower display cycle.
