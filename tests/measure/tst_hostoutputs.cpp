@@ -1,11 +1,10 @@
 // The host's hold on the DAC outputs: a missing node stops a measurement
 // before the controller is touched, and the outputs always go back.
 
+#include "support/bytes.h"
 #include "support/programfixture.h"
 
 #include "measure/hostoutputs.h"
-
-#include <fcntl.h>
 
 using namespace zevo;
 
@@ -59,22 +58,16 @@ private slots:
             outputs.takeOutputs();
             QCOMPARE(outputs.setOutputs({4.5, -1.0, 0.0, 2.0}), 0);
         }
-        const auto sent = program->sent(cmd::SetOutputsFromController);
-        QCOMPARE(int(sent.size()), 2);
-        QCOMPARE(sent[0].u8(4), uint8_t(0));
-        QCOMPARE(sent[1].u8(4), uint8_t(1));
-
+        QCOMPARE(hexOf(program->sent(cmd::SetOutputsFromController)),
+                 goldenHex({"00070001 00", "00070001 01"}));
         QByteArray record;
         for (const auto& call : program->driver.calls())
             if (call.request == DAC_IOC_SET_OUTPUTS)
                 record = call.sent;
-        QCOMPARE(record.toHex(), QByteArray("0000000000001240"
-                                            "000000000000f0bf"
-                                            "0000000000000000"
-                                            "0000000000000040"
+        QCOMPARE(record.toHex(), QByteArray("0000000000001240000000000000f0bf"
+                                            "00000000000000000000000000000040"
                                             "01000000"));
         QCOMPARE(program->driver.stillOpen(), 0);
-
         QVERIFY(HostOutputs::isOutput(0) && HostOutputs::isOutput(3));
         QVERIFY(!HostOutputs::isOutput(-1) && !HostOutputs::isOutput(4));
     }

@@ -1,15 +1,15 @@
 // The 3D rocking-curve window over the recording driver where the display
 // gives no OpenGL: what a scan sends and reads and in which order, how it
 // waits, how Stop, Close and a destroyed window end it, refused and failing
-// scans, and the file Save Data writes.
+// scans, and what Save Data hands to the grid file.
 
 #include "measure/windowrocking3d.h"
 
+#include "support/bytes.h"
 #include "support/programfixture.h"
 
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QHostInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -18,11 +18,11 @@
 
 #include <fcntl.h>
 
-#include <cstring>
 #include <functional>
 
 using namespace zevo;
 using Call = RecordingDriver::Call;
+using Volts = std::array<double, 4>;
 
 class TestWindowRocking3D : public QObject
 {
@@ -68,37 +68,24 @@ class TestWindowRocking3D : public QObject
                 queueClick(child("stopButton"));
         };
     }
-
-    // Volts of every output set sent, in order.
-    std::vector<std::array<double, 4>> outputSets() const
+    std::vector<Volts> outputSets() const
     {
-        std::vector<std::array<double, 4>> out;
+        std::vector<Volts> out;
         for (const DacOutputRecord& r : m_program->driver.outputSets())
             out.push_back({r.volts[0], r.volts[1], r.volts[2], r.volts[3]});
         return out;
     }
-    // SetOutputsFromController values in the order sent (0: the host drives).
-    QVector<int> outputSource() const
-    {
-        QVector<int> out;
-        for (const MailboxMessage& m : m_program->sent(cmd::SetOutputsFromController))
-            out << m.u8(4);
-        return out;
-    }
+    // The outputs taken once and given back, both nodes closed.
     void verifyHandedBackAndClosed() const
     {
-        QCOMPARE(outputSource(), QVector<int>({0, 1}));
+        QCOMPARE(hexOf(m_program->sent(cmd::SetOutputsFromController)),
+                 goldenHex({"00070001 00", "00070001 01"}));
         QCOMPARE(m_program->driver.countCalls(Call::Close), 2);
     }
     void setCurrents(double total)
     {
         const double c[4] = {0.1 * total, 0.2 * total, 0.3 * total, 0.4 * total};
         m_program->driver.setPicoCurrentsReply(QByteArray(reinterpret_cast<const char*>(c), 32));
-    }
-    QList<QByteArray> savedLines(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
     }
 
 private slots:
@@ -139,17 +126,15 @@ private slots:
         QCOMPARE(calls[0].path, std::string(kPico0Node));
         QCOMPARE(calls[1].path, std::string(kDacNode));
         QCOMPARE(calls[1].flags, O_RDWR | O_SYNC);
-        const auto transfers = m_program->driver.transfers();
-        QCOMPARE(transfers[0].command(), cmd::SetFeedbackEnabled);
-        QCOMPARE(transfers[0].u8(4), uint8_t(0));
+        QCOMPARE(hexOf({m_program->driver.transfers()[0]}), goldenHex({"00050001 00"}));
         verifyHandedBackAndClosed();
 
         const auto sets = outputSets();
         QCOMPARE(int(sets.size()), 4096);
-        QCOMPARE(sets[1], (std::array<double, 4>{4.0, 4.0 + 2.0 / 63.0, 0.0, 0.0}));
-        QCOMPARE(sets[63], (std::array<double, 4>{4.0, 6.0, 0.0, 0.0}));
-        QCOMPARE(sets[64], (std::array<double, 4>{4.0 + 2.0 / 63.0, 4.0, 0.0, 0.0}));
-        QCOMPARE(sets[4095], (std::array<double, 4>{6.0, 6.0, 0.0, 0.0}));
+        const double step = 2.0 / 63.0;
+        QCOMPARE((std::vector<Volts>{sets[1], sets[63], sets[64], sets[4095]}),
+                 (std::vector<Volts>{{4.0, 4.0 + step, 0, 0}, {4.0, 6.0, 0, 0},
+                                     {4.0 + step, 4.0, 0, 0}, {6.0, 6.0, 0, 0}}));
         QCOMPARE(m_program->driver.countCalls(Call::Ioctl) - m_program->driver.transfers().size(),
                  std::size_t(4096 * 11));
         QCOMPARE(m_waits.size(), std::size_t(4096 * kWaitsPerPoint));
@@ -164,10 +149,12 @@ private slots:
         QVERIFY(child("goButton")->isEnabled());
     }
 
-    // Stop ends the scan after the point it reaches; the file then holds
-    // zeros where the scan did not get. The step time counts in whole
-    // milliseconds, its tenth in whole microseconds.
-    void stop_endsAfterCurrentPoint()
+    // Stop ends the scan after the point it reaches; Save Data then proposes
+    // a dated name and hands the grid as scanned (zeros where the scan did
+    // not get) and the ranges the boxes show to the file; a file that cannot
+    // be written is reported. The next scan starts from a cleared grid. The
+    // step time counts in whole milliseconds, its tenth in whole microseconds.
+    void stop_endsAfterCurrentPoint_saveWritesTheGrid()
     {
         setCurrents(1e-6);
         makeWindow();
@@ -184,14 +171,26 @@ private slots:
         QCOMPARE(m_window->normalisedGrid()[100], 0.0f);
 
         QTemporaryDir dir;
-        QVERIFY(m_window->writeDataFile(dir.filePath("stopped.csv")));
-        const QList<QByteArray> lines = savedLines(dir.filePath("stopped.csv"));
+        BoxCatcher answer;
+        answer.file = dir.filePath("chosen.csv");
+        QTest::mouseClick(child("saveButton"), Qt::LeftButton);
+        QCOMPARE(answer.dialogs.at(0).filters.join(';'),
+                 QStringLiteral("CSV files (*.csv);NeXus files (*.nxs)"));
+        const QString proposed = answer.dialogs[0].proposedName;
+        QVERIFY2(QRegularExpression("^ZEVO_rock3D_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
+                     .match(proposed)
+                     .hasMatch(),
+                 qPrintable(proposed));
+        const QList<QByteArray> lines = fileText(answer.file).split('\n');
         QCOMPARE(lines.size(), 6 + 4096 + 1);
-        QCOMPARE(lines[6 + 99], QByteArray("5.25,5.11111,1e-06\r"));
-        QCOMPARE(lines[6 + 100], QByteArray("5.25,5.14286,0\r"));
-        QVERIFY(lines[6 + 4095].startsWith("5.25,6,0"));
+        QCOMPARE(lines[4], "Host Name: " + QHostInfo::localHostName().toUtf8() + '\r');
+        QCOMPARE((QList<QByteArray>{lines[6], lines[6 + 99], lines[6 + 100], lines[6 + 4095]}),
+                 (QList<QByteArray>{"5.25,4,1e-06\r", "5.25,5.11111,1e-06\r", "5.25,5.14286,0\r",
+                                    "5.25,6,0\r"}));
+        QVERIFY(!m_window->writeDataFile(dir.filePath("chosen.csv/not-a-folder.csv")));
+        QCOMPARE(int(answer.boxes.size()), 1);
+        QVERIFY(!answer.boxes[0].hasParent);
 
-        // The next scan starts from a cleared grid.
         setCurrents(2e-6);
         m_onPoint = [this](int point) {
             QCOMPARE(m_window->rawGrid()[1], 0.0f);
@@ -222,8 +221,7 @@ private slots:
             if (byClose)
                 queueClick(child<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close));
             else
-                QMetaObject::invokeMethod(
-                    parent, [parent] { delete parent; }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(parent, [parent] { delete parent; }, Qt::QueuedConnection);
         };
         pressGo();
         QTRY_VERIFY(!m_window);
@@ -267,9 +265,6 @@ private slots:
         makeWindow();
         BoxCatcher catcher;
         pressGo();
-        m_program->driver.failRequest(0);
-        m_program->driver.setNodePresent(kPico0Node, true);
-        m_program->driver.setNodePresent(kDacNode, true);
 
         QCOMPARE(int(catcher.boxes.size()), 1);
         QVERIFY2(catcher.boxes[0].text.contains(text), qPrintable(catcher.boxes[0].text));
@@ -280,38 +275,11 @@ private slots:
         } else {
             QCOMPARE(catcher.boxes[0].title, QStringLiteral("Cannot open file"));
             QVERIFY(m_program->driver.transfers().empty());
+            QCOMPARE(m_program->driver.stillOpen(), 0);
         }
         QVERIFY(child("goButton")->isEnabled());
     }
 
-    // Save Data proposes a dated name in its dialog and writes the grid
-    // (zeros before any scan, at the voltages the boxes show); a file that
-    // cannot be written is reported.
-    void saveData_proposesNameWritesGrid()
-    {
-        makeWindow();
-        QTemporaryDir dir;
-        BoxCatcher answer;
-        answer.file = dir.filePath("chosen.csv");
-        QTest::mouseClick(child("saveButton"), Qt::LeftButton);
-        QCOMPARE(answer.dialogs.at(0).caption, QStringLiteral("DialogTitle"));
-        QCOMPARE(answer.dialogs[0].filters.join(';'),
-                 QStringLiteral("CSV files (*.csv);NeXus files (*.nxs)"));
-        const QString proposed = answer.dialogs[0].proposedName;
-        QVERIFY2(QRegularExpression("^ZEVO_rock3D_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
-                     .match(proposed)
-                     .hasMatch(),
-                 qPrintable(proposed));
-        const QList<QByteArray> lines = savedLines(dir.filePath("chosen.csv"));
-        QCOMPARE(lines.size(), 6 + 4096 + 1);
-        QCOMPARE(lines[4], "Host Name: " + QHostInfo::localHostName().toUtf8() + '\r');
-        QCOMPARE(lines[6], QByteArray("4,4,0\r"));
-        QCOMPARE(lines[6 + 4095], QByteArray("6,6,0\r"));
-
-        QVERIFY(!m_window->writeDataFile(dir.filePath("chosen.csv/not-a-folder.csv")));
-        QCOMPARE(int(answer.boxes.size()), 1);
-        QVERIFY(!answer.boxes[0].hasParent);
-    }
 };
 
 // Tested where the display gives no OpenGL: the offscreen platform without
