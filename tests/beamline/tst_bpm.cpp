@@ -8,14 +8,7 @@
 #include "support/programfixture.h"
 #include "support/widgets.h"
 
-#include <QComboBox>
-#include <QDoubleSpinBox>
-#include <QGraphicsScene>
-#include <QGraphicsView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSpinBox>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -28,16 +21,33 @@ class TestBpm : public QObject
     ProgramFixture f;
     std::unique_ptr<BPM> panel;
 
-    template <class T> T* child(const char* name) { return ::child<T>(panel.get(), name); }
-    QComboBox* combo(const char* name) { return child<QComboBox>(name); }
-    QDoubleSpinBox* dspin(const char* name) { return child<QDoubleSpinBox>(name); }
-    QSpinBox* spin(const char* name) { return child<QSpinBox>(name); }
-    bool invalidShown() { return child<QLabel>("textInvalidConf")->isVisibleTo(panel.get()); }
-
-    void storeOffsets(int bpm, double x, double y)
+    template <class T = QWidget> T* get(const char* name) { return child<T>(panel.get(), name); }
+    bool shown(const char* name) { return get(name)->isVisibleTo(panel.get()); }
+    bool invalidShown() { return shown("textInvalidConf"); }
+    int choice(const char* box) { return get<QComboBox>(box)->currentIndex(); }
+    QVector<int> channels()
     {
-        QVERIFY(theConfig->setOffsetX(bpm, x));
-        QVERIFY(theConfig->setOffsetY(bpm, y));
+        int top = -1, right = -1, bottom = -1, left = -1;
+        panel->getChannels(top, right, bottom, left);
+        return {top, right, bottom, left};
+    }
+    // The values of spin boxes, whole-numbered or not.
+    QVector<double> values(std::initializer_list<const char*> names)
+    {
+        QVector<double> out;
+        for (const char* name : names) {
+            auto* box = get<QAbstractSpinBox>(name);
+            auto* real = qobject_cast<QDoubleSpinBox*>(box);
+            out << (real ? real->value() : qobject_cast<QSpinBox*>(box)->value());
+        }
+        return out;
+    }
+    QVector<double> scalingAndOffsets()
+    {
+        double sx = 0, sy = 0, ox = 0, oy = 0;
+        panel->getScaling(sx, sy);
+        panel->getOffsets(ox, oy);
+        return {sx, sy, ox, oy};
     }
 
 private slots:
@@ -58,184 +68,133 @@ private slots:
         controllerVersions = ControllerVersions{};
     }
 
-    // Each orientation has its own four choices; only the shown set is read
-    // and written, and the channel warning follows the shown set.
-    void orientation_choosesTheElectrodeSetReadAndWritten()
+    // Each orientation has its own four choices and electrode picture (drawn
+    // from the embedded resources); only the shown set is read and written,
+    // and the warning about two electrodes on one input follows the shown set.
+    void orientationAndChannels_theShownSetIsReadWrittenAndChecked()
     {
-        QCOMPARE(combo("BPMorientation")->currentText(), QStringLiteral("90°"));
-        QVERIFY(panel->isOrientation90());
-        QVERIFY(child<QWidget>("BPMvisual90")->isVisibleTo(panel.get()));
-        QVERIFY(!child<QWidget>("BPMvisual45")->isVisibleTo(panel.get()));
-
+        QVERIFY(panel->isOrientation90() && shown("BPMvisual90") && !shown("BPMvisual45"));
+        for (const char* name : {"BPM90_image", "BPM45_image"}) {
+            auto* view = get<QGraphicsView>(name);
+            QVERIFY2(view->scene() && !view->scene()->itemsBoundingRect().isEmpty(), name);
+        }
         panel->setChannels(3, 2, 1, 0);
-        QCOMPARE(combo("BPM90_top")->currentIndex(), 3);
-        QCOMPARE(combo("BPM90_left")->currentIndex(), 0);
+        QCOMPARE(QVector<int>({choice("BPM90_top"), choice("BPM90_left")}), QVector<int>({3, 0}));
 
         panel->setOrientation(0);
-        QVERIFY(!panel->isOrientation90());
-        QCOMPARE(combo("BPMorientation")->currentText(), QStringLiteral("45°"));
-        QVERIFY(child<QWidget>("BPMvisual45")->isVisibleTo(panel.get()));
-        QVERIFY(!child<QWidget>("BPMvisual90")->isVisibleTo(panel.get()));
-        // The 45° set still holds its form default (all "Ch 1")...
-        int top = -1, right = -1, bottom = -1, left = -1;
-        panel->getChannels(top, right, bottom, left);
-        QCOMPARE(QVector<int>({top, right, bottom, left}), QVector<int>({0, 0, 0, 0}));
-        // ...which the warning reports as soon as that set is on show.
+        QVERIFY(!panel->isOrientation90() && shown("BPMvisual45") && !shown("BPMvisual90"));
+        QCOMPARE(get<QComboBox>("BPMorientation")->currentText(), QStringLiteral("45°"));
+        // The 45° set still holds its form default (all "Ch 1"), which the
+        // warning reports as soon as that set is on show.
+        QCOMPARE(channels(), QVector<int>({0, 0, 0, 0}));
         QVERIFY(invalidShown());
-
         panel->setChannels(1, 2, 3, 0);
         QVERIFY(!invalidShown());
-        QCOMPARE(combo("BPM45_right")->currentIndex(), 2);
-        QCOMPARE(combo("BPM90_top")->currentIndex(), 3); // the other set untouched
+        // The other set untouched.
+        QCOMPARE(QVector<int>({choice("BPM45_right"), choice("BPM90_top")}), QVector<int>({2, 3}));
 
         panel->setOrientation(7); // no such orientation: nothing changes
         QVERIFY(!panel->isOrientation90());
         panel->setOrientation(1);
-        QVERIFY(panel->isOrientation90());
-        QVERIFY(!invalidShown());
-    }
+        QVERIFY(panel->isOrientation90() && !invalidShown());
 
-    // Each set has its electrode picture, drawn from the embedded resources.
-    void pictures_showTheElectrodesOfEachOrientation()
-    {
-        for (const char* name : {"BPM90_image", "BPM45_image"}) {
-            auto* view = child<QGraphicsView>(name);
-            QVERIFY2(view->scene() && !view->scene()->itemsBoundingRect().isEmpty(), name);
-            QVERIFY(view->maximumWidth() <= 50 && view->maximumHeight() <= 50);
-        }
-    }
-
-    void channelCheck_reportsTwoElectrodesOnOneInput()
-    {
         panel->setChannels(0, 1, 2, 3);
         QVERIFY(!invalidShown());
-        QCOMPARE(child<QLabel>("textInvalidConf")->text(),
+        QCOMPARE(get<QLabel>("textInvalidConf")->text(),
                  QStringLiteral("Invalid BPM configuration"));
-
-        combo("BPM90_bottom")->setCurrentIndex(1); // "Ch 2" twice
+        get<QComboBox>("BPM90_bottom")->setCurrentIndex(1); // "Ch 2" twice
         QVERIFY(invalidShown());
-        combo("BPM90_right")->setCurrentIndex(2);
+        get<QComboBox>("BPM90_right")->setCurrentIndex(2);
         QVERIFY(!invalidShown());
 
         // A channel outside the four inputs (a damaged file) keeps the choice
         // instead of leaving an empty box that would be sent as 255.
         panel->setChannels(9, -1, 1, 3);
-        int top = -1, right = -1, bottom = -1, left = -1;
-        panel->getChannels(top, right, bottom, left);
-        QCOMPARE(QVector<int>({top, right, bottom, left}), QVector<int>({0, 2, 1, 3}));
+        QCOMPARE(channels(), QVector<int>({0, 2, 1, 3}));
     }
 
     // Loading scale and stored offset fills the encoder fields, and "Set"
-    // turns the encoder fields back into the same scale and offset.
+    // turns the encoder fields back into the same scale and offset; nothing
+    // goes to the controller before the window's Save.
     void encoderConversion_bothWays()
     {
-        storeOffsets(1, 1610612.736, 1.5e8);
+        QVERIFY(theConfig->setOffsetX(1, 1610612.736) && theConfig->setOffsetY(1, 1.5e8));
         panel->setScaling(2147483.648, 1.6e8);
-        QCOMPARE(dspin("horNradCountDoubleSpinBox")->value(), 1.0);
-        QCOMPARE(spin("horOffsetCountsSpinBox")->value(), 536870912);
-        QCOMPARE(dspin("xOffset")->value(), 1610612.736);
-        // The counts come from the offset as its box holds it (1e8 at most):
-        // 2^31 x (1 - 1e8 / 1.6e8).
-        QCOMPARE(dspin("yOffset")->value(), 1e8);
-        QCOMPARE(spin("vertOffsetCountsSpinBox")->value(), 805306368);
+        // The vertical counts come from the offset as its box holds it (1e8
+        // at most): 2^31 x (1 - 1e8 / 1.6e8).
+        QCOMPARE(values({"horNradCountDoubleSpinBox", "horOffsetCountsSpinBox", "xOffset",
+                         "yOffset", "vertOffsetCountsSpinBox"}),
+                 QVector<double>({1.0, 536870912, 1610612.736, 1e8, 805306368}));
 
-        dspin("xGain")->setValue(1.0);
-        dspin("xOffset")->setValue(0.0);
-        dspin("horNradCountDoubleSpinBox")->setValue(1.0);
-        spin("horOffsetCountsSpinBox")->setValue(536870912);
-        dspin("vertNradCountDoubleSpinBox")->setValue(0.5);
-        spin("vertOffsetCountsSpinBox")->setValue(0);
-        child<QPushButton>("encoderSetButton")->click();
-        double sx = 0, sy = 0, ox = 0, oy = 0;
-        panel->getScaling(sx, sy);
-        panel->getOffsets(ox, oy);
-        QCOMPARE(sx, 2147483.648);
-        QCOMPARE(ox, 1610612.736);
-        QCOMPARE(sy, 1073741.824);
-        QCOMPARE(oy, 1073741.824); // count 0: offset = scale
-
-        // Nothing goes to the controller before the window's Save.
+        get<QDoubleSpinBox>("xGain")->setValue(1.0);
+        get<QDoubleSpinBox>("xOffset")->setValue(0.0);
+        get<QDoubleSpinBox>("horNradCountDoubleSpinBox")->setValue(1.0);
+        get<QSpinBox>("horOffsetCountsSpinBox")->setValue(536870912);
+        get<QDoubleSpinBox>("vertNradCountDoubleSpinBox")->setValue(0.5);
+        get<QSpinBox>("vertOffsetCountsSpinBox")->setValue(0);
+        get<QPushButton>("encoderSetButton")->click();
+        // Count 0: offset = scale.
+        QCOMPARE(scalingAndOffsets(),
+                 QVector<double>({2147483.648, 1073741.824, 1610612.736, 1073741.824}));
         QCOMPARE(int(f.driver.transfers().size()), 0);
 
         // Below 0.005 nrad/count the two decimals show 0.00.
         panel->setScaling(0.004 * 2147483.648, 1.0);
-        QCOMPARE(dspin("horNradCountDoubleSpinBox")->text(), QStringLiteral("0.00"));
+        QCOMPARE(get<QDoubleSpinBox>("horNradCountDoubleSpinBox")->text(), QStringLiteral("0.00"));
     }
 
     // A scale of 0 and offsets far outside the count range neither divide by
-    // zero nor overflow the conversion to int: the counts stay in the box.
-    void encoderConversion_zeroScaleAndHugeCountsStayInRange_data()
-    {
-        QTest::addColumn<double>("scale");
-        QTest::addColumn<double>("offset");
-        QTest::addColumn<int>("counts");
-        QTest::newRow("scale 0, offset 0") << 0.0 << 0.0 << 999999999;
-        QTest::newRow("scale 0, offset 5") << 0.0 << 5.0 << 999999999;
-        QTest::newRow("far below") << 0.001 << -10000.0 << 999999999;
-        QTest::newRow("far above") << 1.0 << 1e8 << 0;
-        QTest::newRow("centre") << 1.0 << 0.0 << 999999999;
-        QTest::newRow("half") << 4.0 << 3.0 << 536870912;
-    }
+    // zero nor overflow the conversion to int: the counts stay in the box;
+    // "Set" from a zero nrad/count gives a zero scale and offset, never NaN.
     void encoderConversion_zeroScaleAndHugeCountsStayInRange()
     {
-        QFETCH(double, scale);
-        QFETCH(double, offset);
-        QFETCH(int, counts);
-        storeOffsets(1, offset, offset);
-        panel->setScaling(scale, scale);
-        QCOMPARE(spin("horOffsetCountsSpinBox")->value(), counts);
-        QCOMPARE(spin("vertOffsetCountsSpinBox")->value(), counts);
-
-        // "Set" from a zero nrad/count gives a zero scale and offset, never NaN.
-        dspin("horNradCountDoubleSpinBox")->setValue(0.0);
-        child<QPushButton>("encoderSetButton")->click();
-        double ox = 1, oy = 1;
-        panel->getOffsets(ox, oy);
-        QCOMPARE(ox, 0.0);
+        const double rows[][3] = {// scale, offset, counts
+                                  {0.0, 0.0, 999999999},    {0.0, 5.0, 999999999},
+                                  {0.001, -1e4, 999999999}, {1.0, 1e8, 0},
+                                  {1.0, 0.0, 999999999},    {4.0, 3.0, 536870912}};
+        for (const auto& [scale, offset, counts] : rows) {
+            QVERIFY(theConfig->setOffsetX(1, offset) && theConfig->setOffsetY(1, offset));
+            panel->setScaling(scale, scale);
+            QCOMPARE(QVector<double>({scale, offset}) +
+                         values({"horOffsetCountsSpinBox", "vertOffsetCountsSpinBox"}),
+                     QVector<double>({scale, offset, counts, counts}));
+            get<QDoubleSpinBox>("horNradCountDoubleSpinBox")->setValue(0.0);
+            get<QPushButton>("encoderSetButton")->click();
+            QCOMPARE(scalingAndOffsets().at(2), 0.0);
+        }
     }
 
-    void offsetRows_followControllerVersion_data()
-    {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("1.0.02") << "1.0.02" << false;
-        QTest::newRow("1.0.03") << "1.0.03" << true;
-        QTest::newRow("1.1") << "1.1" << true;
-        QTest::newRow("no version commands") << "0.0.90" << false;
-        QTest::newRow("version unread") << "" << false;
-    }
+    // The offset rows only for controllers that take offsets (1.0.03 on).
     void offsetRows_followControllerVersion()
     {
-        QFETCH(QString, version);
-        QFETCH(bool, shown);
-        controllerVersions.swVersion = version;
-        panel->updateOffsetVisibility();
-        for (const char* name : {"labelOffsetX", "xOffset", "labelOffsetY", "yOffset"})
-            QVERIFY2(child<QWidget>(name)->isVisibleTo(panel.get()) == shown, name);
-        QVERIFY(child<QWidget>("xGain")->isVisibleTo(panel.get()));
+        const QStringList rows = {"labelOffsetX", "xOffset", "labelOffsetY", "yOffset"};
+        const std::pair<const char*, bool> versions[] = {
+            {"1.0.02", false}, {"1.0.03", true}, {"1.1", true}, {"0.0.90", false}, {"", false}};
+        for (const auto& [version, hasOffsets] : versions) {
+            controllerVersions.swVersion = version;
+            panel->updateOffsetVisibility();
+            QStringList shownRows(version);
+            for (const QString& name : rows + QStringList("xGain"))
+                if (shown(qPrintable(name)))
+                    shownRows << name;
+            QCOMPARE(shownRows, QStringList(version) + (hasOffsets ? rows : QStringList()) +
+                                    QStringList("xGain"));
+        }
     }
 
-    void hvReadback_statusTextsAndFormats_data()
-    {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("off") << 0 << "HV OFF";
-        QTest::newRow("on") << 1 << "HV ON";
-        QTest::newRow("2") << 2 << "";
-        QTest::newRow("rising") << 3 << "HV rising";
-        QTest::newRow("4") << 4 << "";
-        QTest::newRow("falling") << 5 << "HV falling";
-        QTest::newRow("15") << 15 << "";
-    }
+    // The state's low four bits name it; other values show no text.
     void hvReadback_statusTextsAndFormats()
     {
-        QFETCH(int, state);
-        QFETCH(QString, text);
-        child<QLabel>("statusLabel")->setText(QStringLiteral("stale"));
-        panel->setHVstatus(state, 12.345f, 0.5f);
-        QCOMPARE(child<QLabel>("statusLabel")->text(), text);
-        QCOMPARE(child<QLineEdit>("voltageReadoutLineEdit")->text(), QStringLiteral("12.35V"));
-        QCOMPARE(child<QLineEdit>("currentReadoutLineEdit")->text(), QStringLiteral("0.50uA"));
+        const QString texts[] = {"HV OFF", "HV ON", "", "HV rising", "", "HV falling"};
+        for (int state : {0, 1, 2, 3, 4, 5, 15}) {
+            get<QLabel>("statusLabel")->setText(QStringLiteral("stale"));
+            panel->setHVstatus(state, 12.345f, 0.5f);
+            QCOMPARE((QStringList{QString::number(state), get<QLabel>("statusLabel")->text(),
+                                  get<QLineEdit>("voltageReadoutLineEdit")->text(),
+                                  get<QLineEdit>("currentReadoutLineEdit")->text()}),
+                     (QStringList{QString::number(state), state < 6 ? texts[state] : "", "12.35V",
+                                  "0.50uA"}));
+        }
     }
 
     // The enable button alternates on/off for this panel's picoammeter,
@@ -243,12 +202,10 @@ private slots:
     void hvButtons_sendAtOnce()
     {
         panel->setHVstatus(1, 500.0f, 0.1f); // the readback has no say
-        auto* enable = child<QPushButton>("enableHVbutton");
-        enable->click();
-        enable->click();
-        dspin("biasVoltageDoubleSpinBox")->setValue(250.5);
-        child<QPushButton>("setHVbutton")->click();
-
+        get<QPushButton>("enableHVbutton")->click();
+        get<QPushButton>("enableHVbutton")->click();
+        get<QDoubleSpinBox>("biasVoltageDoubleSpinBox")->setValue(250.5);
+        get<QPushButton>("setHVbutton")->click();
         QCOMPARE(hexOf(f.driver.transfers()), goldenHex({"00010004 01000000 01", // on, index 1
                                                          "00010004 01000000 00", // off
                                                          "00020004 01000000 00807a43"}));

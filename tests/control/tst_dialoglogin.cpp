@@ -8,25 +8,17 @@
 #include "control/dialoglogin.h"
 #include "support/lockprobe.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
-#include <QAction>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
+#include <QtWidgets>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace
 {
-
 const QString kUserPassword = QStringLiteral("StoneHarbour");
 const QString kAdminPassword = QStringLiteral("KiteRiverSun");
-
 } // namespace
 
 class TestDialogLogin : public QObject
@@ -35,7 +27,7 @@ class TestDialogLogin : public QObject
 
     ProgramFixture m_program;
     QTemporaryDir m_dir;
-    QString m_lockPath;
+    QString m_lockPath = m_dir.filePath(QStringLiteral("zevo_lock"));
     int m_probe = -1;
     MainWindow* m_window = nullptr;
     DialogLogin* m_login = nullptr;
@@ -43,29 +35,17 @@ class TestDialogLogin : public QObject
     // Types into the fields and presses "Log in" as an operator would.
     void logIn(const QString& name, const QString& password)
     {
-        m_login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))->setText(name);
-        m_login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))->setText(password);
-        QTest::mouseClick(m_login->findChild<QPushButton*>(QStringLiteral("logIn")),
-                          Qt::LeftButton);
+        child<QLineEdit>(m_login, "usernameLineEdit")->setText(name);
+        child<QLineEdit>(m_login, "passwordLineEdit")->setText(password);
+        click(m_login, "logIn");
     }
-    QString shownLevel() const
-    {
-        return m_login->findChild<QLabel*>(QStringLiteral("currentLevel"))->text();
-    }
-    QAction* action(const char* name) const
-    {
-        return m_window->findChild<QAction*>(QString::fromLatin1(name));
-    }
+    QString shownLevel() const { return child<QLabel>(m_login, "currentLevel")->text(); }
+    QAction* action(const char* name) const { return child<QAction>(m_window, name); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_lockPath = m_dir.filePath(QStringLiteral("zevo_lock"));
-    }
-
     void init()
     {
+        QVERIFY(m_dir.isValid());
         m_program.setUp();
         userLevel = 0;
         lockFileFd = openOperatorLockFile(m_lockPath);
@@ -92,77 +72,55 @@ private slots:
         m_program.tearDown();
     }
 
+    // Each right password sets its level, shows the name and announces it;
+    // "cruise" asks for no password: any text, or none, will do. The lock is
+    // kept until another instance asks for it; the dialog stays open with
+    // what was typed.
     void rightPasswords_setLevelShowNameAndAnnounce()
     {
         QCOMPARE(shownLevel(), QString()); // nothing applied yet
         QSignalSpy changed(m_login, &DialogLogin::userLevelChanged);
-
-        logIn(QStringLiteral("user"), kUserPassword);
-        QCOMPARE(userLevel, 1);
-        QCOMPARE(shownLevel(), QStringLiteral("user"));
-        QCOMPARE(lockHolder(m_probe), getpid());
-
-        logIn(QStringLiteral("admin"), kAdminPassword);
-        QCOMPARE(userLevel, 2);
-        QCOMPARE(shownLevel(), QStringLiteral("admin"));
-
-        // "cruise" asks for no password: any text, or none, will do. It keeps
-        // the lock until another instance asks for it.
-        logIn(QStringLiteral("cruise"), QStringLiteral("anything"));
-        QCOMPARE(userLevel, 0);
-        QCOMPARE(shownLevel(), QStringLiteral("cruise"));
-        logIn(QStringLiteral("cruise"), QString());
-        QCOMPARE(userLevel, 0);
-        QCOMPARE(lockHolder(m_probe), getpid());
-
+        QStringList levels;
+        for (const auto& [name, password] : {std::pair{"user", kUserPassword},
+                                             {"admin", kAdminPassword},
+                                             {"cruise", QStringLiteral("anything")},
+                                             {"cruise", QString()}}) {
+            logIn(name, password);
+            levels << QString("%1 %2").arg(shownLevel()).arg(userLevel);
+            QCOMPARE(lockHolder(m_probe), getpid());
+        }
+        QCOMPARE(levels, (QStringList{"user 1", "admin 2", "cruise 0", "cruise 0"}));
         QList<int> announced;
         for (const QList<QVariant>& args : changed)
             announced << args.at(0).toInt();
         QCOMPARE(announced, (QList<int>{1, 2, 0, 0}));
-        // The dialog stays open with what was typed.
         QVERIFY(m_login->isVisible());
-        QCOMPARE(m_login->findChild<QLineEdit*>(QStringLiteral("usernameLineEdit"))->text(),
-                 QStringLiteral("cruise"));
+        QCOMPARE(child<QLineEdit>(m_login, "usernameLineEdit")->text(), QStringLiteral("cruise"));
     }
 
-    void wrongNameOrPassword_warnsAndChangesNothing_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("title");
-
-        const QString wrongName = QStringLiteral("Wrong username");
-        const QString wrongPassword = QStringLiteral("Wrong password");
-        // name, password, expected box
-        const QStringList rows[] = {
-            {"Admin", kAdminPassword, wrongName},    {"", kAdminPassword, wrongName},
-            {"admin", kUserPassword, wrongPassword}, {"user", "stoneharbour", wrongPassword},
-            {"user", "StoneHarbou", wrongPassword},  {"admin", "KiteRiverSun2", wrongPassword},
-        };
-        for (const QStringList& row : rows)
-            QTest::addRow("%s/%s", qPrintable(row[0]), qPrintable(row[1]))
-                << row[0] << row[1] << row[2];
-    }
-
+    // A wrong name or password: one warning without parent that says which,
+    // and the level, the name shown and the announcements stay as they were.
     void wrongNameOrPassword_warnsAndChangesNothing()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, password);
-        QFETCH(QString, title);
-
         logIn(QStringLiteral("user"), kUserPassword);
         QSignalSpy changed(m_login, &DialogLogin::userLevelChanged);
         BoxCatcher boxes;
-        logIn(name, password);
-
-        QCOMPARE(int(boxes.boxes.size()), 1);
-        QCOMPARE(boxes.boxes[0].title, title);
-        QCOMPARE(boxes.boxes[0].text, title == QLatin1String("Wrong username")
-                                          ? QStringLiteral("Username entered does not match.\n\n")
-                                          : QStringLiteral("Password entered does not match.\n\n"));
-        QVERIFY(!boxes.boxes[0].hasParent);
-        QCOMPARE(userLevel, 1);
-        QCOMPARE(shownLevel(), QStringLiteral("user"));
+        const QStringList rows[] = {
+            // name, password, what is wrong
+            {"Admin", kAdminPassword, "Username"}, {"", kAdminPassword, "Username"},
+            {"admin", kUserPassword, "Password"},  {"user", "stoneharbour", "Password"},
+            {"user", "StoneHarbou", "Password"},   {"admin", "KiteRiverSun2", "Password"},
+        };
+        for (const QStringList& row : rows) {
+            boxes.boxes.clear();
+            logIn(row[0], row[1]);
+            QCOMPARE(row.join('/') + ": " + QString::number(boxes.boxes.size()),
+                     row.join('/') + ": 1");
+            QCOMPARE(boxes.boxes[0].title, "Wrong " + row[2].toLower());
+            QCOMPARE(boxes.boxes[0].text, row[2] + " entered does not match.\n\n");
+            QVERIFY(!boxes.boxes[0].hasParent);
+            QCOMPARE(shownLevel() + QString::number(userLevel), QStringLiteral("user1"));
+        }
         QCOMPARE(changed.count(), 0);
     }
 
@@ -173,7 +131,6 @@ private slots:
         logIn(QStringLiteral("admin"), kAdminPassword);
         QSignalSpy changed(m_login, &DialogLogin::userLevelChanged);
         m_login->hide();
-
         QElapsedTimer clock;
         clock.start();
         action("action_Login")->trigger();
@@ -195,6 +152,9 @@ private slots:
         QCOMPARE(shownLevel(), QStringLiteral("admin"));
     }
 
+    // Level 1 opens manual output control, level 2 the measurements too;
+    // level 1 after level 2 leaves them as they were. Everything else stays
+    // enabled at every level.
     void mainWindowActions_followLevelChosenInDialog()
     {
         const QStringList all = {"action_Rocking_Curve", "actionRocking_Curve_3D",
@@ -202,22 +162,19 @@ private slots:
         auto enabled = [&] {
             QStringList on;
             for (const QString& name : all)
-                if (m_window->findChild<QAction*>(name)->isEnabled())
+                if (action(qPrintable(name))->isEnabled())
                     on << name;
             return on;
         };
-
         QCOMPARE(enabled(), QStringList());
         logIn(QStringLiteral("user"), kUserPassword);
         QCOMPARE(enabled(), QStringList{"actionManual_Output_Control"});
         logIn(QStringLiteral("admin"), kAdminPassword);
         QCOMPARE(enabled(), all);
-        // Level 1 after level 2 leaves the measurements as they were.
         logIn(QStringLiteral("user"), kUserPassword);
         QCOMPARE(enabled(), all);
         logIn(QStringLiteral("cruise"), QString());
         QCOMPARE(enabled(), QStringList());
-        // Everything else stays enabled at every level.
         for (const char* name : {"action_Exit", "action_Login", "action_Save_Data", "action_About"})
             QVERIFY2(action(name)->isEnabled(), name);
     }

@@ -5,16 +5,15 @@
 #include "control/qled.h"
 #include "control/slider.h"
 
-#include <QLabel>
-#include <QProgressBar>
-#include <QSignalSpy>
-#include <QSlider>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <limits>
 
 namespace
 {
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
 // What the lamp paints, on a transparent ground; null when nothing.
 QImage painted(QLed& led)
 {
@@ -36,14 +35,6 @@ QStringList scaleTexts(const Slider& slider)
     return texts;
 }
 
-int tickCount(const Slider& slider)
-{
-    int n = 0;
-    for (const QFrame* frame : slider.findChildren<QFrame*>())
-        n += !qobject_cast<const QLabel*>(frame) && frame->frameShape() == QFrame::VLine;
-    return n;
-}
-
 int barOf(const Slider& slider)
 {
     return slider.findChild<QProgressBar*>()->value();
@@ -57,6 +48,9 @@ class TestQLedSlider : public QObject
 private slots:
     void initTestCase() { initResources(); }
 
+    // Only shape and colour pairs that have a picture are drawn; toggling
+    // twice returns to the first picture; Designer forms set the lamp's
+    // enumerations by name.
     void led_drawsOnlyPairsThatHavePictures()
     {
         QLed led;
@@ -69,13 +63,7 @@ private slots:
         QVERIFY(painted(led).isNull());
         led.setOffColor(QLed::Purple);
         QVERIFY(!painted(led).isNull() && painted(led) != grey);
-    }
 
-    void led_toggleTwiceReturnsToTheFirstPicture()
-    {
-        QLed led;
-        led.resize(70, 35);
-        led.setShape(QLed::Rounded);
         led.setOnColor(QLed::Green);
         const QImage off = painted(led);
         led.toggleValue();
@@ -84,71 +72,65 @@ private slots:
         led.toggleValue();
         QVERIFY(!led.value());
         QCOMPARE(painted(led), off);
-    }
 
-    // Designer forms set the lamp's enumerations by name.
-    void led_propertiesSetByName()
-    {
-        QLed led;
-        QVERIFY(led.setProperty("shape", QStringLiteral("Rounded")));
-        QVERIFY(led.setProperty("onColor", QStringLiteral("Yellow")));
-        QVERIFY(led.setProperty("value", true));
-        QCOMPARE(led.picturePath(), QStringLiteral(":/resources/round_yellow.svg"));
+        QLed named;
+        QVERIFY(named.setProperty("shape", QStringLiteral("Rounded")));
+        QVERIFY(named.setProperty("onColor", QStringLiteral("Yellow")));
+        QVERIFY(named.setProperty("value", true));
+        QCOMPARE(named.picturePath(), QStringLiteral(":/resources/round_yellow.svg"));
         QCOMPARE(QMetaEnum::fromType<QLed::ledColor>().keyToValue("Blue"), 6);
     }
 
-    void slider_initialScaleAndLastPosition()
+    // The scale takes the decade of a measured value (a power of ten is its
+    // own full scale), rebuilt rather than added to; a measured value is no
+    // operator's move, but the handle's last position is.
+    void slider_scaleTakesTheDecadeOfTheValue()
     {
         Slider slider;
         QCOMPARE(scaleTexts(slider), (QStringList{"0", "0.2", "0.4", "0.6", "0.8", "1e+00"}));
-        QSignalSpy moved(&slider, &Slider::valueChanged);
-        slider.findChild<QSlider*>()->setValue(99); // as far right as the handle goes
-        QCOMPARE(moved.size(), 1);
-        QCOMPARE(moved.at(0).at(0).toFloat(), 0.99f);
-    }
-
-    void slider_setValueTakesTheDecadeOfTheValue()
-    {
-        Slider slider;
         QSignalSpy moved(&slider, &Slider::valueChanged);
         slider.setValue(3.7e-7f);
         QCOMPARE(scaleTexts(slider),
                  (QStringList{"0", "2e-07", "4e-07", "6e-07", "8e-07", "1e-06"}));
         QCOMPARE(barOf(slider), 37);
-
-        slider.setValue(100.0f); // a power of ten is its own full scale
+        slider.setValue(100.0f);
         QCOMPARE(scaleTexts(slider).last(), QStringLiteral("1e+02"));
         QCOMPARE(barOf(slider), 100);
-        QCOMPARE(tickCount(slider), 6); // rebuilt, not added to
-
+        int ticks = 0;
+        for (const QFrame* frame : slider.findChildren<QFrame*>())
+            ticks += !qobject_cast<const QLabel*>(frame) && frame->frameShape() == QFrame::VLine;
+        QCOMPARE(ticks, 6);
         slider.setValue(0.1f); // the float just above 0.1 belongs to the next decade
         QCOMPARE(slider.scaleMaximum(), 1.0f);
-        QCOMPARE(moved.size(), 0); // a measured value is no operator's move
+        QCOMPARE(moved.size(), 0);
+
+        slider.findChild<QSlider*>()->setValue(99); // as far right as the handle goes
+        QCOMPARE(moved.size(), 1);
+        QCOMPARE(moved.at(0).at(0).toFloat(), 0.99f);
     }
 
-    // No decade: the scale stays as it was, the bar empties (fills for +inf).
-    void slider_valuesWithoutDecadeKeepTheScale_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<int>("bar");
-        QTest::newRow("zero") << 0.0f << 0;
-        QTest::newRow("negative") << -2.5e-6f << 0;
-        QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN() << 0;
-        QTest::newRow("+infinity") << std::numeric_limits<float>::infinity() << 100;
-        QTest::newRow("decade beyond float") << 3e38f << 100;
-    }
+    // No decade: the scale stays as it was, the bar empties (fills for +inf
+    // and for a decade beyond float).
     void slider_valuesWithoutDecadeKeepTheScale()
     {
-        QFETCH(float, value);
-        QFETCH(int, bar);
-        Slider slider;
-        slider.setValue(4e-5f);
-        const QStringList before = scaleTexts(slider);
-        slider.setValue(value);
-        QCOMPARE(scaleTexts(slider), before);
-        QCOMPARE(barOf(slider), bar);
+        const std::pair<float, int> rows[] = {{0.0f, 0},
+                                              {-2.5e-6f, 0},
+                                              {kNaN, 0},
+                                              {std::numeric_limits<float>::infinity(), 100},
+                                              {3e38f, 100}};
+        for (const auto& [value, bar] : rows) {
+            Slider slider;
+            slider.setValue(4e-5f);
+            const QStringList before = scaleTexts(slider);
+            slider.setValue(value);
+            QCOMPARE(scaleTexts(slider), before);
+            QCOMPARE(QString("%1: %2").arg(value).arg(barOf(slider)),
+                     QString("%1: %2").arg(value).arg(bar));
+        }
     }
 
+    // Bar and handle stay on the scale; a handle moved by program is
+    // reported like a drag; a scale of no width has no positions and no bar.
     void slider_barAndHandleStayOnTheScale()
     {
         Slider slider;
@@ -162,14 +144,12 @@ private slots:
         QSignalSpy moved(&slider, &Slider::valueChanged);
         slider.setSliderValue(2.5e-5f);
         QCOMPARE(handle->value(), 25);
-        QCOMPARE(moved.size(), 1); // moved by program, reported like a drag
+        QCOMPARE(moved.size(), 1);
         QCOMPARE(moved.at(0).at(0).toFloat(), 2.5e-5f);
-        slider.setSliderValue(5e-3f);
-        QCOMPARE(handle->value(), 99);
-        slider.setSliderValue(std::numeric_limits<float>::quiet_NaN());
-        QCOMPARE(handle->value(), 99);
-
-        // A scale of no width has no positions and no bar.
+        for (float beyond : {5e-3f, kNaN}) {
+            slider.setSliderValue(beyond);
+            QCOMPARE(handle->value(), 99);
+        }
         slider.setScale(5, 1.0f, 1.0f);
         slider.setSliderValue(1.0f);
         QCOMPARE(handle->value(), 99);

@@ -13,36 +13,75 @@
 #include "support/programfixture.h"
 #include "support/widgets.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDockWidget>
-#include <QDoubleSpinBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSlider>
-#include <QToolBox>
-#include <QtTest>
+#include <QtWidgets>
 
-#include <array>
-#include <memory>
+#include <tuple>
 
 using namespace zevo;
+
+namespace
+{
+QDoubleSpinBox* field(QWidget& panel, const char* name)
+{
+    return child<QDoubleSpinBox>(panel, name);
+}
+
+// Loops the panel shows as regulating: boxes checked ("X", "Y", "I"), and
+// "!" for any setpoint field whose enabled state disagrees.
+QString shownLoops(QWidget& panel)
+{
+    QString loops;
+    const char* boxes[] = {"confXcheckbox", "confYcheckbox", "confI0checkbox"};
+    const char* fields[] = {"posXDoubleSpinBox", "posYDoubleSpinBox", "i0DoubleSpinBox"};
+    for (int k = 0; k < 3; ++k) {
+        const bool checked = child<QCheckBox>(panel, boxes[k])->isChecked();
+        if (checked)
+            loops += QLatin1Char("XYI"[k]);
+        if (child(panel, fields[k])->isEnabled() != checked)
+            loops += QLatin1Char('!');
+    }
+    return loops;
+}
+
+// Those of the named widgets that are hidden.
+QStringList hidden(QWidget& panel, const QStringList& names)
+{
+    QStringList out;
+    for (const QString& name : names)
+        if (child(panel, qPrintable(name))->isHidden())
+            out << name;
+    return out;
+}
+} // namespace
 
 class TestWidgetFeedbackControl : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<ProgramFixture> m_program;
     ScriptedController* c = nullptr; // what the controller reports
 
     // Lets the poll read the controller, as the worker thread does each second.
     void poll() { m_program->mailbox->refreshData(); }
-
     std::vector<MailboxMessage> sent(uint32_t command) const { return m_program->sent(command); }
+    // The X, Y and I0 setpoint entries.
+    static QString entries(QWidget& panel)
+    {
+        return QString("%1 %2 %3")
+            .arg(field(panel, "posXDoubleSpinBox")->value())
+            .arg(field(panel, "posYDoubleSpinBox")->value())
+            .arg(field(panel, "i0DoubleSpinBox")->value());
+    }
+    // "Update Setpoint": the X, Y and I0 setpoints sent, to 12 digits.
+    QStringList update(QWidget& panel)
+    {
+        m_program->driver.clearCalls();
+        click(&panel, "buttonUpdate");
+        QStringList values;
+        for (const MailboxMessage& m : sent(cmd::SetSetpoint))
+            values << QString::number(m.f64(8), 'g', 12);
+        return values;
+    }
 
 private slots:
     void initTestCase() { initResources(); }
@@ -67,115 +106,45 @@ private slots:
         userLevel = 0;
     }
 
-    // Loops the panel shows as regulating: boxes checked ("X", "Y", "I"),
-    // and "!" for any setpoint field whose enabled state disagrees.
-    static QString shownLoops(QWidget& panel)
-    {
-        QString loops;
-        const char* boxes[] = {"confXcheckbox", "confYcheckbox", "confI0checkbox"};
-        const char* fields[] = {"posXDoubleSpinBox", "posYDoubleSpinBox", "i0DoubleSpinBox"};
-        for (int k = 0; k < 3; ++k) {
-            const bool checked = child<QCheckBox>(panel, boxes[k])->isChecked();
-            if (checked)
-                loops += QLatin1Char("XYI"[k]);
-            if (child<QWidget>(panel, fields[k])->isEnabled() != checked)
-                loops += QLatin1Char('!');
-        }
-        return loops;
-    }
-
     // Every combination of the three boxes sends its mode, and the panel then
     // shows that mode: its loops' boxes checked, their setpoint fields enabled.
-    void regulationBoxes_sendModeAndShowIt_data()
-    {
-        QTest::addColumn<QString>("checked");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("none") << "" << 0 << "X";
-        QTest::newRow("X") << "X" << 0 << "X";
-        QTest::newRow("Y") << "Y" << 3 << "Y";
-        QTest::newRow("X Y") << "XY" << 1 << "XY";
-        QTest::newRow("I0") << "I" << 6 << "I";
-        QTest::newRow("X I0") << "XI" << 2 << "XI";
-        QTest::newRow("Y I0") << "YI" << 4 << "YI";
-        QTest::newRow("X Y I0") << "XYI" << 5 << "XYI";
-    }
     void regulationBoxes_sendModeAndShowIt()
     {
-        QFETCH(QString, checked);
-        QFETCH(int, mode);
-        QFETCH(QString, shown);
-        WidgetFeedbackControl panel;
-        // Start from another mode, as the controller reported it.
-        panel.confChanged(mode == MODE_XY_I0 ? MODE_X : MODE_XY_I0);
-        child<QCheckBox>(panel, "confXcheckbox")->setChecked(checked.contains('X'));
-        child<QCheckBox>(panel, "confYcheckbox")->setChecked(checked.contains('Y'));
-        child<QCheckBox>(panel, "confI0checkbox")->setChecked(checked.contains('I'));
-        QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
-        m_program->driver.clearCalls();
+        const std::pair<const char*, int> rows[] = {{"", 0},  {"X", 0},  {"Y", 3},  {"XY", 1},
+                                                    {"I", 6}, {"XI", 2}, {"YI", 4}, {"XYI", 5}};
+        for (const auto& [boxes, mode] : rows) {
+            const QString checked = boxes;
+            const QString shown = checked.isEmpty() ? QStringLiteral("X") : checked;
+            WidgetFeedbackControl panel;
+            // Start from another mode, as the controller reported it.
+            panel.confChanged(mode == MODE_XY_I0 ? MODE_X : MODE_XY_I0);
+            child<QCheckBox>(panel, "confXcheckbox")->setChecked(checked.contains('X'));
+            child<QCheckBox>(panel, "confYcheckbox")->setChecked(checked.contains('Y'));
+            child<QCheckBox>(panel, "confI0checkbox")->setChecked(checked.contains('I'));
+            QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
+            m_program->driver.clearCalls();
+            click(&panel, "updateConfButton");
+            const auto modes = sent(cmd::SetRegulationMode);
+            QCOMPARE(modes.size(), std::size_t(1));
+            QCOMPARE(checked + QString::number(modes[0].u8(4)), checked + QString::number(mode));
+            QVERIFY(!changed.isEmpty());
+            QCOMPARE(shownLoops(panel), shown);
 
-        click(&panel, "updateConfButton");
-        const auto modes = sent(cmd::SetRegulationMode);
-        QCOMPARE(modes.size(), std::size_t(1));
-        QCOMPARE(int(modes[0].u8(4)), mode);
-        QVERIFY(!changed.isEmpty());
-        QCOMPARE(shownLoops(panel), shown);
-    }
-
-    // A mode the panel does not know changes nothing but still tells the plots.
-    void unknownMode_changesNothingButIsAnnounced()
-    {
-        WidgetFeedbackControl panel;
-        panel.confChanged(MODE_Y_I0);
-        QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
-        panel.confChanged(7);
-        QCOMPARE(changed.size(), 1);
-        QCOMPARE(shownLoops(panel), QStringLiteral("YI"));
-    }
-
-    // Positions go out in raw units of the BPM feeding each loop, the
-    // intensity in amperes of the selected unit.
-    void setpoints_convertedBySourceScaleAndUnit()
-    {
-        pidSourceX = 1;
-        pidSourceY = 0;
-        bpmScale.set(0, 2.0, 0.5);
-        bpmScale.set(1, 4.0, 8.0);
-        WidgetFeedbackControl panel;
-        child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->setValue(100.0);
-        child<QDoubleSpinBox>(panel, "posYDoubleSpinBox")->setValue(10.0);
-        child<QDoubleSpinBox>(panel, "i0DoubleSpinBox")->setValue(250.0);
-        QCOMPARE(child<QComboBox>(panel, "i0UnitSelector")->currentText(), QStringLiteral("nA"));
-        QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
-        m_program->driver.clearCalls();
-
-        click(&panel, "buttonUpdate");
-        auto setpoints = sent(cmd::SetSetpoint);
-        QCOMPARE(setpoints.size(), std::size_t(3));
-        QCOMPARE(setpoints[0].f64(8), 25.0); // 100 um / BPM 2's X scale
-        QCOMPARE(setpoints[1].f64(8), 20.0); // 10 um / BPM 1's Y scale
-        QCOMPARE(setpoints[2].f64(8), 2.5e-7);
-        QCOMPARE(changed.size(), 1);
-
-        child<QComboBox>(panel, "i0UnitSelector")->setCurrentText(QStringLiteral("uA"));
-        child<QDoubleSpinBox>(panel, "i0DoubleSpinBox")->setValue(2.5);
-        m_program->driver.clearCalls();
-        click(&panel, "buttonUpdate");
-        QCOMPARE(sent(cmd::SetSetpoint).at(2).f64(8), 2.5e-6);
-
-        // A BPM without a scale factor takes raw units instead of infinity.
-        bpmScale.set(1, 0.0, 8.0);
-        m_program->driver.clearCalls();
-        click(&panel, "buttonUpdate");
-        QCOMPARE(sent(cmd::SetSetpoint)[0].f64(8), 100.0);
-        c->setpoints[0] = 60.0; // and reads back the same way
-        panel.updateXYfields();
-        QCOMPARE(child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->value(), 60.0);
+            // A mode the panel does not know changes nothing but still tells the plots.
+            changed.clear();
+            panel.confChanged(7);
+            QCOMPARE(changed.size(), 1);
+            QCOMPARE(shownLoops(panel), shown);
+        }
     }
 
     // Read back, the setpoints show as entered: micrometres of the source
-    // BPM, and the I0 exactly, not rounded to one of the slider's steps.
-    void setpointsReadBack_showInEntryUnits()
+    // BPM, and the I0 exactly, not rounded to one of the slider's steps,
+    // which sending the other setpoints leaves as it was; a read that fails
+    // leaves the fields alone. Positions go out in raw units of the BPM
+    // feeding each loop, the intensity in amperes of the selected unit; a BPM
+    // without a scale factor takes raw units instead of infinity, both ways.
+    void setpoints_inRawUnitsOfTheSourceBpm_bothWays()
     {
         pidSourceX = 1;
         bpmScale.set(0, 2.0, 0.5);
@@ -185,36 +154,39 @@ private slots:
         c->setpoints[2] = 52.345e-6;
         WidgetFeedbackControl panel;
         panel.findChild<Slider*>("i0slider")->setValue(7.7e-5f); // scale 0 .. 1e-4
-
         panel.updateXYfields();
-        QCOMPARE(child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->value(), 100.0);
-        QCOMPARE(child<QDoubleSpinBox>(panel, "posYDoubleSpinBox")->value(), 10.0);
-        QCOMPARE(child<QDoubleSpinBox>(panel, "i0DoubleSpinBox")->value(), 52345.0);
+        QCOMPARE(entries(panel), QStringLiteral("100 10 52345"));
         QCOMPARE(panel.findChild<QSlider*>()->value(), 52);
-
-        // Sending the other setpoints leaves the controller's I0 as it was.
-        m_program->driver.clearCalls();
-        click(&panel, "buttonUpdate");
-        QCOMPARE(sent(cmd::SetSetpoint)[2].f64(8), 52.345e-6);
-
-        // A read that fails leaves the fields alone.
+        QCOMPARE(update(panel), (QStringList{"25", "20", "5.2345e-05"}));
         c->setpoints[0] = 1.0;
         m_program->driver.failTransfer(1);
         panel.updateXYfields();
-        QCOMPARE(child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->value(), 100.0);
+        QCOMPARE(entries(panel), QStringLiteral("100 10 52345"));
+
+        field(panel, "i0DoubleSpinBox")->setValue(250.0); // nA, as the panel starts
+        QSignalSpy changed(&panel, &WidgetFeedbackControl::somethingChanged);
+        QCOMPARE(update(panel), (QStringList{"25", "20", "2.5e-07"}));
+        QCOMPARE(changed.size(), 1);
+        child<QComboBox>(panel, "i0UnitSelector")->setCurrentText(QStringLiteral("uA"));
+        field(panel, "i0DoubleSpinBox")->setValue(2.5);
+        QCOMPARE(update(panel).at(2), QStringLiteral("2.5e-06"));
+        bpmScale.set(1, 0.0, 8.0);
+        QCOMPARE(update(panel).at(0), QStringLiteral("100"));
+        c->setpoints[0] = 60.0;
+        panel.updateXYfields();
+        QCOMPARE(field(panel, "posXDoubleSpinBox")->value(), 60.0);
     }
 
     // Typing moves the handle; dragging the handle fills the entry; the bar
-    // shows the measured intensity.
+    // shows the measured intensity of the BPM that feeds the I0 loop.
     void i0EntryAndSlider_followEachOther()
     {
         WidgetFeedbackControl panel;
         auto* slider = panel.findChild<Slider*>("i0slider");
         auto* handle = slider->findChild<QSlider*>();
-        auto* entry = child<QDoubleSpinBox>(panel, "i0DoubleSpinBox");
+        auto* entry = field(panel, "i0DoubleSpinBox");
         QCOMPARE(slider->scaleMaximum(), 1.0f); // no intensity measured yet
-
-        entry->setValue(31234.0); // nA: at the very left of 0 .. 1 A
+        entry->setValue(31234.0);               // nA: at the very left of 0 .. 1 A
         QCOMPARE(handle->value(), 0);
 
         // The first measured intensity rescales; the handle moves with the
@@ -225,116 +197,92 @@ private slots:
         m_program->driver.setStatusBlock(block);
         poll();
         panel.refreshFields();
+        // The entry, and where the handle stands.
+        auto shown = [&] { return QString("%1 at %2").arg(entry->value()).arg(handle->value()); };
         QCOMPARE(slider->scaleMaximum(), 1e-4f);
-        QCOMPARE(handle->value(), 31);
-        QCOMPARE(entry->value(), 31234.0);
-
-        entry->setValue(45678.0); // typing moves the handle
-        QCOMPARE(handle->value(), 45);
-        QCOMPARE(entry->value(), 45678.0);
-
+        QCOMPARE(shown(), QStringLiteral("31234 at 31"));
+        entry->setValue(45678.0);
+        QCOMPARE(shown(), QStringLiteral("45678 at 45"));
         handle->setValue(64); // the operator drags
-        QCOMPARE(entry->value(), 64000.0);
-        QCOMPARE(handle->value(), 64);
-
+        QCOMPARE(shown(), QStringLiteral("64000 at 64"));
         child<QComboBox>(panel, "i0UnitSelector")->setCurrentText(QStringLiteral("uA"));
         handle->setValue(20);
-        QCOMPARE(entry->value(), 20.0);
+        QCOMPARE(shown(), QStringLiteral("20 at 20"));
         QVERIFY(sent(cmd::SetSetpoint).empty()); // nothing goes out before "Update Setpoint"
 
-        // The bar shows the intensity of the BPM that feeds the I0 loop.
         pidSourceI0 = 1;
         panel.refreshFields();
         QCOMPARE(slider->scaleMaximum(), 1e-6f);
         QCOMPARE(slider->findChild<QProgressBar*>()->value(), 37);
     }
 
-    void heartbeat_lampAndTextPerState_data()
-    {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<int>("colour");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("button");
-        QTest::newRow("off") << 0 << int(QLed::Grey) << "Feedback OFF"
-                             << "Enable Feedback";
-        QTest::newRow("fault") << 1 << int(QLed::Red) << "FAULT: Out of ROC"
-                               << "Disable Feedback";
-        QTest::newRow("beam off") << 2 << int(QLed::Purple) << "Beam OFF"
-                                  << "Disable Feedback";
-        QTest::newRow("on") << 3 << int(QLed::Green) << "Feedback ON"
-                            << "Disable Feedback";
-    }
+    // The panel's own 770 ms refresh shows each state; a state it does not
+    // know leaves lamp and text alone.
     void heartbeat_lampAndTextPerState()
     {
-        QFETCH(int, state);
-        QFETCH(int, colour);
-        QFETCH(QString, text);
-        QFETCH(QString, button);
         WidgetFeedbackControl panel;
         auto* led = panel.findChild<QLed*>("heartbeatLed");
-        QCOMPARE(led->shape(), QLed::Rounded);
-        // Start from another state so that each row shows a change.
-        c->pidStatus = uint8_t((state + 1) % 4);
-        poll();
-        panel.refreshFields();
-
-        c->pidStatus = uint8_t(state);
-        poll();
-        // The panel's own 770 ms refresh picks it up.
-        QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(panel, "heartbeatLabel")->text(), text, 2000);
-        QCOMPARE(int(led->offColor()), colour);
-        QVERIFY(!led->value()); // the lamp shows its state by its off-colour
-        QCOMPARE(child<QPushButton>(panel, "buttonFdbk")->text(), button);
-
-        // A state the panel does not know leaves lamp and text alone.
-        panel.updateHeartbeat(PID_Status_Type(7));
-        QCOMPARE(child<QLabel>(panel, "heartbeatLabel")->text(), text);
-        QCOMPARE(int(led->offColor()), colour);
+        auto* label = child<QLabel>(panel, "heartbeatLabel");
+        // The lamp shows its state by its off-colour; it is never lit.
+        auto shown = [&] {
+            return QString("%1 %2 %3, %4")
+                .arg(label->text())
+                .arg(int(led->offColor()))
+                .arg(led->value())
+                .arg(child<QPushButton>(panel, "buttonFdbk")->text());
+        };
+        const std::tuple<int, QLed::ledColor, const char*, const char*> rows[] = {
+            {0, QLed::Grey, "Feedback OFF", "Enable Feedback"},
+            {1, QLed::Red, "FAULT: Out of ROC", "Disable Feedback"},
+            {2, QLed::Purple, "Beam OFF", "Disable Feedback"},
+            {3, QLed::Green, "Feedback ON", "Disable Feedback"}};
+        for (const auto& [state, colour, text, button] : rows) {
+            c->pidStatus = uint8_t((state + 1) % 4); // from another state, so that each row changes
+            poll();
+            panel.refreshFields();
+            c->pidStatus = uint8_t(state);
+            poll();
+            QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString(text), 2000);
+            const QString expected = QString("%1 %2 0, %3").arg(text).arg(int(colour)).arg(button);
+            QCOMPARE(shown(), expected);
+            panel.updateHeartbeat(PID_Status_Type(7));
+            QCOMPARE(shown(), expected);
+        }
     }
 
     // Each click asks for the other state; the text follows the controller.
-    void feedbackButton_sendsRequestsTextFollowsController()
+    // Level 0 disables the whole panel (and sends nothing); any other known
+    // level enables it, an unknown one leaves it as it is.
+    void feedbackButton_sendsRequestsFromLevel1On()
     {
         WidgetFeedbackControl panel;
         auto* button = child<QPushButton>(panel, "buttonFdbk");
-        QVERIFY(button->isCheckable());
-        QCOMPARE(button->text(), QStringLiteral("Enable Feedback"));
-
         click(&panel, "buttonFdbk");
         click(&panel, "buttonFdbk");
         const auto requests = sent(cmd::SetFeedbackEnabled);
         QCOMPARE(requests.size(), std::size_t(2));
         QCOMPARE(int(requests[0].u8(4)), 1);
         QCOMPARE(int(requests[1].u8(4)), 0);
-
         click(&panel, "buttonFdbk"); // asks for on, but the controller stays off
         panel.refreshFields();
         QVERIFY(button->isChecked());
         QCOMPARE(button->text(), QStringLiteral("Enable Feedback"));
-
         click(&panel, "resetPIDbutton");
         QCOMPARE(sent(cmd::ResetPidController).size(), std::size_t(1));
-    }
 
-    void userLevel_gatesTheWholePanel()
-    {
-        WidgetFeedbackControl panel;
         auto enabledAt = [&](int level) {
             userLevel = level;
             panel.checkUserLevel();
-            return child<QPushButton>(panel, "buttonFdbk")->isEnabled();
+            return button->isEnabled();
         };
         QVERIFY(!enabledAt(0));
-        for (const char* name : {"resetPIDbutton", "updateConfButton", "buttonUpdate",
-                                 "confXcheckbox", "i0UnitSelector", "toolBox"})
-            QVERIFY2(!child<QWidget>(panel, name)->isEnabled(), name);
+        m_program->driver.clearCalls();
         click(&panel, "buttonFdbk");
         QVERIFY(sent(cmd::SetFeedbackEnabled).empty());
-        QVERIFY(!enabledAt(7)); // no level: left as it is
+        QVERIFY(!enabledAt(7));
         QVERIFY(enabledAt(1));
         QVERIFY(enabledAt(7));
         QVERIFY(enabledAt(2));
-
         userLevel = 0; // a panel built at level 0 starts disabled
         QVERIFY(!WidgetFeedbackControl().isEnabled());
     }
@@ -350,7 +298,6 @@ private slots:
         bpmScale.set(1, 10.0, 0.5);
         poll();
         WidgetFeedbackControl panel; // refreshes once at construction
-
         const std::pair<const char*, const char*> expected[] = {
             {"posXMeanLineEdit", "0.025 um"},         {"posXStdLineEdit", "0.000246 um"},
             {"posXStdFiltLineEdit", "0.000091 um"},   {"posYMeanLineEdit", "-0.10370 um"},
@@ -362,61 +309,50 @@ private slots:
             {"posYStdFiltLineEdit_2", "0.020000 um"}, {"i0MeanLineEdit_2", "4e-05 A"},
             {"i0StdLineEdit_2", "5.5e-09 A"},         {"i0StdFiltLineEdit_2", "1.23457e-09 A"},
         };
-        for (const auto& [name, text] : expected) {
-            auto* field = child<QLineEdit>(panel, name);
-            QVERIFY2(!field->isEnabled(), name);
-            QCOMPARE(field->text(), QString::fromLatin1(text));
-        }
-        QCOMPARE(child<QToolBox>(panel, "toolBox")->currentIndex(), 0);
-        QCOMPARE(child<QToolBox>(panel, "toolBox")->itemText(1), QStringLiteral("Control"));
+        for (const auto& [name, text] : expected)
+            QCOMPARE(child<QLineEdit>(panel, name)->text(), QString::fromLatin1(text));
     }
 
-    // With one picoammeter the second grid is hidden and left alone.
-    void oneDevice_secondBpmHiddenAndNotUpdated()
+    // One picoammeter: the second grid is hidden and left alone until a
+    // second one comes. An encoder interface: no intensities, no filtered
+    // deviations, no second BPM, even when the device count says two.
+    void devices_secondBpmAndIntensityFollowWhatIsPlugged()
     {
+        const QStringList second = {"bpm2Table", "BPM2label"};
         c->plug({0x2101, 0, 0x2200, 0});
-        poll();
-        QCOMPARE(m_program->mailbox->deviceCount(), 1);
         MailboxStatusBlock block{};
         block.bpm[0].xMean = 0.01;
         block.bpm[1].xMean = 0.02;
         m_program->driver.setStatusBlock(block);
         poll();
+        QCOMPARE(m_program->mailbox->deviceCount(), 1);
+        auto one = std::make_unique<WidgetFeedbackControl>();
+        one->nr_dorvishs_changed(1);
+        QCOMPARE(hidden(*one, second), second);
+        QCOMPARE(child<QLineEdit>(*one, "posXMeanLineEdit")->text() + "|" +
+                     child<QLineEdit>(*one, "posXMeanLineEdit_2")->text(),
+                 QStringLiteral("0.010 um|"));
+        one->nr_dorvishs_changed(2);
+        QCOMPARE(hidden(*one, second), QStringList());
+        one.reset();
 
-        WidgetFeedbackControl panel;
-        panel.nr_dorvishs_changed(1);
-        QVERIFY(child<QWidget>(panel, "bpm2Table")->isHidden());
-        QVERIFY(child<QWidget>(panel, "BPM2label")->isHidden());
-        QCOMPARE(child<QLineEdit>(panel, "posXMeanLineEdit")->text(), QStringLiteral("0.010 um"));
-        QCOMPARE(child<QLineEdit>(panel, "posXMeanLineEdit_2")->text(), QString());
-
-        panel.nr_dorvishs_changed(2);
-        QVERIFY(!child<QWidget>(panel, "bpm2Table")->isHidden());
-        QVERIFY(!child<QWidget>(panel, "BPM2label")->isHidden());
-    }
-
-    // An encoder interface: no intensities, no filtered deviations, no
-    // second BPM, even when the device count says two.
-    void encoderInterface_hidesIntensityAndSecondBpm()
-    {
         c->plug({0x2101, 0x2300, 0x2200, 0});
         poll();
         QVERIFY(m_program->mailbox->pavunPresent());
         WidgetFeedbackControl panel;
-        for (const char* name :
-             {"bpm2Table", "BPM2label", "i0MeanLineEdit", "i0StdLineEdit", "i0StdFiltLineEdit",
-              "posXStdFiltLineEdit", "posYStdFiltLineEdit", "i0RowLabel", "at1000HzLabel",
-              "confI0checkbox", "i0Label", "i0DoubleSpinBox", "i0UnitSelector", "i0slider"})
-            QVERIFY2(child<QWidget>(panel, name)->isHidden(), name);
-        QVERIFY(!child<QWidget>(panel, "posXMeanLineEdit")->isHidden());
-
+        const QStringList gone =
+            second + QStringList{"i0MeanLineEdit",      "i0StdLineEdit",       "i0StdFiltLineEdit",
+                                 "posXStdFiltLineEdit", "posYStdFiltLineEdit", "i0RowLabel",
+                                 "at1000HzLabel",       "confI0checkbox",      "i0Label",
+                                 "i0DoubleSpinBox",     "i0UnitSelector",      "i0slider"};
+        QCOMPARE(hidden(panel, gone + QStringList("posXMeanLineEdit")), gone);
         panel.nr_dorvishs_changed(2);
-        QVERIFY(child<QWidget>(panel, "bpm2Table")->isHidden());
-        QVERIFY(child<QWidget>(panel, "BPM2label")->isHidden());
+        QCOMPARE(hidden(panel, second), second);
     }
 
     // In the main window: docked, started from the controller's mode,
-    // setpoints and state, and wired to the XY plots both ways.
+    // setpoints and state, and wired to the XY plots both ways and to the
+    // device count.
     void mainWindow_startsPanelFromControllerAndWiresPlots()
     {
         c->regulationMode = MODE_Y_I0;
@@ -430,35 +366,27 @@ private slots:
         auto* panel = window.findChild<WidgetFeedbackControl*>();
         QVERIFY(panel);
         QCOMPARE(window.findChild<QDockWidget*>("dockFBctrl")->widget(), panel);
-
-        QVERIFY(!child<QCheckBox>(*panel, "confXcheckbox")->isChecked());
-        QVERIFY(child<QCheckBox>(*panel, "confYcheckbox")->isChecked());
-        QVERIFY(child<QCheckBox>(*panel, "confI0checkbox")->isChecked());
-        QCOMPARE(child<QDoubleSpinBox>(*panel, "posXDoubleSpinBox")->value(), 250.0);
-        QCOMPARE(child<QDoubleSpinBox>(*panel, "posYDoubleSpinBox")->value(), -500.0);
-        QCOMPARE(child<QDoubleSpinBox>(*panel, "i0DoubleSpinBox")->value(), 60000.0);
+        QCOMPARE(shownLoops(*panel), QStringLiteral("YI"));
+        QCOMPARE(entries(*panel), QStringLiteral("250 -500 60000"));
         QCOMPARE(child<QLabel>(*panel, "heartbeatLabel")->text(), QStringLiteral("Beam OFF"));
         QCOMPARE(panel->findChild<QLed*>()->offColor(), QLed::Purple);
-        // Mode 4 regulates Y from BPM 1: its plot draws the setpoint line.
+        // Mode 4 regulates Y from BPM 1: its plot draws the setpoint line;
+        // nothing is drawn in mode 5.
         QCPGraph* setpoint = window.graphXY(0)->findChild<QCustomPlot*>()->graph(1);
         QCOMPARE(setpoint->data()->size(), 2);
-
-        // The panel's changes reach both plots...
-        c->regulationMode = MODE_XY_I0; // nothing is drawn in mode 5
+        c->regulationMode = MODE_XY_I0;
         emit panel->somethingChanged();
         QCOMPARE(setpoint->data()->size(), 0);
-
-        // ...and a setpoint clicked into a plot reaches the panel.
+        // A setpoint clicked into a plot reaches the panel.
         c->setpoints[1] = 0.125;
         emit window.graphXY(1)->XYchanged();
-        QCOMPARE(child<QDoubleSpinBox>(*panel, "posYDoubleSpinBox")->value(), 125.0);
+        QCOMPARE(field(*panel, "posYDoubleSpinBox")->value(), 125.0);
 
-        // The device count reaches the panel.
         m_program->mailbox->announceDeviceCount();
-        QVERIFY(!child<QWidget>(*panel, "bpm2Table")->isHidden());
+        QVERIFY(!child(*panel, "bpm2Table")->isHidden());
         c->plug({0x2101, 0, 0x2200, 0});
         poll();
-        QVERIFY(child<QWidget>(*panel, "bpm2Table")->isHidden());
+        QVERIFY(child(*panel, "bpm2Table")->isHidden());
     }
 };
 

@@ -10,17 +10,24 @@
 #include "support/programfixture.h"
 #include "support/widgets.h"
 
-#include <QDialogButtonBox>
-#include <QDoubleSpinBox>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QtTest>
+#include <QtWidgets>
 
 #include <climits>
+#include <tuple>
 
 using namespace zevo;
+
+namespace
+{
+QDoubleSpinBox* box(WidgetPIDparams* p, const char* name)
+{
+    return child<QDoubleSpinBox>(p, name);
+}
+QString realFreq(WidgetPIDparams* p)
+{
+    return child<QLineEdit>(p, "realFreqLine")->text();
+}
+} // namespace
 
 class TestWindowPIDparams : public QObject
 {
@@ -29,22 +36,20 @@ class TestWindowPIDparams : public QObject
     ProgramFixture f;
     std::unique_ptr<WindowPIDparams> w;
 
-    WidgetPIDparams* panel(const char* name) const { return w->findChild<WidgetPIDparams*>(name); }
-    static QDoubleSpinBox* box(WidgetPIDparams* p, const char* name)
+    WidgetPIDparams* panel(const char* name) const { return child<WidgetPIDparams>(w.get(), name); }
+    // Which of the X, Y and I0 panels are enabled, as "1" or "0" each.
+    QString enabled() const
     {
-        return p->findChild<QDoubleSpinBox*>(name);
+        QString on;
+        for (const char* p : {"posXwidget", "posYwidget", "intI0widget"})
+            on += panel(p)->isEnabled() ? '1' : '0';
+        return on;
     }
-    static QString realFreq(WidgetPIDparams* p)
-    {
-        return p->findChild<QLineEdit*>("realFreqLine")->text();
-    }
-
     void press(QDialogButtonBox::StandardButton which)
     {
         f.driver.clearCalls();
         standardButton(w.get(), which)->click();
     }
-
     // Three loops with values that are exact in binary, so that the golden
     // bytes below can be written out by hand.
     void storeLoops()
@@ -76,39 +81,28 @@ private slots:
         userLevel = 0;
     }
 
-    void dividerAndRealFrequency_data()
-    {
-        QTest::addColumn<int>("base");
-        QTest::addColumn<double>("requested");
-        QTest::addColumn<int>("divider");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("1000 Hz") << 100000 << 1000.0 << 100 << "1000.00 Hz";
-        QTest::newRow("3000 Hz") << 100000 << 3000.0 << 33 << "3030.30 Hz";
-        QTest::newRow("30000 Hz") << 100000 << 30000.0 << 3 << "33333.33 Hz";
-        QTest::newRow("encoder 1000 Hz") << 5000 << 1000.0 << 5 << "1000.00 Hz";
-        QTest::newRow("encoder 3000 Hz") << 5000 << 3000.0 << 2 << "2500.00 Hz";
-        // Requests that round the divider to 0 run at the base rate.
-        QTest::newRow("encoder twice base") << 5000 << 10000.0 << 1 << "5000.00 Hz";
-        QTest::newRow("encoder above twice base") << 5000 << 10000.01 << 1 << "5000.00 Hz";
-        QTest::newRow("encoder top of range") << 5000 << 100000.0 << 1 << "5000.00 Hz";
-        // 0 Hz: as slowly as the controller can count.
-        QTest::newRow("0 Hz") << 100000 << 0.0 << INT_MAX << "0.00 Hz";
-        QTest::newRow("encoder 0 Hz") << 5000 << 0.0 << INT_MAX << "0.00 Hz";
-        QTest::newRow("slowest entry") << 100000 << 0.01 << 10000000 << "0.01 Hz";
-    }
-
+    // Requests that round the divider to 0 run at the base rate; 0 Hz runs
+    // as slowly as the controller can count. The form's 1000 Hz shows at
+    // construction.
     void dividerAndRealFrequency()
     {
-        QFETCH(int, base);
-        QFETCH(double, requested);
-        QFETCH(int, divider);
-        QFETCH(QString, shown);
-        PID_BASE_FREQ = base;
-        WidgetPIDparams p;
-        QCOMPARE(realFreq(&p), QString("1000.00 Hz")); // from the form's 1000 Hz at construction
-        box(&p, "curFreqBox")->setValue(requested);
-        QCOMPARE(p.divider(), divider);
-        QCOMPARE(realFreq(&p), shown);
+        // base rate, requested Hz, divider, real frequency shown
+        const std::tuple<int, double, int, const char*> rows[] = {
+            {100000, 1000.0, 100, "1000.00 Hz"}, {100000, 3000.0, 33, "3030.30 Hz"},
+            {100000, 30000.0, 3, "33333.33 Hz"}, {5000, 1000.0, 5, "1000.00 Hz"},
+            {5000, 3000.0, 2, "2500.00 Hz"},     {5000, 10000.0, 1, "5000.00 Hz"},
+            {5000, 10000.01, 1, "5000.00 Hz"},   {5000, 100000.0, 1, "5000.00 Hz"},
+            {100000, 0.0, INT_MAX, "0.00 Hz"},   {5000, 0.0, INT_MAX, "0.00 Hz"},
+            {100000, 0.01, 10000000, "0.01 Hz"}};
+        for (const auto& [base, requested, divider, shown] : rows) {
+            PID_BASE_FREQ = base;
+            WidgetPIDparams p;
+            QCOMPARE(realFreq(&p), QString("1000.00 Hz"));
+            box(&p, "curFreqBox")->setValue(requested);
+            const QString row = QString("%1 Hz at %2: ").arg(requested, 0, 'g', 10).arg(base);
+            QCOMPARE(row + QString::number(p.divider()) + ", " + realFreq(&p),
+                     row + QString::number(divider) + ", " + shown);
+        }
     }
 
     // OK at level 2: three dividers, the offsets, then per loop its
@@ -118,14 +112,12 @@ private slots:
         storeLoops();
         w->showWindow();
         QFile::remove(f.config->filePath()); // so that only OK can bring the groups back
-
         std::vector<QByteArray> fileAtMessage;
         f.controller.onTransfer = [&](const MailboxMessage&) {
             fileAtMessage.push_back(fileText(f.config->filePath()));
         };
         press(QDialogButtonBox::Ok);
         QVERIFY(!w->isVisible());
-
         QCOMPARE(int(fileAtMessage.size()), 18);
         QVERIFY(fileAtMessage[9].isEmpty());             // X's apply: nothing stored yet
         QVERIFY(fileAtMessage[10].contains("[PID_X]"));  // Y's first block
@@ -161,11 +153,9 @@ private slots:
                      "00080002 02",
                  }));
 
-        double v[10];
-        f.config->getPidY(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
-        const double y[10] = {2000, 4, 8, 16, 2, 50, -5, 5, 1, -1.5};
-        for (int i = 0; i < 10; ++i)
-            QCOMPARE(v[i], y[i]);
+        QVector<double> y(10);
+        f.config->getPidY(&y[0], &y[1], &y[2], &y[3], &y[4], &y[5], &y[6], &y[7], &y[8], &y[9]);
+        QCOMPARE(y, QVector<double>({2000, 4, 8, 16, 2, 50, -5, 5, 1, -1.5}));
     }
 
     // Showing loads the file into the boxes; with an encoder interface the
@@ -179,85 +169,72 @@ private slots:
         QCOMPARE(box(panel("posYwidget"), "offsetDoubleSpinBox")->value(), -1.5);
         QCOMPARE(box(panel("intI0widget"), "curFreqBox")->value(), 500.0);
         QVERIFY(panel("intI0widget")->isVisible());
-        QVERIFY(!w->findChild<QLabel*>("label_picture")->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!child<QLabel>(w.get(), "label_picture")->pixmap(Qt::ReturnByValue).isNull());
 
         w->hide();
         QVERIFY(f.config->setPidX(3000, 0.5, 0.25, 0.125, 1, 100, -10, 10, 2, 0.5));
         w->showWindow();
         QCOMPARE(realFreq(panel("posXwidget")), QString("3030.30 Hz"));
 
-        f.controller.slotContents[1].deviceId =
-            0x2300; // an encoder interface; the poll lowers the base rate
+        // An encoder interface; the poll lowers the base rate.
+        f.controller.slotContents[1].deviceId = 0x2300;
         f.mailbox->scanSlots();
         QCOMPARE(PID_BASE_FREQ.load(), 5000);
         w->hide();
         w->showWindow();
-        QVERIFY(panel("intI0widget")->isHidden());
-        QVERIFY(w->findChild<QLabel*>("label_i0")->isHidden());
+        QVERIFY(panel("intI0widget")->isHidden() && child(w.get(), "label_i0")->isHidden());
         // The stored 3000 Hz did not change, the rate it runs at did.
         QCOMPARE(realFreq(panel("posXwidget")), QString("2500.00 Hz"));
 
-        // 0 Hz and more than twice the base rate never send a divider of 0.
+        // 0 Hz and more than twice the base rate never send a divider of 0;
+        // the hidden loop is sent too, and the request stored as entered.
         box(panel("posYwidget"), "curFreqBox")->setValue(0);
         box(panel("intI0widget"), "curFreqBox")->setValue(50000);
         press(QDialogButtonBox::Apply);
         QVERIFY(w->isVisible());
-        const auto dividers = f.sent(cmd::SetPidDivider);
-        QCOMPARE(int(dividers.size()), 3);
-        QCOMPARE(dividers[0].u32(4), 2u);
-        QCOMPARE(dividers[1].u32(4), uint32_t(INT_MAX));
-        QCOMPARE(dividers[2].u32(4), 1u);
-        QCOMPARE(int(f.sent(cmd::ApplyPidParams).size()), 3); // the hidden loop too
+        QCOMPARE(
+            hexOf(f.sent(cmd::SetPidDivider)),
+            goldenHex({"00020001 02000000 00", "00020001 ffffff7f 01", "00020001 01000000 02"}));
+        QCOMPARE(int(f.sent(cmd::ApplyPidParams).size()), 3);
         QCOMPARE(realFreq(panel("intI0widget")), QString("5000.00 Hz"));
         double freq = -1;
         f.config->getPidY(&freq, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                           nullptr, nullptr);
-        QCOMPARE(freq, 0.0); // the request is stored as entered
+        QCOMPARE(freq, 0.0);
     }
 
     // Levels 0 and 1 see the panels disabled, and OK or Apply neither send
-    // nor store; level 2 enables them; an unknown level changes nothing.
-    void gatingByUserLevel()
+    // nor store (OK still closes); level 2 enables them; an unknown level
+    // changes nothing. Cancel never sends, at any level. A configuration file
+    // that cannot be written: everything still reaches the controller, then
+    // one warning names the file; a file that can be written shows nothing.
+    void gatingByUserLevel_andUnsavedWarning()
     {
         storeLoops();
         const QByteArray before = fileText(f.config->filePath());
-        const char* panels[] = {"posXwidget", "posYwidget", "intI0widget"};
         for (int level : {0, 1}) {
             userLevel = level;
             w->showWindow();
-            for (const char* p : panels)
-                QVERIFY2(!panel(p)->isEnabled(), p);
+            QCOMPARE(enabled(), QStringLiteral("000"));
             box(panel("posXwidget"), "boxKp")->setValue(9); // programmatic; the box is disabled
             press(QDialogButtonBox::Apply);
             press(QDialogButtonBox::Ok);
             QVERIFY(f.driver.transfers().empty());
             QCOMPARE(fileText(f.config->filePath()), before);
-            QVERIFY(!w->isVisible()); // OK still closes
+            QVERIFY(!w->isVisible());
         }
-
-        userLevel = 2;
-        w->checkUserLevel();
-        for (const char* p : panels)
-            QVERIFY2(panel(p)->isEnabled(), p);
-        userLevel = 7;
-        w->checkUserLevel();
-        QVERIFY(panel("posYwidget")->isEnabled());
-
-        // Cancel never sends, at any level.
+        for (int level : {2, 7}) {
+            userLevel = level;
+            w->checkUserLevel();
+            QCOMPARE(enabled(), QStringLiteral("111"));
+        }
         userLevel = 2;
         w->showWindow();
         press(QDialogButtonBox::Cancel);
-        QVERIFY(f.driver.transfers().empty());
-        QVERIFY(!w->isVisible());
-    }
+        QVERIFY(f.driver.transfers().empty() && !w->isVisible());
 
-    // A configuration file that cannot be written: everything still reaches
-    // the controller, then one warning names the file.
-    void failedWriteWarnsAfterSending()
-    {
         f.setConfigWritable(false);
         w->showWindow();
-
         BoxCatcher catcher;
         bool boxBeforeLastMessage = false;
         f.controller.onTransfer = [&](const MailboxMessage&) {
@@ -270,8 +247,6 @@ private slots:
         QCOMPARE(catcher.boxes[0].title, settingsNotSavedTitle());
         QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(theConfig->filePath()));
         QVERIFY(!catcher.boxes[0].hasParent);
-
-        // A file that can be written shows nothing.
         f.setConfigWritable(true);
         press(QDialogButtonBox::Apply);
         QCOMPARE(int(catcher.boxes.size()), 1);

@@ -15,22 +15,18 @@
 #include "support/programfixture.h"
 #include "support/widgets.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QDoubleSpinBox>
-#include <QFile>
-#include <QPushButton>
-#include <QtTest>
+#include <QtWidgets>
 
 using namespace zevo;
 
 namespace
 {
-struct Regions {
-    double roiX, roiY, i0Min, i0Max, roc;
-};
+// The ROI (item 0) and ROC (item 1) frames of a plot, as their corners.
+QRectF frame(WidgetGraphXY& plot, int item)
+{
+    auto* rect = qobject_cast<QCPItemRect*>(child<QCustomPlot>(&plot, "graph")->item(item));
+    return QRectF(rect->topLeft->coords(), rect->bottomRight->coords());
+}
 } // namespace
 
 class TestWindowROC_ROI : public QObject
@@ -43,39 +39,25 @@ class TestWindowROC_ROI : public QObject
 
     WidgetRoc* panel(int bpm) const
     {
-        return w->findChild<WidgetRoc*>(bpm == 0 ? "rocWidget0" : "rocWidget1");
-    }
-    template <typename T> T* input(int bpm, const char* name) const
-    {
-        return panel(bpm)->findChild<T*>(name);
+        return child<WidgetRoc>(w.get(), bpm == 0 ? "rocWidget0" : "rocWidget1");
     }
     QDoubleSpinBox* box(int bpm, const char* name) const
     {
-        return input<QDoubleSpinBox>(bpm, name);
+        return child<QDoubleSpinBox>(panel(bpm), name);
     }
-    QComboBox* unit(int bpm, const char* name) const { return input<QComboBox>(bpm, name); }
-    QCheckBox* check(const char* name) const { return w->findChild<QCheckBox*>(name); }
-
+    QComboBox* unit(int bpm, const char* name) const { return child<QComboBox>(panel(bpm), name); }
     void press(QDialogButtonBox::StandardButton which)
     {
         f.driver.clearCalls();
         standardButton(w.get(), which)->click();
     }
-
-    Regions stored(int bpm) const
+    // ROI X and Y, I0 minimum and maximum, ROC factor as stored for a BPM.
+    QVector<double> stored(int bpm) const
     {
-        Regions r{-1, -1, -1, -1, -1};
-        f.config->getRocRoi(&r.roiX, &r.roiY, &r.i0Min, &r.i0Max, &r.roc, bpm);
+        QVector<double> r(5, -1);
+        f.config->getRocRoi(&r[0], &r[1], &r[2], &r[3], &r[4], bpm);
         return r;
     }
-
-    // The ROI (item 0) and ROC (item 1) frames of a plot, as their corners.
-    static QRectF frame(WidgetGraphXY& plot, int item)
-    {
-        auto* rect = qobject_cast<QCPItemRect*>(plot.findChild<QCustomPlot*>("graph")->item(item));
-        return QRectF(rect->topLeft->coords(), rect->bottomRight->coords());
-    }
-
     // The dialog as the main window opens it, for `devices` picoammeters.
     void open(int devices)
     {
@@ -126,23 +108,23 @@ private slots:
         box(0, "roiYDoubleSpinBox")->setValue(40);
         press(QDialogButtonBox::Ok);
         QVERIFY(!w->isVisible());
-
         QCOMPARE(hexOf(f.driver.transfers()),
                  goldenHex({// index 0: 100 µm × 100 % / 2 = 50
-                            "00060002 00000000 0000000000000000 000000000000 4940",
+                            "00060002 00000000 0000000000000000 0000000000004940",
                             // index 1: 100 % × 40 µm / 4 = 10
-                            "00060002 01000000 0000000000000000 000000000000 2440",
+                            "00060002 01000000 0000000000000000 0000000000002440",
                             "000b0002 010001000101"}));
-
         QCOMPARE(frame(*xy[0], 0), QRectF(QPointF(-100, 40), QPointF(100, -40)));
         QCOMPARE(frame(*xy[0], 1), frame(*xy[0], 0));
-        QCOMPARE(stored(0).roiX, 100.0);
-        QCOMPARE(stored(0).roc, 100.0);
+        const QVector<double> s = stored(0);
+        QCOMPARE(QVector<double>({s[0], s[1], s[4]}), QVector<double>({100, 40, 100}));
         QVERIFY(!fileText(f.config->filePath()).contains("ROCandROI2"));
     }
 
     // Two devices: each BPM's limits with its own scale factors and its own
-    // plot; the example of 100 µm at 110 % over a scale of 2 sends 55.
+    // plot; the example of 100 µm at 110 % over a scale of 2 sends 55. Back
+    // to one device, BPM 2 is neither shown nor sent nor stored; a scale
+    // factor of 0 has no controller units: that limit stays out.
     void twoDevices_limitsPlotsAndFile()
     {
         open(2);
@@ -151,32 +133,28 @@ private slots:
         box(1, "roiXDoubleSpinBox")->setValue(30);
         press(QDialogButtonBox::Apply);
         QVERIFY(w->isVisible());
-
-        const auto limits = f.sent(cmd::SetRocLimit);
-        QCOMPARE(int(limits.size()), 4);
-        const double high[4] = {55.0, 11.0, 12.0, 40.0}; // 100·1.1/2, 1.1·40/4, 30·2/5, 2·10/0.5
-        for (int k = 0; k < 4; ++k) {
-            QCOMPARE(int(limits[k].u8(4)), k < 2 ? k : k + 1); // 0, 1, 3, 4
-            QCOMPARE(limits[k].f64(8), 0.0);
-            QCOMPARE(limits[k].f64(16), high[k]);
-        }
+        // 100·1.1/2, 1.1·40/4, 30·2/5, 2·10/0.5 at indices 0, 1, 3, 4
+        QStringList limits; // index, low, high (to 12 digits)
+        for (const MailboxMessage& m : f.sent(cmd::SetRocLimit))
+            limits << QString("%1 %2 %3")
+                          .arg(m.u8(4))
+                          .arg(m.f64(8), 0, 'g', 12)
+                          .arg(m.f64(16), 0, 'g', 12);
+        QCOMPARE(limits, (QStringList{"0 0 55", "1 0 11", "3 0 12", "4 0 40"}));
         QCOMPARE(int(f.sent(cmd::SetRocEnables).size()), 1);
         QCOMPARE(frame(*xy[1], 1), QRectF(QPointF(-60, 20), QPointF(60, -20)));
         QCOMPARE(frame(*xy[0], 1).right(), 110.0);
-        QCOMPARE(stored(1).roiX, 30.0);
+        QCOMPARE(stored(1).at(0), 30.0);
 
-        // Back to one device: BPM 2 is neither shown nor sent nor stored.
         w->nrDorvishChanged(1);
         QVERIFY(panel(1)->isHidden());
         box(1, "roiXDoubleSpinBox")->setValue(70);
         press(QDialogButtonBox::Apply);
         QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 2);
-        QCOMPARE(stored(1).roiX, 30.0);
-        // No device count of 2, no second panel, whatever the count.
-        w->nrDorvishChanged(0);
+        QCOMPARE(stored(1).at(0), 30.0);
+        w->nrDorvishChanged(0); // no device count of 2, no second panel
         QVERIFY(panel(1)->isHidden());
 
-        // A scale factor of 0 has no controller units: that limit stays out.
         bpmScale.set(0, 0.0, 4.0);
         press(QDialogButtonBox::Apply);
         const auto rest = f.sent(cmd::SetRocLimit);
@@ -184,90 +162,82 @@ private slots:
         QCOMPARE(int(rest[0].u8(4)), 1);
     }
 
-    // Bounds are entered in the selected unit and stored in amperes, exactly.
-    void intensityUnits()
-    {
-        QVERIFY(f.config->setRocRoi(0, 100, 40, 0, 0, 150)); // the selectors keep the form's units
-        open(1);
-        box(0, "roiI0minBox")->setValue(5);
-        unit(0, "roiI0minUnit")->setCurrentText("uA");
-        box(0, "roiI0maxBox")->setValue(800);
-        unit(0, "roiI0maxUnit")->setCurrentText("nA");
-        press(QDialogButtonBox::Ok);
-        QVERIFY(stored(0).i0Min == 5e-6);
-        QVERIFY(stored(0).i0Max == 8e-7);
-
-        // Shown again: 1 µA and more in µA, less in nA.
-        w->showWindow();
-        QCOMPARE(box(0, "roiI0minBox")->value(), 5.0);
-        QCOMPARE(unit(0, "roiI0minUnit")->currentText(), QString("uA"));
-        QCOMPARE(box(0, "roiI0maxBox")->value(), 800.0);
-        QCOMPARE(unit(0, "roiI0maxUnit")->currentText(), QString("nA"));
-
-        // Only the unit changed: 800 µA now.
-        unit(0, "roiI0maxUnit")->setCurrentText("uA");
-        press(QDialogButtonBox::Apply);
-        QVERIFY(stored(0).i0Max == 8e-4);
-    }
-
     // Values the boxes cannot show exactly survive an OK without edits, byte
-    // for byte, and an edit rewrites only what was edited.
-    void uneditedOkLeavesEveryStoredKey()
+    // for byte, and the limits come from the stored values too; an edit
+    // rewrites only what was edited. Intensity bounds are entered in the
+    // selected unit and stored in amperes, exactly; shown again, 1 µA and
+    // more in µA, less in nA. Only the unit changed: 800 µA now.
+    void uneditedOkLeavesEveryStoredKey_boundsInTheirUnits()
     {
         QVERIFY(f.config->setRocRoi(0, 123.456, 0.005, 1.5e-10, 2.5e-5, 133.3));
         QVERIFY(f.config->setRocRoi(1, 99.999, 12.3456, 0, 1.23456e-3 / 2, 250.5));
         QVERIFY(f.config->setPidX(1000, 1, 2, 3, 4, 5, 6, 7, 8, 9));
         QVERIFY(f.config->setBeamThreshold(0, 0.02));
         const QByteArray before = fileText(f.config->filePath());
-
         open(2);
         QCOMPARE(box(0, "roiXDoubleSpinBox")->value(), 123.46);
         QCOMPARE(box(0, "roiI0minBox")->value(), 0.15);
-        QCOMPARE(unit(0, "roiI0minUnit")->currentText(), QString("nA"));
         QCOMPARE(box(0, "roiI0maxBox")->value(), 25.0);
-        QCOMPARE(unit(0, "roiI0maxUnit")->currentText(), QString("uA"));
-        QCOMPARE(unit(1, "roiI0minUnit")->currentText(), QString("uA")); // 0 keeps the selector
+        // 0 keeps the selector.
+        QCOMPARE((QStringList{unit(0, "roiI0minUnit")->currentText(),
+                              unit(0, "roiI0maxUnit")->currentText(),
+                              unit(1, "roiI0minUnit")->currentText()}),
+                 (QStringList{"nA", "uA", "uA"}));
         press(QDialogButtonBox::Ok);
         QCOMPARE(fileText(f.config->filePath()), before);
-        // The limits come from the stored values too.
         QCOMPARE(f.sent(cmd::SetRocLimit)[0].f64(16), 123.456 * (133.3 / 100) / 2.0);
 
         w->showWindow();
         box(0, "roiXDoubleSpinBox")->setValue(80);
         press(QDialogButtonBox::Ok);
-        const QList<QByteArray> was = before.split('\n');
-        const QList<QByteArray> now = fileText(f.config->filePath()).split('\n');
-        QCOMPARE(now.size(), was.size());
-        for (int i = 0; i < was.size(); ++i) {
-            if (was[i].startsWith("RoiX=123.456"))
-                QCOMPARE(now[i], QByteArray("RoiX=80"));
-            else
-                QCOMPARE(now[i], was[i]);
-        }
+        QByteArray expected = before;
+        expected.replace("RoiX=123.456\n", "RoiX=80\n");
+        QVERIFY(expected != before);
+        QCOMPARE(fileText(f.config->filePath()), expected);
+
+        w->showWindow();
+        box(0, "roiI0minBox")->setValue(5);
+        unit(0, "roiI0minUnit")->setCurrentText("uA");
+        box(0, "roiI0maxBox")->setValue(800);
+        unit(0, "roiI0maxUnit")->setCurrentText("nA");
+        press(QDialogButtonBox::Ok);
+        QVERIFY(stored(0).at(2) == 5e-6 && stored(0).at(3) == 8e-7);
+        w->showWindow();
+        auto bounds = [&] {
+            return QString("%1 %2, %3 %4")
+                .arg(box(0, "roiI0minBox")->value())
+                .arg(unit(0, "roiI0minUnit")->currentText())
+                .arg(box(0, "roiI0maxBox")->value())
+                .arg(unit(0, "roiI0maxUnit")->currentText());
+        };
+        QCOMPARE(bounds(), QStringLiteral("5 uA, 800 nA"));
+        unit(0, "roiI0maxUnit")->setCurrentText("uA");
+        press(QDialogButtonBox::Apply);
+        QVERIFY(stored(0).at(3) == 8e-4);
     }
 
     // Levels 0 and 1: every input disabled, OK closes without sending or
-    // storing; level 2 enables; an unknown level changes nothing.
-    void gatingByUserLevel()
+    // storing; level 2 enables; an unknown level changes nothing. A
+    // configuration file that cannot be written: everything still reaches the
+    // controller, then one warning names the file; a file that can be written
+    // shows nothing.
+    void gatingByUserLevel_andUnsavedWarning()
     {
         const QByteArray before = fileText(f.config->filePath());
-        const char* inputs[] = {"roiXDoubleSpinBox", "roiYDoubleSpinBox", "rocFactorBox",
-                                "roiI0minBox",       "roiI0minUnit",      "roiI0maxBox",
-                                "roiI0maxUnit"};
-        const char* checks[] = {"enableROCXCheckCheckBox",    "enableROCYCheckCheckBox",
-                                "enableBeamOffCheckCheckBox", "enableROCXCheckCheckBox_2",
-                                "enableROCYCheckCheckBox_2",  "enableBeamOffCheckCheckBox_2"};
         auto allEnabled = [&](bool enabled) {
             for (int bpm = 0; bpm < 2; ++bpm)
-                for (const char* name : inputs)
-                    if (input<QWidget>(bpm, name)->isEnabled() != enabled)
+                for (const char* name :
+                     {"roiXDoubleSpinBox", "roiYDoubleSpinBox", "rocFactorBox", "roiI0minBox",
+                      "roiI0minUnit", "roiI0maxBox", "roiI0maxUnit"})
+                    if (child(panel(bpm), name)->isEnabled() != enabled)
                         return false;
-            for (const char* name : checks)
-                if (check(name)->isEnabled() != enabled)
+            for (const char* name : {"enableROCXCheckCheckBox", "enableROCYCheckCheckBox",
+                                     "enableBeamOffCheckCheckBox", "enableROCXCheckCheckBox_2",
+                                     "enableROCYCheckCheckBox_2", "enableBeamOffCheckCheckBox_2"})
+                if (child(w.get(), name)->isEnabled() != enabled)
                     return false;
             return true;
         };
-
         for (int level : {0, 1}) {
             userLevel = level;
             open(2);
@@ -279,19 +249,15 @@ private slots:
             QVERIFY(f.driver.transfers().empty());
             QCOMPARE(fileText(f.config->filePath()), before);
         }
+        for (int level : {2, -1}) {
+            userLevel = level;
+            w->checkUserLevel();
+            QVERIFY(allEnabled(true));
+        }
+
         userLevel = 2;
-        w->checkUserLevel();
-        QVERIFY(allEnabled(true));
-        userLevel = -1;
-        w->checkUserLevel();
-        QVERIFY(allEnabled(true));
-    }
-
-    void failedWriteWarnsAfterSending()
-    {
         f.setConfigWritable(false);
-        open(2);
-
+        w->showWindow();
         BoxCatcher catcher;
         press(QDialogButtonBox::Ok);
         QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 4);
@@ -299,7 +265,6 @@ private slots:
         QCOMPARE(int(catcher.boxes.size()), 1);
         QCOMPARE(catcher.boxes[0].title, settingsNotSavedTitle());
         QCOMPARE(catcher.boxes[0].text, settingsNotSavedText(theConfig->filePath()));
-
         f.setConfigWritable(true);
         w->showWindow();
         press(QDialogButtonBox::Ok);
@@ -316,10 +281,9 @@ private slots:
         main.findChild<QAction*>("action_ROC_ROI")->trigger();
         auto* dialog = main.findChild<WindowROC_ROI*>();
         QVERIFY(dialog && dialog->isVisible());
-        QVERIFY(dialog->findChild<WidgetRoc*>("rocWidget1")->isHidden()); // no picoammeter yet
-
+        QVERIFY(child(dialog, "rocWidget1")->isHidden()); // no picoammeter yet
         emit f.mailbox->nrDorvishsChanged(2);
-        QVERIFY(dialog->findChild<WidgetRoc*>("rocWidget1")->isVisible());
+        QVERIFY(child(dialog, "rocWidget1")->isVisible());
         f.driver.clearCalls();
         standardButton(dialog, QDialogButtonBox::Ok)->click();
         QCOMPARE(int(f.sent(cmd::SetRocLimit).size()), 4);
@@ -331,12 +295,12 @@ private slots:
         QVERIFY(pid && pid->isVisible());
         userLevel = 1;
         emit login.userLevelChanged(1);
-        QVERIFY(!pid->findChild<WidgetPIDparams*>("posXwidget")->isEnabled());
-        QVERIFY(!dialog->findChild<QCheckBox*>("enableROCXCheckCheckBox")->isEnabled());
+        QVERIFY(!child(pid, "posXwidget")->isEnabled());
+        QVERIFY(!child(dialog, "enableROCXCheckCheckBox")->isEnabled());
         userLevel = 2;
         emit login.userLevelChanged(2);
-        QVERIFY(pid->findChild<WidgetPIDparams*>("intI0widget")->isEnabled());
-        QVERIFY(dialog->findChild<QCheckBox*>("enableBeamOffCheckCheckBox_2")->isEnabled());
+        QVERIFY(child(pid, "intI0widget")->isEnabled());
+        QVERIFY(child(dialog, "enableBeamOffCheckCheckBox_2")->isEnabled());
     }
 };
 
