@@ -16,13 +16,14 @@ private slots:
     // without rounding drift along a long scan.
     void pointVolts_gridEndsOneStepShortOfStop()
     {
-        QCOMPARE(rocking::pointVolts(4.0, 6.0, 0, 1000), 4.0);
-        QVERIFY(std::fabs(rocking::pointVolts(4.0, 6.0, 1, 1000) - 4.002) < 1e-12);
-        QVERIFY(std::fabs(rocking::pointVolts(4.0, 6.0, 999, 1000) - 5.998) < 1e-12);
-        QVERIFY(std::fabs(rocking::pointVolts(4.0, 6.0, 9999, 10000) - 5.9998) < 1e-12);
-        QVERIFY(std::fabs(rocking::pointVolts(2.0, -1.0, 1, 3) - 1.0) < 1e-12);
-        QCOMPARE(rocking::pointVolts(5.0, 5.0, 3, 7), 5.0);
-        QCOMPARE(rocking::pointVolts(4.0, 6.0, 0, 1), 4.0);
+        // start, stop, point, points, volts
+        const double cases[][5] = {{4, 6, 0, 1000, 4.0},     {4, 6, 1, 1000, 4.002},
+                                   {4, 6, 999, 1000, 5.998}, {4, 6, 9999, 10000, 5.9998},
+                                   {2, -1, 1, 3, 1.0},       {5, 5, 3, 7, 5.0},
+                                   {4, 6, 0, 1, 4.0}};
+        for (const auto& [start, stop, i, n, volts] : cases)
+            QVERIFY2(std::fabs(rocking::pointVolts(start, stop, int(i), int(n)) - volts) < 1e-12,
+                     qPrintable(QString::number(volts)));
     }
 
     void outputSet_scanHeldAndZero()

@@ -2,57 +2,30 @@
 // behind a dead time, whose gain, dead time and rise time are known exactly.
 
 #include "analysis/stepresponse.h"
+#include "pulserun.h"
 
 #include <QtTest>
 
-#include <cmath>
 #include <limits>
-#include <vector>
 
 namespace
 {
-constexpr double kRate = 50000.0;
-constexpr int kSamples = 14335;
-// Where the stimulus steps up and down, as in a run: 66.7 ms of bias in the
-// buffer, 100 ms of step, the rest back at the bias.
-constexpr int kStepUp = 3333;
-constexpr int kStepDown = kStepUp + 5000;
-
-struct Pulse {
-    std::vector<double> response, stimulus;
-};
-
-// Response of baseline + gain * (lag behind a dead time) to a rectangular
-// pulse of the stimulus from bias to bias + step, sampled at kRate.
-Pulse pulse(double bias, double step, double baseline, double gain, double dead, double lag)
+// The response of baseline + gain * (lag behind a dead time) to a pulse of
+// the stimulus from bias to bias + step, stepping exactly at its sample.
+Run pulse(double bias, double step, double baseline, const Plant& plant)
 {
-    Pulse p;
-    const auto rise = [&](double since) {
-        return since <= 0.0 ? 0.0 : 1.0 - std::exp(-since / lag);
-    };
-    for (int i = 0; i < kSamples; ++i) {
-        const double t = i / kRate;
-        const double up = kStepUp / kRate + dead, down = kStepDown / kRate + dead;
-        p.stimulus.push_back(i >= kStepUp && i < kStepDown ? bias + step : bias);
-        p.response.push_back(baseline + gain * step * (rise(t - up) - rise(t - down)));
-    }
-    return p;
+    return pulseRun(plant, baseline, step, 1.0, 0.0, bias);
 }
-
-// The evaluation's own definitions for a lag behind a dead time: the 10 %
-// level is passed ln(10/9) lags after the dead time, the 90 % level ln 9
-// lags after that (10-90 % rise time).
-double expectedDeadTime(double dead, double lag)
-{
-    return dead + lag * std::log(10.0 / 9.0);
-}
-double expectedRiseTime(double lag)
-{
-    return lag * std::log(9.0);
-}
-
 constexpr double kOneSample = 1.0 / kRate;
+
+struct Case {
+    double bias, step, baseline;
+    Plant plant;
+    bool inverted;
+};
 } // namespace
+
+Q_DECLARE_METATYPE(Case)
 
 class TestStepResponse : public QObject
 {
@@ -66,46 +39,36 @@ private slots:
     // response and stimulus would call it inverted.
     void firstOrderWithDeadTime_givesItsConstants_data()
     {
-        QTest::addColumn<double>("bias");
-        QTest::addColumn<double>("step");
-        QTest::addColumn<double>("baseline");
-        QTest::addColumn<double>("gain");
-        QTest::addColumn<double>("dead");
-        QTest::addColumn<double>("lag");
-        QTest::addColumn<bool>("inverted");
-        QTest::newRow("rising") << 5.1 << 0.1 << 0.3 << 0.2 << 1.0e-3 << 2.5e-3 << false;
-        QTest::newRow("falling") << 5.3 << 0.1 << 0.3 << -0.15 << 1.5e-3 << 4.0e-3 << true;
+        QTest::addColumn<Case>("c");
+        QTest::newRow("rising") << Case{5.1, 0.1, 0.3, {0.2, 2.5e-3, 1.0e-3}, false};
+        QTest::newRow("falling") << Case{5.3, 0.1, 0.3, {-0.15, 4.0e-3, 1.5e-3}, true};
         QTest::newRow("rising below zero, bias 0 V")
-            << 0.0 << 1.0 << -2.0 << 0.05 << 0.5e-3 << 1.5e-3 << false;
+            << Case{0.0, 1.0, -2.0, {0.05, 1.5e-3, 0.5e-3}, false};
         QTest::newRow("falling above zero, bias 0 V")
-            << 0.0 << 1.0 << 2.0 << -0.05 << 0.5e-3 << 1.5e-3 << true;
+            << Case{0.0, 1.0, 2.0, {-0.05, 1.5e-3, 0.5e-3}, true};
         QTest::newRow("intensity in amperes")
-            << 6.0 << 0.5 << 4e-5 << 3e-6 << 0.5e-3 << 1.5e-3 << false;
+            << Case{6.0, 0.5, 4e-5, {3e-6, 1.5e-3, 0.5e-3}, false};
     }
     void firstOrderWithDeadTime_givesItsConstants()
     {
-        QFETCH(double, bias);
-        QFETCH(double, step);
-        QFETCH(double, baseline);
-        QFETCH(double, gain);
-        QFETCH(double, dead);
-        QFETCH(double, lag);
-        QFETCH(bool, inverted);
-        const Pulse p = pulse(bias, step, baseline, gain, dead, lag);
+        QFETCH(Case, c);
+        const auto& [bias, step, baseline, plant, inverted] = c;
+        const double gain = std::fabs(plant.gain), size = gain * step;
+        const Run p = pulse(bias, step, baseline, plant);
         const StepResponse r = evaluateStepResponse(p.response, p.stimulus, bias, step, kRate);
 
-        QCOMPARE(r.samples, kSamples);
         QCOMPARE(r.inverted, inverted);
-        QCOMPARE(r.response.front(), inverted ? -baseline : baseline);
-        QCOMPARE(r.du, step);
-        const double size = std::fabs(gain) * step;
-        QVERIFY2(std::fabs(r.dc - size) < 1e-6 * size, qPrintable(QString::number(r.dc)));
-        QVERIFY(std::fabs(r.gain - std::fabs(gain)) < 1e-6 * std::fabs(gain));
-        QCOMPARE(r.is, kStepUp - 1);
-        QVERIFY2(std::fabs(r.deadTime - expectedDeadTime(dead, lag)) <= kOneSample,
-                 qPrintable(QString::number(r.deadTime * 1e3)));
-        QVERIFY2(std::fabs(r.settleTime - expectedRiseTime(lag)) <= kOneSample,
-                 qPrintable(QString::number(r.settleTime * 1e3)));
+        QCOMPARE(
+            (std::vector<double>{double(r.samples), double(r.is), r.du, r.response.front()}),
+            (std::vector<double>{kSamples, kStepUp - 1, step, inverted ? -baseline : baseline}));
+        QVERIFY2(std::fabs(r.dc - size) < 1e-6 * size && std::fabs(r.gain - gain) < 1e-6 * gain,
+                 qPrintable(QString("%1 %2").arg(r.dc).arg(r.gain)));
+        // The 10 % level is passed ln(10/9) lags after the dead time, the 90 %
+        // level ln 9 lags after that (10-90 % rise time).
+        QVERIFY2(std::fabs(r.deadTime - plant.theta - plant.tau * std::log(10.0 / 9.0)) <=
+                         kOneSample &&
+                     std::fabs(r.settleTime - plant.tau * std::log(9.0)) <= kOneSample,
+                 qPrintable(QString("%1 %2 ms").arg(r.deadTime * 1e3).arg(r.settleTime * 1e3)));
         QCOMPARE(r.longest, std::max(r.deadTime, r.settleTime));
     }
 
@@ -115,18 +78,16 @@ private slots:
     // step below to 1.2 steps above where they start.
     void ranges_frameStimulusResponseAndTimes()
     {
-        const Pulse p = pulse(5.0, 0.5, 0.3, 0.2, 1e-3, 2.5e-3);
+        const Run p = pulse(5.0, 0.5, 0.3, {0.2, 2.5e-3, 1e-3});
         const StepResponse r = evaluateStepResponse(p.response, p.stimulus, 5.0, 0.5, kRate);
         const StepResponseView v = stepResponseView(r, 5.0, 0.5);
         QCOMPARE(r.longest, r.settleTime);
-        QCOMPARE(v.timeLower, r.ts - 0.2 * r.settleTime);
-        QCOMPARE(v.timeUpper, r.t90 + r.settleTime);
-        QCOMPARE(v.stimulusLower, 4.9);
-        QCOMPARE(v.stimulusUpper, 5.6);
-        QCOMPARE(v.responseLower, r.low - 0.2 * r.dc);
-        QCOMPARE(v.responseUpper, r.low + 1.2 * r.dc);
-        QCOMPARE(v.markerLevel, r.low - 0.1 * r.dc);
-        QCOMPARE(v.dcArrowTime, r.t90 + 0.3 * r.settleTime);
+        QCOMPARE(
+            (std::vector<double>{v.timeLower, v.timeUpper, v.stimulusLower, v.stimulusUpper,
+                                 v.responseLower, v.responseUpper, v.markerLevel, v.dcArrowTime}),
+            (std::vector<double>{r.ts - 0.2 * r.settleTime, r.t90 + r.settleTime, 4.9, 5.6,
+                                 r.low - 0.2 * r.dc, r.low + 1.2 * r.dc, r.low - 0.1 * r.dc,
+                                 r.t90 + 0.3 * r.settleTime}));
     }
 
     // No step, or a response that does not move: no division by zero, the
@@ -144,7 +105,7 @@ private slots:
     {
         QFETCH(double, step);
         QFETCH(double, gain);
-        const Pulse p = pulse(5.0, step, 0.3, gain, 1e-3, 2.5e-3);
+        const Run p = pulse(5.0, step, 0.3, {gain, 2.5e-3, 1e-3});
         const StepResponse r = evaluateStepResponse(p.response, p.stimulus, 5.0, step, kRate);
         QVERIFY(!std::isinf(r.gain));
         QCOMPARE(std::isnan(r.gain), step == 0.0);
@@ -152,16 +113,15 @@ private slots:
         QCOMPARE(r.level10, r.level90);
         for (double t : {r.t10, r.t90, r.ts, r.deadTime, r.settleTime})
             QVERIFY(std::isfinite(t));
-        QCOMPARE(r.i10, kSamples - 1); // nothing rises above its level
-        QCOMPARE(r.i90, kSamples);
+        QCOMPARE(std::make_pair(r.i10, r.i90),
+                 std::make_pair(kSamples - 1, kSamples)); // nothing rises
         QCOMPARE(r.settleTime, 0.0);
 
         const StepResponseView v = stepResponseView(r, 5.0, step);
         for (auto [lower, upper] :
              {std::pair{v.timeLower, v.timeUpper}, std::pair{v.stimulusLower, v.stimulusUpper},
               std::pair{v.responseLower, v.responseUpper}}) {
-            QVERIFY(std::isfinite(lower) && std::isfinite(upper));
-            QVERIFY(upper > lower);
+            QVERIFY(std::isfinite(lower) && std::isfinite(upper) && upper > lower);
         }
         QVERIFY(v.responseLower < 0.3 && v.responseUpper > 0.3);
     }
@@ -173,7 +133,7 @@ private slots:
     // from the first sample on crosses "before" the record (-1).
     void notNumbersAndShortInputs_evaluatedSoundly()
     {
-        Pulse p = pulse(5.0, 0.1, 0.3, 0.2, 1e-3, 2.5e-3);
+        Run p = pulse(5.0, 0.1, 0.3, {0.2, 2.5e-3, 1e-3});
         const StepResponse clean = evaluateStepResponse(p.response, p.stimulus, 5.0, 0.1, kRate);
         for (int i = 0; i < kSamples; i += 97)
             p.response[std::size_t(i)] = std::numeric_limits<double>::quiet_NaN();

@@ -43,43 +43,27 @@ private slots:
     void normalise_rangeFlatAndBroken()
     {
         const float raw[5] = {-2e-6f, 0.0f, kNaN, -2e-6f, 6e-6f};
-        float out[5];
-        normalise(raw, out, 5);
-        const float expected[5] = {0.0f, 0.25f, 0.0f, 0.0f, 1.0f};
-        for (int k = 0; k < 5; ++k)
-            QCOMPARE(out[k], expected[k]);
+        std::vector<float> out(5);
+        normalise(raw, out.data(), 5);
+        QCOMPARE(out, (std::vector<float>{0.0f, 0.25f, 0.0f, 0.0f, 1.0f}));
 
         std::vector<float> equal(kPoints, 3.7e-6f), flat(kPoints, -1.0f);
         normalise(equal.data(), flat.data(), flat.size());
-        for (float v : flat)
-            QCOMPARE(v, 0.0f);
+        QCOMPARE(flat, std::vector<float>(kPoints, 0.0f));
     }
 
-    void colourMap_bandBoundaries_data()
-    {
-        QTest::addColumn<float>("v");
-        QTest::addColumn<float>("r");
-        QTest::addColumn<float>("g");
-        QTest::addColumn<float>("b");
-        QTest::newRow("below 0.001") << 0.0009f << 0.f << 0.f << 1.f;
-        QTest::newRow("0.001") << 0.001f << 0.f << 0.004f << 1.f;
-        QTest::newRow("0.25") << 0.25f << 0.f << 1.f << 1.f;
-        QTest::newRow("0.375") << 0.375f << 0.f << 1.f << 0.5f;
-        QTest::newRow("0.5") << 0.5f << 0.f << 1.f << 0.f;
-        QTest::newRow("0.75") << 0.75f << 1.f << 1.f << 0.f;
-        QTest::newRow("0.875") << 0.875f << 1.f << 0.5f << 0.f;
-        QTest::newRow("1") << 1.0f << 1.f << 0.f << 0.f;
-        QTest::newRow("NaN") << kNaN << 0.f << 0.f << 1.f;
-    }
+    // Value, then the colour's red, green and blue.
     void colourMap_bandBoundaries()
     {
-        QFETCH(float, v);
-        QFETCH(float, r);
-        QFETCH(float, g);
-        QFETCH(float, b);
-        const SurfaceColour c = surfaceColour(v);
-        QVERIFY2(sameColour(c, r, g, b),
-                 qPrintable(QString("%1 %2 %3").arg(c.red).arg(c.green).arg(c.blue)));
+        const float cases[][4] = {{0.0009f, 0, 0, 1},   {0.001f, 0, 0.004f, 1}, {0.25f, 0, 1, 1},
+                                  {0.375f, 0, 1, 0.5f}, {0.5f, 0, 1, 0},        {0.75f, 1, 1, 0},
+                                  {0.875f, 1, 0.5f, 0}, {1.0f, 1, 0, 0},        {kNaN, 0, 0, 1}};
+        for (const auto& [v, r, g, b] : cases) {
+            const SurfaceColour c = surfaceColour(v);
+            QVERIFY2(
+                sameColour(c, r, g, b),
+                qPrintable(QString("%1: %2 %3 %4").arg(v).arg(c.red).arg(c.green).arg(c.blue)));
+        }
     }
 
     // 63 x 63 quads over the unit square; the zero grid of a fresh window is
@@ -109,12 +93,11 @@ private slots:
         std::vector<SurfaceQuad> quads;
         buildSurface(d, 3, 2, quads);
         QCOMPARE(int(quads.size()), 2);
-        const float expected[4][3] = {{0.5f, 0, 0.2f}, {1, 0, 0.4f}, {1, 1, 1.0f}, {0.5f, 1, 0.8f}};
-        for (int k = 0; k < 4; ++k) {
-            QCOMPARE(quads[1].vertex[k].x, expected[k][0]);
-            QCOMPARE(quads[1].vertex[k].y, expected[k][1]);
-            QCOMPARE(quads[1].vertex[k].z, expected[k][2]);
-        }
+        std::vector<float> corners;
+        for (const SurfaceVertex& v : quads[1].vertex)
+            corners.insert(corners.end(), {v.x, v.y, v.z});
+        QCOMPARE(corners,
+                 (std::vector<float>{0.5f, 0, 0.2f, 1, 0, 0.4f, 1, 1, 1.0f, 0.5f, 1, 0.8f}));
         QVERIFY(sameColour(quads[1].colour, 0.4f, 1.0f, 0.0f)); // mean 0.6
         QVERIFY(sameColour(quads[0].colour, 0.0f, 1.0f, 0.4f)); // mean 0.4
     }

@@ -41,25 +41,21 @@ public:
 
     bool exists(const QString& path) const
     {
-        if (!isOpen())
-            return false;
-        const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
         QString at;
-        for (const QString& part : parts) {
+        for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
             at += QLatin1Char('/') + part;
-            if (H5Lexists(m_file, at.toUtf8().constData(), H5P_DEFAULT) <= 0)
+            if (!isOpen() || H5Lexists(m_file, at.toUtf8().constData(), H5P_DEFAULT) <= 0)
                 return false;
         }
-        return true;
+        return isOpen();
     }
 
     // Names of the members of a group, sorted.
     QStringList children(const QString& path) const
     {
         QStringList names;
-        if (!exists(path) && path != "/"_q)
-            return names;
-        const hid_t g = H5Gopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT);
+        const hid_t g =
+            exists(path) ? H5Gopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT) : -1;
         if (g < 0)
             return names;
         H5Literate(
@@ -73,8 +69,8 @@ public:
         return names;
     }
 
-    // A scalar string attribute; also says whether it is stored as a
-    // variable-length UTF-8 string.
+    // A scalar string attribute, or an array of them; also says whether it is
+    // stored as a variable-length UTF-8 string.
     QString text(const QString& path, const QString& attribute, bool* utf8 = nullptr) const
     {
         const QStringList v = strings(path, attribute, utf8);
@@ -82,18 +78,12 @@ public:
     }
     QStringList strings(const QString& path, const QString& attribute, bool* utf8 = nullptr) const
     {
-        QStringList out;
         const hid_t a = openAttribute(path, attribute);
         if (a < 0)
-            return out;
-        const hid_t type = H5Aget_type(a);
-        const hid_t space = H5Aget_space(a);
-        out = readStrings(type, space,
-                          [a](hid_t memType, void* buffer) { return H5Aread(a, memType, buffer); });
-        if (utf8)
-            *utf8 = H5Tis_variable_str(type) > 0 && H5Tget_cset(type) == H5T_CSET_UTF8;
-        H5Sclose(space);
-        H5Tclose(type);
+            return {};
+        const QStringList out =
+            readStrings(H5Aget_type(a), H5Aget_space(a), utf8,
+                        [a](hid_t type, void* to) { return H5Aread(a, type, to); });
         H5Aclose(a);
         return out;
     }
@@ -101,10 +91,10 @@ public:
     {
         long long value = -999999;
         const hid_t a = openAttribute(path, attribute);
-        if (a < 0)
-            return value;
-        H5Aread(a, H5T_NATIVE_LLONG, &value);
-        H5Aclose(a);
+        if (a >= 0) {
+            H5Aread(a, H5T_NATIVE_LLONG, &value);
+            H5Aclose(a);
+        }
         return value;
     }
 
@@ -112,20 +102,11 @@ public:
     QString text(const QString& path, bool* utf8 = nullptr) const
     {
         QStringList out;
-        if (!exists(path))
-            return QString();
-        const hid_t d = H5Dopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT);
-        const hid_t type = H5Dget_type(d);
-        const hid_t space = H5Dget_space(d);
-        if (H5Tget_class(type) == H5T_STRING)
-            out = readStrings(type, space, [d](hid_t memType, void* buffer) {
-                return H5Dread(d, memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer);
+        withField(path, [&](hid_t d) {
+            out = readStrings(H5Dget_type(d), H5Dget_space(d), utf8, [d](hid_t type, void* to) {
+                return H5Dread(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, to);
             });
-        if (utf8)
-            *utf8 = H5Tis_variable_str(type) > 0 && H5Tget_cset(type) == H5T_CSET_UTF8;
-        H5Sclose(space);
-        H5Tclose(type);
-        H5Dclose(d);
+        });
         return out.size() == 1 ? out[0] : QString();
     }
 
@@ -133,17 +114,15 @@ public:
     std::vector<hsize_t> shape(const QString& path) const
     {
         std::vector<hsize_t> dims;
-        if (!exists(path))
-            return dims;
-        const hid_t d = H5Dopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT);
-        const hid_t space = H5Dget_space(d);
-        dims.resize(std::size_t(std::max(0, H5Sget_simple_extent_ndims(space))));
-        H5Sget_simple_extent_dims(space, dims.data(), nullptr);
-        H5Sclose(space);
-        H5Dclose(d);
+        withField(path, [&](hid_t d) {
+            const hid_t space = H5Dget_space(d);
+            dims.resize(std::size_t(std::max(0, H5Sget_simple_extent_ndims(space))));
+            H5Sget_simple_extent_dims(space, dims.data(), nullptr);
+            H5Sclose(space);
+        });
         return dims;
     }
-    // Whether a field is stored as 64-bit floats.
+    // Whether a field is stored as 64-bit floats, or 64-bit integers.
     bool isFloat64(const QString& path) const { return classAndSize(path) == 1008; }
     bool isInt64(const QString& path) const { return classAndSize(path) == 8; }
 
@@ -151,15 +130,13 @@ public:
     std::vector<double> values(const QString& path) const
     {
         std::vector<double> out;
-        if (!exists(path))
-            return out;
-        const hid_t d = H5Dopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT);
-        const hid_t space = H5Dget_space(d);
-        out.resize(std::size_t(H5Sget_simple_extent_npoints(space)));
-        if (!out.empty())
-            H5Dread(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data());
-        H5Sclose(space);
-        H5Dclose(d);
+        withField(path, [&](hid_t d) {
+            const hid_t space = H5Dget_space(d);
+            out.resize(std::size_t(H5Sget_simple_extent_npoints(space)));
+            if (!out.empty())
+                H5Dread(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data());
+            H5Sclose(space);
+        });
         return out;
     }
     double number(const QString& path) const
@@ -169,46 +146,59 @@ public:
     }
 
 private:
+    template <typename Use> void withField(const QString& path, Use use) const
+    {
+        if (!exists(path))
+            return;
+        const hid_t d = H5Dopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT);
+        use(d);
+        H5Dclose(d);
+    }
+
     hid_t openAttribute(const QString& path, const QString& attribute) const
     {
-        if (!isOpen() || (path != "/"_q && !exists(path)))
-            return -1;
-        if (H5Aexists_by_name(m_file, path.toUtf8().constData(), attribute.toUtf8().constData(),
-                              H5P_DEFAULT) <= 0)
+        if (!exists(path) || H5Aexists_by_name(m_file, path.toUtf8().constData(),
+                                               attribute.toUtf8().constData(), H5P_DEFAULT) <= 0)
             return -1;
         return H5Aopen_by_name(m_file, path.toUtf8().constData(), attribute.toUtf8().constData(),
                                H5P_DEFAULT, H5P_DEFAULT);
     }
 
-    template <typename Read> static QStringList readStrings(hid_t type, hid_t space, Read read)
+    // Reads variable-length strings (nothing else) and closes type and space.
+    template <typename Read>
+    static QStringList readStrings(hid_t type, hid_t space, bool* utf8, Read read)
     {
         QStringList out;
         const hssize_t n = H5Sget_simple_extent_npoints(space);
-        if (H5Tis_variable_str(type) <= 0 || n < 0)
-            return out;
-        std::vector<char*> buffer(std::size_t(n), nullptr);
-        const hid_t memType = H5Tcopy(H5T_C_S1);
-        H5Tset_size(memType, H5T_VARIABLE);
-        H5Tset_cset(memType, H5T_CSET_UTF8);
-        if (read(memType, buffer.data()) >= 0)
-            for (char* s : buffer) {
-                out << QString::fromUtf8(s);
-                H5free_memory(s);
-            }
-        H5Tclose(memType);
+        const bool variable = H5Tis_variable_str(type) > 0;
+        if (utf8)
+            *utf8 = variable && H5Tget_cset(type) == H5T_CSET_UTF8;
+        if (variable && n >= 0) {
+            std::vector<char*> buffer(std::size_t(n), nullptr);
+            const hid_t memType = H5Tcopy(H5T_C_S1);
+            H5Tset_size(memType, H5T_VARIABLE);
+            H5Tset_cset(memType, H5T_CSET_UTF8);
+            if (read(memType, buffer.data()) >= 0)
+                for (char* s : buffer) {
+                    out << QString::fromUtf8(s);
+                    H5free_memory(s);
+                }
+            H5Tclose(memType);
+        }
+        H5Sclose(space);
+        H5Tclose(type);
         return out;
     }
 
     // 1000 x float flag + size in bytes, for a short comparison.
     int classAndSize(const QString& path) const
     {
-        if (!exists(path))
-            return -1;
-        const hid_t d = H5Dopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT);
-        const hid_t type = H5Dget_type(d);
-        const int result = (H5Tget_class(type) == H5T_FLOAT ? 1000 : 0) + int(H5Tget_size(type));
-        H5Tclose(type);
-        H5Dclose(d);
+        int result = -1;
+        withField(path, [&](hid_t d) {
+            const hid_t type = H5Dget_type(d);
+            result = (H5Tget_class(type) == H5T_FLOAT ? 1000 : 0) + int(H5Tget_size(type));
+            H5Tclose(type);
+        });
         return result;
     }
 

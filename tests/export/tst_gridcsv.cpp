@@ -3,8 +3,8 @@
 
 #include "analysis/surfacegrid.h"
 #include "export/gridcsv.h"
+#include "support/bytes.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,29 +27,17 @@ private slots:
         raw[1] = -3.5e-10f;
         raw[64] = 100e-6f; // X step 1, Y step 0
         raw[4095] = 0.5f;
-        GridCsvScan scan;
-        scan.raw = raw.data();
-        scan.xMin = 4.0;
-        scan.xSpan = 2.0;
-        scan.yMin = -1.0;
-        scan.ySpan = 6.3;
+        const GridCsvScan scan{raw.data(), 4.0, 2.0, -1.0, 6.3};
         const QByteArray bytes = gridCsv(scan, m_when, QStringLiteral("beamline-ctl"));
 
-        const QByteArray header = "Quorvex ZEVO\r\nZEVO\r\n\r\n"
-                                  "Time and Date: 09:05:02 07.03.2024\r\n"
-                                  "Host Name: beamline-ctl\r\n"
-                                  "ch0,ch1,I0\r\n";
-        QVERIFY(bytes.startsWith(header));
-        const QList<QByteArray> lines = bytes.mid(header.size()).split('\n');
-        QCOMPARE(lines.size(), 4096 + 1);
-        QVERIFY(lines.last().isEmpty());
-        for (int k = 0; k < 4096; ++k)
-            QVERIFY(lines[k].endsWith('\r'));
-        QCOMPARE(lines[0], QByteArray("4,-1,1.23457e-06\r"));
-        QCOMPARE(lines[1], QByteArray("4,-0.9,-3.5e-10\r"));
-        QCOMPARE(lines[63], QByteArray("4,5.3,0\r"));
-        QCOMPARE(lines[64], QByteArray("4.03175,-1,0.0001\r"));
-        QCOMPARE(lines[4095], QByteArray("6,5.3,0.5\r"));
+        QVERIFY(
+            bytes.startsWith("Quorvex ZEVO\r\nZEVO\r\n\r\nTime and Date: 09:05:02 07.03.2024\r\n"
+                             "Host Name: beamline-ctl\r\nch0,ch1,I0\r\n"
+                             "4,-1,1.23457e-06\r\n4,-0.9,-3.5e-10\r\n"));
+        QVERIFY(bytes.contains("\r\n4,5.3,0\r\n4.03175,-1,0.0001\r\n4.03175,-0.9,0\r\n"));
+        QVERIFY(bytes.endsWith("\r\n6,5.2,0\r\n6,5.3,0.5\r\n"));
+        QCOMPARE(bytes.count('\n'), 6 + 4096);
+        QCOMPARE(bytes.count("\r\n"), 6 + 4096);
     }
 
     // An older, longer file is replaced entirely; a folder that is a regular
@@ -58,8 +46,7 @@ private slots:
     {
         QTemporaryDir dir;
         std::vector<float> raw(surfacegrid::kPoints, 0.0f);
-        GridCsvScan scan;
-        scan.raw = raw.data();
+        const GridCsvScan scan{raw.data(), 0.0, 0.0, 0.0, 0.0};
         QFile file(dir.filePath("grid.csv"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(400000, 'x'));
@@ -67,9 +54,7 @@ private slots:
 
         QString error;
         QVERIFY(writeGridCsv(file.fileName(), scan, m_when, "h", &error));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), gridCsv(scan, m_when, "h"));
-
+        QCOMPARE(fileText(file.fileName()), gridCsv(scan, m_when, "h"));
         QVERIFY(!writeGridCsv(dir.filePath("grid.csv/inside.csv"), scan, m_when, "h", &error));
         QVERIFY(!error.isEmpty());
     }

@@ -14,7 +14,6 @@
 #include "nexusreader.h"
 #include "support/bytes.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,6 +23,7 @@
 #include <vector>
 
 using zevo::DisplayRecord;
+using Shape = std::vector<hsize_t>;
 
 namespace
 {
@@ -33,15 +33,15 @@ const QString kHost = "bl-ctrl"_q;
 
 nexus::Settings someSettings()
 {
-    nexus::Settings s;
-    s.hostName = kHost;
-    s.programVersion = "1.0"_q;
-    s.controller = {"2024-01-02 03:04"_q, "1.0.03"_q, "2.1"_q};
+    nexus::Settings s{kHost,
+                      "1.0"_q,
+                      {"2024-01-02 03:04"_q, "1.0.03"_q, "2.1"_q},
+                      {},
+                      {{{3, 2, 1, 0}, {0, 1, 2, 3}}},
+                      {{2, 0, 3}},
+                      {{1, 0, 1}}};
     s.scale.set(0, 2.5, -0.5);
     s.scale.set(1, 1e-3, 4.0);
-    s.channels = {{{3, 2, 1, 0}, {0, 1, 2, 3}}};
-    s.dacs = {2, 0, 3};
-    s.pidSources = {1, 0, 1};
     return s;
 }
 
@@ -71,48 +71,55 @@ QList<QByteArray> printed(const std::vector<double>& values)
 }
 
 // Column `c` of the comma-separated data lines from `first` on.
-QList<QByteArray> csvColumn(const QList<QByteArray>& lines, int first, int c,
-                            const QByteArray& separator)
+QList<QByteArray> csvColumn(const QList<QByteArray>& lines, int first, int c)
 {
     QList<QByteArray> out;
     for (int i = first; i < lines.size(); ++i)
-        out << lines[i].split(separator.at(0)).value(c).trimmed();
+        out << lines[i].split(',').value(c).trimmed();
     return out;
 }
 
-const QRegularExpression
-    kIsoTime("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"_q);
-
 // The parts every file shares: the classes on the way to the data, the
-// entry's facts and the settings collections.
-void verifyEntry(const NexusReader& r, const QString& entry, const QString& title,
-                 const nexus::Settings& s)
+// entry's facts and the settings collections. Channels and outputs count
+// from 1, as the windows show them.
+void verifyEntry(const NexusReader& r, const QString& title, const nexus::Settings& s)
 {
-    QCOMPARE(r.text("/"_q, "NX_class"_q), "NXroot"_q);
-    QCOMPARE(r.text("/"_q, "creator"_q), nexus::kProgramName);
-    QCOMPARE(r.text(entry, "NX_class"_q), "NXentry"_q);
-    QCOMPARE(r.text(entry, "default"_q), "data"_q);
-    QCOMPARE(r.text(entry + "/data"_q, "NX_class"_q), "NXdata"_q);
-    QCOMPARE(r.text(entry + "/title"_q), title);
-    for (const char* time : {"/start_time", "/end_time"}) {
-        const QString t = r.text(entry + QLatin1String(time));
-        QVERIFY2(kIsoTime.match(t).hasMatch(), qPrintable(t));
-    }
-    QCOMPARE(r.text(entry + "/program_name"_q), nexus::kProgramName);
-    QCOMPARE(r.text(entry + "/program_name"_q, "version"_q), s.programVersion);
-
-    const QString in = entry + "/instrument"_q;
-    QCOMPARE(r.text(in, "NX_class"_q), "NXinstrument"_q);
+    const QString in = "/entry/instrument"_q;
+    QCOMPARE(
+        (QStringList{r.text("/"_q, "NX_class"_q), r.text("/"_q, "creator"_q),
+                     r.text("/entry"_q, "NX_class"_q), r.text("/entry"_q, "default"_q),
+                     r.text("/entry/data"_q, "NX_class"_q), r.text("/entry/title"_q),
+                     r.text("/entry/program_name"_q), r.text("/entry/program_name"_q, "version"_q),
+                     r.text(in, "NX_class"_q), r.text(in + "/controller/host_name"_q),
+                     r.text(in + "/controller/software_version"_q)}),
+        (QStringList{"NXroot"_q, nexus::kProgramName, "NXentry"_q, "data"_q, "NXdata"_q, title,
+                     nexus::kProgramName, s.programVersion, "NXinstrument"_q, s.hostName,
+                     s.controller.swVersion}));
+    static const QRegularExpression isoTime(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"_q);
+    for (const QString& t : {r.text("/entry/start_time"_q), r.text("/entry/end_time"_q)})
+        QVERIFY2(isoTime.match(t).hasMatch(), qPrintable(t));
     for (const QString& name : r.children(in))
         if (name != "name"_q)
             QCOMPARE(r.text(in + QLatin1Char('/') + name, "NX_class"_q), "NXcollection"_q);
-    QCOMPARE(r.text(in + "/controller/host_name"_q), s.hostName);
-    QCOMPARE(r.text(in + "/controller/software_version"_q), s.controller.swVersion);
-    QCOMPARE(r.number(in + "/bpm2/scale_x"_q), 1e-3);
-    // Channels and outputs count from 1, as the windows show them.
-    QCOMPARE(r.number(in + "/bpm1/channel_top"_q), 4.0);
-    QCOMPARE(r.number(in + "/dac_assignment/i0"_q), 4.0);
-    QCOMPARE(r.number(in + "/pid_sources/x"_q), 2.0);
+    QCOMPARE((std::vector<double>{
+                 r.number(in + "/bpm2/scale_x"_q), r.number(in + "/bpm1/channel_top"_q),
+                 r.number(in + "/dac_assignment/i0"_q), r.number(in + "/pid_sources/x"_q)}),
+             (std::vector<double>{1e-3, 4.0, 4.0, 2.0}));
+}
+
+// Shape, units and printed values of each field against the CSV's columns
+// from `column` on.
+void verifyColumns(const NexusReader& r, const QStringList& fields, const QStringList& units,
+                   const QList<QByteArray>& lines, int column)
+{
+    for (int k = 0; k < fields.size(); ++k) {
+        const QString field = "/entry/data/"_q + fields[k];
+        QVERIFY2(r.isFloat64(field), qPrintable(field));
+        QCOMPARE(r.shape(field), Shape{hsize_t(lines.size() - 9)});
+        QCOMPARE(r.text(field, "units"_q), units[k]);
+        QCOMPARE(printed(r.values(field)), csvColumn(lines, 9, column + k));
+    }
 }
 
 // Record i, field f: distinct values with fractions, signs and small
@@ -141,11 +148,11 @@ private slots:
     {
         const QDate d(2026, 12, 6);
         const QTime t(15, 42, 7, 250);
-        QCOMPARE(nexus::isoTime(QDateTime(d, t, Qt::OffsetFromUTC, 3600)),
-                 "2026-12-06T15:42:07.250+01:00"_q);
-        QCOMPARE(nexus::isoTime(QDateTime(d, t, Qt::OffsetFromUTC, -(5 * 3600 + 1800))),
-                 "2026-12-06T15:42:07.250-05:30"_q);
-        QCOMPARE(nexus::isoTime(QDateTime(d, t, Qt::UTC)), "2026-12-06T15:42:07.250+00:00"_q);
+        QCOMPARE((QStringList{nexus::isoTime(QDateTime(d, t, Qt::OffsetFromUTC, 3600)),
+                              nexus::isoTime(QDateTime(d, t, Qt::OffsetFromUTC, -19800)),
+                              nexus::isoTime(QDateTime(d, t, Qt::UTC))}),
+                 (QStringList{"2026-12-06T15:42:07.250+01:00"_q, "2026-12-06T15:42:07.250-05:30"_q,
+                              "2026-12-06T15:42:07.250+00:00"_q}));
     }
 
     // Data saving: the ticked columns in the CSV's order, each a field with
@@ -159,12 +166,12 @@ private slots:
         QTest::addColumn<int>("rate");
         QTest::addColumn<bool>("encoder");
         using namespace displaycsv;
-        QTest::newRow("defaults") << QList<int>{Bpm1PosX, Bpm1PosY, Bpm1I0,
-                                                Bpm2PosX, Bpm2PosY, Bpm2I0}
-                                  << 1000 << 1000 << false;
         QList<int> all;
         for (int c = 0; c < ColumnCount; ++c)
             all << c;
+        QTest::newRow("defaults") << QList<int>{Bpm1PosX, Bpm1PosY, Bpm1I0,
+                                                Bpm2PosX, Bpm2PosY, Bpm2I0}
+                                  << 1000 << 1000 << false;
         QTest::newRow("every column, currents") << all << 300 << 50000 << false;
         QTest::newRow("every column, encoder counts") << all << 300 << 7 << true;
         QTest::newRow("DAC outputs only") << QList<int>{Dac3, Dac1} << 20 << 1000 << false;
@@ -179,19 +186,14 @@ private slots:
         QFETCH(bool, encoder);
         using namespace displaycsv;
         const nexus::Settings settings = someSettings();
-        Options options;
+        Options options{{}, samples, rate, settings.scale, encoder};
         for (int c : ticked)
             options.columns[std::size_t(c)] = true;
-        options.samples = samples;
-        options.sampFreq = rate;
-        options.scale = settings.scale;
-        options.encoder = encoder;
         const Header header{kWhen, kHost, "Strahl \u00b5 stabil\nZeile 2"_q};
         const std::vector<DisplayRecord> recs = records(1200);
 
         QTemporaryDir dir;
-        const QString csv = dir.filePath("s.csv"_q);
-        const QString nxs = dir.filePath("s.nxs"_q);
+        const QString csv = dir.filePath("s.csv"_q), nxs = dir.filePath("s.nxs"_q);
         QVERIFY(saveBlock(csv, Mode::Overwrite, header, options, recs.data(), int(recs.size())));
         QString error;
         QVERIFY2(displaynexus::save(nxs, Mode::Overwrite, header, options, recs.data(),
@@ -200,40 +202,31 @@ private slots:
 
         const QList<QByteArray> lines = csvLines(fileText(csv));
         QCOMPARE(lines.size(), 9 + samples);
-        const QList<QByteArray> names = lines[8].split(',');
         NexusReader r(nxs);
-        verifyEntry(r, "/entry"_q, header.comment, settings);
+        verifyEntry(r, header.comment, settings);
         QCOMPARE(r.text("/"_q, "default"_q), "entry"_q);
         QCOMPARE(r.number("/entry/instrument/display/frequency"_q), double(rate));
         QCOMPARE(r.number("/entry/instrument/display/encoder_interface"_q), encoder ? 1.0 : 0.0);
 
-        const QString data = "/entry/data/"_q;
-        QCOMPARE(r.values(data + "time"_q).size(), std::size_t(samples));
-        QCOMPARE(printed(r.values(data + "time"_q)), csvColumn(lines, 9, 1, ", "));
-        QCOMPARE(r.text(data + "time"_q, "units"_q), "s"_q);
-
         // The columns stand in the CSV's order whatever the order ticked.
         std::sort(ticked.begin(), ticked.end());
-        QStringList fields;
+        const QList<QByteArray> names = lines[8].split(',');
+        QStringList fields{"time"_q}, units{"s"_q};
         for (int k = 0; k < ticked.size(); ++k) {
-            const Column column = Column(ticked[k]);
-            const QString field = displaynexus::fieldName(column, encoder);
-            fields << field;
-            QVERIFY2(r.isFloat64(data + field), qPrintable(field));
-            QCOMPARE(r.shape(data + field), (std::vector<hsize_t>{hsize_t(samples)}));
+            fields << displaynexus::fieldName(Column(ticked[k]), encoder);
             const QByteArray name = names[k + 2].trimmed();
-            QCOMPARE(r.text(data + field, "long_name"_q).toLocal8Bit(), name);
-            const char* unit = name.contains("Pos")         ? "um"
-                               : name.startsWith("Ostrel")  ? "V"
-                               : name.startsWith("Encoder") ? "counts"
-                                                            : "A";
-            QCOMPARE(r.text(data + field, "units"_q), QString::fromLatin1(unit));
-            QCOMPARE(printed(r.values(data + field)), csvColumn(lines, 9, k + 2, ", "));
+            QCOMPARE(r.text("/entry/data/"_q + fields.last(), "long_name"_q).toLocal8Bit(), name);
+            units << (name.contains("Pos")         ? "um"_q
+                      : name.startsWith("Ostrel")  ? "V"_q
+                      : name.startsWith("Encoder") ? "counts"_q
+                                                   : "A"_q);
         }
-        QCOMPARE(r.children("/entry/data"_q).size(), fields.size() + 1);
+        verifyColumns(r, fields, units, lines, 1);
+        QCOMPARE(r.children("/entry/data"_q).size(), fields.size());
 
         // The plot: the first ticked column against time, the others beside it.
         const QString group = "/entry/data"_q;
+        fields.removeFirst();
         if (fields.isEmpty()) {
             QCOMPARE(r.text(group, "signal"_q), "time"_q);
         } else {
@@ -248,16 +241,12 @@ private slots:
     // is the moment of saving, one display period between records.
     void display_entryTimesSpanTheSamples()
     {
-        using namespace displaycsv;
-        Options options;
-        options.columns = defaultSelection();
-        options.samples = 1001;
-        options.sampFreq = 1000;
+        displaycsv::Options options{displaycsv::defaultSelection(), 1001, 1000, {}, false};
         const std::vector<DisplayRecord> recs = records(3001);
         QTemporaryDir dir;
         const QString nxs = dir.filePath("t.nxs"_q);
-        QVERIFY(displaynexus::save(nxs, Mode::Overwrite, {kWhen, kHost, QString()}, options,
-                                   recs.data(), 3001, someSettings()));
+        QVERIFY(displaynexus::save(nxs, displaycsv::Mode::Overwrite, {kWhen, kHost, QString()},
+                                   options, recs.data(), 3001, someSettings()));
         NexusReader r(nxs);
         QCOMPARE(r.text("/entry/start_time"_q), "2026-06-05T14:03:19.000+02:00"_q);
         QCOMPARE(r.text("/entry/end_time"_q), "2026-06-05T14:03:20.000+02:00"_q);
@@ -281,27 +270,24 @@ private slots:
 
         const QList<QByteArray> lines = csvLines(gridCsv(scan, kWhen, kHost));
         NexusReader r(nxs);
-        verifyEntry(r, "/entry"_q, "3D Rocking Curve"_q, settings);
+        verifyEntry(r, "3D Rocking Curve"_q, settings);
         const QString data = "/entry/data"_q;
         QCOMPARE(r.text(data, "signal"_q), "intensity"_q);
         QCOMPARE(r.strings(data, "axes"_q), (QStringList{"v1"_q, "v2"_q}));
         QCOMPARE(r.integerAttribute(data, "v1_indices"_q), 0LL);
         QCOMPARE(r.integerAttribute(data, "v2_indices"_q), 1LL);
-        QCOMPARE(r.shape(data + "/intensity"_q), (std::vector<hsize_t>{64, 64}));
+        QCOMPARE(r.shape(data + "/intensity"_q), (Shape{64, 64}));
         QCOMPARE(r.text(data + "/intensity"_q, "units"_q), "A"_q);
         QCOMPARE(r.text(data + "/v1"_q, "units"_q), "V"_q);
-
-        const QList<QByteArray> x = csvColumn(lines, 6, 0, ",");
-        const QList<QByteArray> y = csvColumn(lines, 6, 1, ",");
-        const QList<QByteArray> current = csvColumn(lines, 6, 2, ",");
-        QCOMPARE(printed(r.values(data + "/intensity"_q)), current);
-        const QList<QByteArray> v1 = printed(r.values(data + "/v1"_q));
-        const QList<QByteArray> v2 = printed(r.values(data + "/v2"_q));
-        QCOMPARE(v1.size(), 64);
+        QCOMPARE(printed(r.values(data + "/intensity"_q)), csvColumn(lines, 6, 2));
+        const QList<QByteArray> xs = csvColumn(lines, 6, 0), ys = csvColumn(lines, 6, 1);
+        QList<QByteArray> x, y;
         for (int i = 0; i < 64; ++i) {
-            QCOMPARE(v1[i], x[i * 64]);
-            QCOMPARE(v2[i], y[i]);
+            x << xs[i * 64];
+            y << ys[i];
         }
+        QCOMPARE(printed(r.values(data + "/v1"_q)), x);
+        QCOMPARE(printed(r.values(data + "/v2"_q)), y);
         QCOMPARE(r.number("/entry/instrument/scan/x_max"_q), 6.0);
         QCOMPARE(r.number("/entry/instrument/scan/step_time"_q), 10.0);
     }
@@ -313,72 +299,53 @@ private slots:
     {
         QTest::addColumn<bool>("scanX");
         QTest::addColumn<QStringList>("fields");
-        QTest::addColumn<QByteArray>("csvNames");
-        QTest::newRow("posX") << true << QStringList{"left", "right"}
-                              << QByteArray("Output voltage [V],left (ch 1) [A],right (ch 3) [A],"
-                                            "sum (left+right) [A]");
-        QTest::newRow("posY") << false << QStringList{"top", "bottom"}
-                              << QByteArray("Output voltage [V],top (ch 1) [A],bottom (ch 3) [A],"
-                                            "sum (top+bottom) [A]");
+        QTest::newRow("posX") << true << QStringList{"left", "right"};
+        QTest::newRow("posY") << false << QStringList{"top", "bottom"};
     }
     void rockingCurve_nexusAndCsvAgree()
     {
         QFETCH(bool, scanX);
         QFETCH(QStringList, fields);
-        QFETCH(QByteArray, csvNames);
-        RockingCurve c;
-        c.scanX = scanX;
-        c.firstChannel = 0;
-        c.secondChannel = 2;
-        c.start = 4.0;
-        c.stop = 6.0;
-        c.points = 1000;
-        c.pointTimeMs = 1.5;
-        c.scanOutput = 1;
-        c.heldOutput = 3;
-        c.heldVolts = 5.25;
-        c.started = kWhen;
-        c.ended = kWhen.addSecs(3);
+        RockingCurve c{scanX, 0,  2,  4.0,           6.0,   1000,
+                       1.5,   1,  3,  5.25,          kWhen, kWhen.addSecs(3),
+                       {},    {}, {}, someSettings()};
         for (int i = 0; i < 7; ++i) {
             c.volts.push_back(4.0 + 0.002 * i);
             c.first.push_back(1.234567e-6 * (i + 1));
             c.second.push_back(-3.3e-9 * i * i);
         }
-        c.settings = someSettings();
         QTemporaryDir dir;
-        const QString nxs = dir.filePath("r.nxs"_q);
-        const QString csv = dir.filePath("r.csv"_q);
+        const QString nxs = dir.filePath("r.nxs"_q), csv = dir.filePath("r.csv"_q);
         QVERIFY(rockingcurvefile::writeNexus(nxs, c));
         QVERIFY(rockingcurvefile::writeCsv(csv, c, kWhen, kHost));
 
         const QList<QByteArray> lines = csvLines(fileText(csv));
-        QCOMPARE(lines[6], "Comment: " + rockingcurvefile::title(c).toLatin1());
-        QCOMPARE(lines[8], csvNames);
         QCOMPARE(lines.size(), 9 + 7);
+        QCOMPARE(lines[6], "Comment: " + rockingcurvefile::title(c).toLatin1());
+        QCOMPARE(lines[8], QStringLiteral("Output voltage [V],%1 (ch 1) [A],%2 (ch 3) [A],"
+                                          "sum (%1+%2) [A]")
+                               .arg(fields[0], fields[1])
+                               .toLatin1());
 
         NexusReader r(nxs);
-        verifyEntry(r, "/entry"_q, rockingcurvefile::title(c), c.settings);
+        verifyEntry(r, rockingcurvefile::title(c), c.settings);
         const QString data = "/entry/data"_q;
         QCOMPARE(r.text(data, "signal"_q), "sum"_q);
         QCOMPARE(r.strings(data, "auxiliary_signals"_q), fields);
         QCOMPARE(r.strings(data, "axes"_q), QStringList{"voltage"_q});
         QCOMPARE(r.integerAttribute(data, "voltage_indices"_q), 0LL);
-        const QStringList all = QStringList{"voltage"_q} + fields + QStringList{"sum"_q};
-        const QStringList legend = rockingcurvefile::curveNames(scanX, 0, 2);
-        for (int k = 0; k < all.size(); ++k) {
-            const QString field = data + QLatin1Char('/') + all[k];
-            QCOMPARE(r.shape(field), (std::vector<hsize_t>{7}));
-            QCOMPARE(r.text(field, "units"_q), k ? "A"_q : "V"_q);
-            if (k)
-                QCOMPARE(r.text(field, "long_name"_q), legend[k - 1]);
-            QCOMPARE(printed(r.values(field)), csvColumn(lines, 9, k, ","));
-        }
-        const QString scan = "/entry/instrument/scan"_q;
-        QCOMPARE(r.text(scan + "/direction"_q), scanX ? "posX"_q : "posY"_q);
-        QCOMPARE(r.number(scan + "/scan_output"_q), 2.0);
-        QCOMPARE(r.number(scan + "/held_output"_q), 4.0);
-        QCOMPARE(r.number(scan + "/held_voltage"_q), 5.25);
-        QCOMPARE(r.number(scan + "/points_taken"_q), 7.0);
+        const QStringList curves = fields + QStringList{"sum"_q};
+        verifyColumns(r, QStringList{"voltage"_q} + curves, {"V"_q, "A"_q, "A"_q, "A"_q}, lines, 0);
+        QStringList longNames;
+        for (const QString& field : curves)
+            longNames << r.text(data + QLatin1Char('/') + field, "long_name"_q);
+        QCOMPARE(longNames, rockingcurvefile::curveNames(scanX, 0, 2));
+        const QString scan = "/entry/instrument/scan/"_q;
+        QCOMPARE(r.text(scan + "direction"_q), scanX ? "posX"_q : "posY"_q);
+        QCOMPARE((std::vector<double>{
+                     r.number(scan + "scan_output"_q), r.number(scan + "held_output"_q),
+                     r.number(scan + "held_voltage"_q), r.number(scan + "points_taken"_q)}),
+                 (std::vector<double>{2.0, 4.0, 5.25, 7.0}));
         QCOMPARE(r.text("/entry/end_time"_q), "2026-06-05T14:03:25.000+02:00"_q);
     }
 
@@ -394,9 +361,9 @@ private slots:
         QTest::addColumn<QString>("loop");
         QTest::addColumn<QByteArray>("responseName");
         QTest::newRow("X at BPM1, falling")
-            << 0 << false << QString() << "pid_x" << QByteArray("BPM1 Pos X");
-        QTest::newRow("I0 at BPM2") << 2 << true << "A"
-                                    << "pid_i0" << QByteArray("BPM2 I0 [A]");
+            << 0 << false << QString() << "pid_x"_q << QByteArray("BPM1 Pos X");
+        QTest::newRow("I0 at BPM2") << 2 << true << "A"_q
+                                    << "pid_i0"_q << QByteArray("BPM2 I0 [A]");
     }
     void stepResponse_nexusAndCsvAgree()
     {
@@ -405,67 +372,60 @@ private slots:
         QFETCH(QString, units);
         QFETCH(QString, loop);
         QFETCH(QByteArray, responseName);
-        StepResponseRun run;
-        run.axis = axis;
-        run.bpm2 = bpm2;
-        run.sampleRate = 50000;
-        run.bias = {5.0, 4.5, 3.0};
-        run.step = {axis == 0 ? 0.1 : 0.0, 0.0, axis == 2 ? 0.5 : 0.0};
-        run.stimulusOutput = 2;
-        run.started = kWhen;
-        run.ended = kWhen.addMSecs(320);
+        const std::size_t a = std::size_t(axis);
+        StepResponseRun run{axis,
+                            bpm2,
+                            50000,
+                            {5.0, 4.5, 3.0},
+                            {axis == 0 ? 0.1 : 0.0, 0.0, axis == 2 ? 0.5 : 0.0},
+                            2,
+                            kWhen,
+                            kWhen.addMSecs(320),
+                            {},
+                            {},
+                            {},
+                            someSettings(),
+                            {1000.0, 0.3, 0.1, 0.01, 0.0, 100.0, -12.0, 12.0, 1.0, 5.0}};
         const double sign = axis == 0 ? -1.0 : 1.0;
         for (int i = 0; i < 2000; ++i) {
             const bool stepped = i >= 500 && i < 1500;
-            run.stimulus.push_back(run.bias[std::size_t(axis)] +
-                                   (stepped ? run.step[std::size_t(axis)] : 0.0));
+            run.stimulus.push_back(run.bias[a] + (stepped ? run.step[a] : 0.0));
             run.response.push_back(sign * (stepped ? 1.0 - std::exp(-(i - 520) / 80.0) : 0.0) +
                                    1e-7 * i);
         }
-        run.evaluation =
-            evaluateStepResponse(run.response, run.stimulus, run.bias[std::size_t(axis)],
-                                 run.step[std::size_t(axis)], run.sampleRate);
-        run.pid = {1000.0, 0.3, 0.1, 0.01, 0.0, 100.0, -12.0, 12.0, 1.0, 5.0};
-        run.settings = someSettings();
+        run.evaluation = evaluateStepResponse(run.response, run.stimulus, run.bias[a], run.step[a],
+                                              run.sampleRate);
         QTemporaryDir dir;
-        const QString nxs = dir.filePath("s.nxs"_q);
-        const QString csv = dir.filePath("s.csv"_q);
+        const QString nxs = dir.filePath("s.nxs"_q), csv = dir.filePath("s.csv"_q);
         QString error;
         QVERIFY2(stepresponsefile::writeNexus(nxs, run, &error), qPrintable(error));
         QVERIFY(stepresponsefile::writeCsv(csv, run, kWhen, kHost));
 
         const QList<QByteArray> lines = csvLines(fileText(csv));
+        QCOMPARE(lines.size(), 9 + 2000);
         QCOMPARE(lines[6], "Comment: " + stepresponsefile::title(run).toLatin1());
         QCOMPARE(lines[8], "time [s],stimulus [V]," + responseName);
-        QCOMPARE(lines.size(), 9 + 2000);
 
         NexusReader r(nxs);
-        verifyEntry(r, "/entry"_q, stepresponsefile::title(run), run.settings);
+        verifyEntry(r, stepresponsefile::title(run), run.settings);
         const QString data = "/entry/data"_q;
         QCOMPARE(r.text(data, "signal"_q), "response"_q);
         QCOMPARE(r.strings(data, "auxiliary_signals"_q), QStringList{"stimulus"_q});
         QCOMPARE(r.strings(data, "axes"_q), QStringList{"time"_q});
-        const char* fields[3] = {"/time", "/stimulus", "/response"};
-        for (int k = 0; k < 3; ++k) {
-            QCOMPARE(r.shape(data + QLatin1String(fields[k])), (std::vector<hsize_t>{2000}));
-            QCOMPARE(printed(r.values(data + QLatin1String(fields[k]))),
-                     csvColumn(lines, 9, k, ","));
-        }
+        verifyColumns(r, {"time"_q, "stimulus"_q, "response"_q}, {"s"_q, "V"_q, units}, lines, 0);
         QCOMPARE(r.values(data + "/response"_q), run.response);
-        QCOMPARE(r.text(data + "/response"_q, "units"_q), units);
-        QCOMPARE(r.text(data + "/time"_q, "units"_q), "s"_q);
         QCOMPARE(r.text(data + "/stimulus"_q, "long_name"_q), "DAC output 3"_q);
 
         const QString in = "/entry/instrument/"_q;
-        QCOMPARE(r.number(in + loop + "/kp"_q), 0.3);
-        QCOMPARE(r.number(in + loop + "/o_min"_q), -12.0);
-        QCOMPARE(r.number(in + loop + "/offset"_q), 5.0);
-        QCOMPARE(r.number(in + "step/bias_y"_q), 4.5);
-        QCOMPARE(r.number(in + "step/sample_rate"_q), 50000.0);
-        QCOMPARE(r.number(in + "step/bpm"_q), bpm2 ? 2.0 : 1.0);
-        QCOMPARE(r.number(in + "results/gain"_q), run.evaluation.gain);
-        QCOMPARE(r.number(in + "results/dead_time"_q), run.evaluation.deadTime);
-        QCOMPARE(r.number(in + "results/inverted"_q), axis == 0 ? 1.0 : 0.0);
+        QCOMPARE((std::vector<double>{
+                     r.number(in + loop + "/kp"_q), r.number(in + loop + "/o_min"_q),
+                     r.number(in + loop + "/offset"_q), r.number(in + "step/bias_y"_q),
+                     r.number(in + "step/sample_rate"_q), r.number(in + "step/bpm"_q),
+                     r.number(in + "results/gain"_q), r.number(in + "results/dead_time"_q),
+                     r.number(in + "results/inverted"_q)}),
+                 (std::vector<double>{0.3, -12.0, 5.0, 4.5, 50000.0, bpm2 ? 2.0 : 1.0,
+                                      run.evaluation.gain, run.evaluation.deadTime,
+                                      axis == 0 ? 1.0 : 0.0}));
     }
 };
 

@@ -21,7 +21,8 @@ namespace
 
 // Counts the replots of a chart and notes how many points its first graph
 // held at the last one and where its key axis ended, i.e. what its buffers
-// show.
+// show; and at every paint the points shown. Made before a chart's
+// PlotRedraw, it sees each paint after that one has acted on it.
 class DrawLog : public QObject
 {
 public:
@@ -32,48 +33,44 @@ public:
             drawnPoints = m_plot->graph(0)->data()->size();
             drawnKeyEnd = m_plot->xAxis->range().upper;
         });
+        plot->installEventFilter(this);
     }
 
     int replots = 0;
     int drawnPoints = -1;
     double drawnKeyEnd = 0.0;
-
-private:
-    QCustomPlot* m_plot;
-};
-
-// Notes, at every paint of a chart, the points its buffers show. Installed
-// before the chart's PlotRedraw, so it sees each paint after that one.
-class PaintLog : public QObject
-{
-public:
-    PaintLog(QCustomPlot* plot, const DrawLog& draws) : QObject(plot), m_draws(draws)
-    {
-        plot->installEventFilter(this);
-    }
-
     QVector<int> pointsAtPaint;
+
+    // Painted at least once, and every time with `points` points.
+    bool paintedOnly(int points) const
+    {
+        return !pointsAtPaint.isEmpty() && pointsAtPaint.count(points) == pointsAtPaint.size();
+    }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Paint)
-            pointsAtPaint.append(m_draws.drawnPoints);
+            pointsAtPaint.append(drawnPoints);
         return false;
     }
 
 private:
-    const DrawLog& m_draws;
+    QCustomPlot* m_plot;
 };
+
+// 1, 2 ... n.
+QVector<double> keysUpTo(int n)
+{
+    QVector<double> keys;
+    for (int i = 1; i <= n; ++i)
+        keys << i;
+    return keys;
+}
 
 void setPoints(QCustomPlot* plot, int n)
 {
-    QVector<double> keys, values;
-    for (int i = 1; i <= n; ++i) {
-        keys << i;
-        values << i * i;
-    }
-    plot->graph(0)->setData(keys, values, true);
+    plot->graph(0)->setData(keysUpTo(n), keysUpTo(n), true);
 }
 
 void passEvents()
@@ -83,12 +80,10 @@ void passEvents()
 }
 
 // A bare chart in a dock of `window`, watched as a plot widget watches its charts.
-struct DockedChart
-{
+struct DockedChart {
     QDockWidget* dock;
     QCustomPlot* plot;
     DrawLog* draws;
-    PaintLog* paints;
     PlotRedraw* redraw;
 
     DockedChart(QMainWindow& window, const QString& name, Qt::DockWidgetArea area)
@@ -100,7 +95,6 @@ struct DockedChart
         dock->setWidget(plot);
         window.addDockWidget(area, dock);
         draws = new DrawLog(plot);
-        paints = new PaintLog(plot, *draws);
         redraw = new PlotRedraw(plot);
     }
 
@@ -147,45 +141,40 @@ private slots:
         QVERIFY(back.plot->isVisible());
 
         DockedChart* all[] = {&front, &back, &side};
-        for (DockedChart* c : all) {
-            c->draws->replots = 0;
-            c->change(5);
-        }
+        const auto changeAll = [&](int points) {
+            for (DockedChart* c : all) {
+                c->draws->replots = 0;
+                c->change(points);
+            }
+        };
+        const auto replots = [&] {
+            return QVector<int>{front.draws->replots, back.draws->replots, side.draws->replots};
+        };
+        changeAll(5);
         QCOMPARE(front.draws->replots, 0); // not before the next pass
         passEvents();
-        QCOMPARE(front.draws->replots, 1);
+        QCOMPARE(replots(), (QVector<int>{1, 0, 0}));
         QCOMPARE(front.draws->drawnPoints, 5);
-        QCOMPARE(back.draws->replots, 0);
-        QCOMPARE(side.draws->replots, 0);
         QVERIFY(back.redraw->isStale() && side.redraw->isStale());
 
         // Raising the tab draws the new data before its first paint.
-        back.paints->pointsAtPaint.clear();
+        back.draws->pointsAtPaint.clear();
         back.dock->raise();
         passEvents();
         QCOMPARE(back.draws->replots, 1);
-        QVERIFY(!back.paints->pointsAtPaint.isEmpty());
-        for (int points : back.paints->pointsAtPaint)
-            QCOMPARE(points, 5);
+        QVERIFY(back.draws->paintedOnly(5));
         QVERIFY(!back.redraw->isStale());
 
         // Now the other tab waits; the closed dock keeps only the newest data.
-        for (DockedChart* c : all) {
-            c->draws->replots = 0;
-            c->change(7);
-        }
+        changeAll(7);
         passEvents();
-        QCOMPARE(back.draws->replots, 1);
-        QCOMPARE(front.draws->replots, 0);
-        QCOMPARE(side.draws->replots, 0);
+        QCOMPARE(replots(), (QVector<int>{0, 1, 0}));
 
-        side.paints->pointsAtPaint.clear();
+        side.draws->pointsAtPaint.clear();
         side.dock->show();
         passEvents();
         QVERIFY(side.draws->replots >= 1);
-        QVERIFY(!side.paints->pointsAtPaint.isEmpty());
-        for (int points : side.paints->pointsAtPaint)
-            QCOMPARE(points, 7);
+        QVERIFY(side.draws->paintedOnly(7));
     }
 
     void plotWidgets_drawOnlyWhileVisible_data()
@@ -224,13 +213,8 @@ private slots:
         }
         // New data in every series, keys 1 .. n.
         auto refill = [&](int n) {
-            QVector<double> keys, values;
-            for (int i = 1; i <= n; ++i) {
-                keys << i;
-                values << 0.5 * i;
-            }
             for (const SeriesPtr& s : series)
-                fill(s, keys, values);
+                fill(s, keysUpTo(n), keysUpTo(n));
         };
         // What one display cycle calls on the widget; the XY plot's setpoint
         // and positions change in the same cycle.
@@ -245,59 +229,58 @@ private slots:
         for (QCustomPlot* plot : widget->findChildren<QCustomPlot*>())
             draws.push_back(new DrawLog(plot));
         QVERIFY(!draws.empty());
-        auto replots = [&] {
-            QVector<int> n;
+        // One field of every chart's log; the replot counts start again.
+        const auto each = [&](auto field) {
+            QVector<double> v;
             for (DrawLog* d : draws)
-                n << d->replots;
-            return n;
+                v << double(d->*field);
+            return v;
         };
-        const QVector<int> none(int(draws.size()), 0);
-        const QVector<int> once(int(draws.size()), 1);
+        const auto restart = [&] {
+            for (DrawLog* d : draws)
+                d->replots = 0;
+        };
+        const auto all = [&](double value) { return QVector<double>(int(draws.size()), value); };
 
         // Never shown: a cycle draws nothing.
         refill(9);
         cycle();
         cycle();
         passEvents();
-        QCOMPARE(replots(), none);
+        QCOMPARE(each(&DrawLog::replots), all(0));
 
         // Shown: every chart draws the cycle's data.
         widget->resize(700, 600);
         widget->show();
         QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
         passEvents();
-        for (DrawLog* d : draws) {
-            QVERIFY(d->replots >= 1);
-            QCOMPARE(d->drawnPoints, 9);
-            d->replots = 0;
-        }
+        QVERIFY(!each(&DrawLog::replots).contains(0));
+        QCOMPARE(each(&DrawLog::drawnPoints), all(9));
 
         // Visible: two cycles' requests in one pass give one replot per chart.
+        restart();
         cycle();
         cycle();
         passEvents();
-        QCOMPARE(replots(), once);
+        QCOMPARE(each(&DrawLog::replots), all(1));
 
         // Hidden again: nothing is drawn...
         widget->hide();
-        for (DrawLog* d : draws)
-            d->replots = 0;
+        restart();
         refill(5);
         cycle();
         passEvents();
-        QCOMPARE(replots(), none);
+        QCOMPARE(each(&DrawLog::replots), all(0));
 
         // ...until it is shown, at the same size: then it draws the newest
         // data, with the axes fitted to them (the XY plot keeps its zoom).
         widget->show();
         QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
         passEvents();
-        for (DrawLog* d : draws) {
-            QVERIFY(d->replots >= 1);
-            QCOMPARE(d->drawnPoints, 5);
-            if (kind != XY)
-                QCOMPARE(d->drawnKeyEnd, 5.0);
-        }
+        QVERIFY(!each(&DrawLog::replots).contains(0));
+        QCOMPARE(each(&DrawLog::drawnPoints), all(5));
+        if (kind != XY)
+            QCOMPARE(each(&DrawLog::drawnKeyEnd), all(5));
     }
 };
 

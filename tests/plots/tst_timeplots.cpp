@@ -108,13 +108,10 @@ private slots:
         w.replot();
         QCOMPARE(p->xAxis->range(), QCPRange(0.5, 1.5));
         QCOMPARE(p->yAxis->range(), QCPRange(1, 4));
-    }
-
-    void currentsInitialSpanSurvivesZeroFrequency()
-    {
+        // The initial span survives a display frequency of 0.
         SAMP_FREQ = 0;
-        WidgetGraphCurrents w(nullptr, 2);
-        const QCPRange r = child<QCustomPlot>(w, "graph")->xAxis->range();
+        const QCPRange r =
+            child<QCustomPlot>(WidgetGraphCurrents(nullptr, 2), "graph")->xAxis->range();
         QVERIFY(std::isfinite(r.upper) && r.upper > 0 && r.lower == 0);
     }
 
@@ -164,8 +161,8 @@ private slots:
         f.controller.slotContents[1].deviceId = uint16_t(zevo::kFamilyPavun << 8 | 1);
         f.mailbox->scanSlots();
         WidgetGraphPos w;
-        QVERIFY(child<QCustomPlot>(w, "intens")->isHidden());
-        QVERIFY(!child<QCustomPlot>(w, "position")->isHidden());
+        QVERIFY(child<QCustomPlot>(w, "intens")->isHidden() &&
+                !child<QCustomPlot>(w, "position")->isHidden());
     }
 };
 
