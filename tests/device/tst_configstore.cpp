@@ -11,7 +11,8 @@
 
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 // Every section of an INI text as "[section] key=value" lines, sorted.
 QStringList iniLines(const QString& path)
@@ -36,6 +37,14 @@ mode_t modeOf(const QString& path)
 {
     struct stat st;
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Writes a file by hand, its folder too.
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly) &&
+           f.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -81,31 +90,35 @@ private slots:
         // clang-format on
     }
 
-    void gettersReadGroupsAndKeys()
+    // Values read from a file written by hand; keys and files missing give
+    // the defaults, and reading never creates the file.
+    void gettersReadGroupsAndKeys_missingGiveDefaults()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(path()).absolutePath()));
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[BPM1]\nOrient=1\nScale_X=2.5\nScale_Y=-1\nOffset_X=3\nOffset_Y=4\n"
-                   "Top=1\nRight=2\nBottom=3\nLeft=0\n"
-                   "[BPM2]\nScale_X=7\n"
-                   "[Beamline]\nBeamThreshold2=0.5\nDAC_posY=3\n"
-                   "[ROCandROI]\nRoiX=10\nRoiY=20\nRoiI0min=1e-09\nRoiI0max=2e-06\nRoc=90\n"
-                   "[PID_X]\nFreq=1\nKp=2\nKi=3\nKd=4\nemin=5\nImax=6\nOmin=7\nOmax=8\n"
-                   "Ogain=9\nOffset=10\n");
-        file.close();
+        const ConfigStore missing(path() + ".missing");
+        int c[4];
+        missing.getBeamlineDacs(&c[0], &c[1], &c[2]);
+        QCOMPARE(QVector<int>(c, c + 3), QVector<int>({0, 1, 2}));
+        double t[2];
+        missing.getBeamThreshold(&t[1], 1);
+        QCOMPARE(QVector<double>({t[1], missing.getScaleX(0)}), QVector<double>({1e-9, 0}));
+        QVERIFY(!QFile::exists(missing.filePath()));
 
+        QVERIFY(writeFile(path(), "[BPM1]\nOrient=1\nScale_X=2.5\nScale_Y=-1\nOffset_X=3\n"
+                                  "Offset_Y=4\nTop=1\nRight=2\nBottom=3\nLeft=0\n"
+                                  "[BPM2]\nScale_X=7\n"
+                                  "[Beamline]\nBeamThreshold2=0.5\nDAC_posY=3\n"
+                                  "[ROCandROI]\nRoiX=10\nRoiY=20\nRoiI0min=1e-09\nRoiI0max=2e-06\n"
+                                  "Roc=90\n[PID_X]\nFreq=1\nKp=2\nKi=3\nKd=4\nemin=5\nImax=6\n"
+                                  "Omin=7\nOmax=8\nOgain=9\nOffset=10\n"));
         const ConfigStore store(path());
         QCOMPARE(QVector<int>({store.getOrient(0), store.getOrient(1)}), QVector<int>({1, 0}));
         QCOMPARE(QVector<double>({store.getScaleX(0), store.getScaleY(0), store.getOffsetX(0),
                                   store.getOffsetY(0), store.getScaleX(1), store.getScaleY(1)}),
                  QVector<double>({2.5, -1, 3, 4, 7, 0}));
-        int c[4];
         store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
         QCOMPARE(QVector<int>(c, c + 4), QVector<int>({1, 2, 3, 0}));
         store.getBeamlineDacs(&c[0], &c[1], &c[2]); // X and I0 missing: their defaults
         QCOMPARE(QVector<int>(c, c + 3), QVector<int>({0, 3, 2}));
-        double t[2];
         store.getBeamThreshold(&t[0], 0);
         store.getBeamThreshold(&t[1], 1);
         QCOMPARE(QVector<double>(t, t + 2), QVector<double>({1e-9, 0.5}));
@@ -120,57 +133,35 @@ private slots:
         QCOMPARE(QVector<double>(v, v + 10), QVector<double>(10, 0.0));
     }
 
-    void missingFileGivesDefaultsAndStaysMissing()
-    {
-        const ConfigStore store(path());
-        int dac[3];
-        store.getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
-        QCOMPARE(QVector<int>(dac, dac + 3), QVector<int>({0, 1, 2}));
-        double threshold = 0;
-        store.getBeamThreshold(&threshold, 1);
-        QCOMPARE(threshold, 1e-9);
-        QCOMPARE(store.getScaleX(0), 0.0);
-        QVERIFY(!QFile::exists(path()));
-    }
-
     // A file damaged by hand or by a crash: whatever can be read is read,
     // values that are not numbers read as 0, nothing crashes, and a setter
     // that did write its keys says so.
     void corruptFile_readsWhatItCan_settersStillSucceed()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(path()).absolutePath()));
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly));
         const char corrupt[] = "[BPM1]\nScale_X=2.5\nScale_Y=abc\nOrient=1x\nTop=\n"
                                "[Beamline\nDAC_posX=7\n"
                                "\x00\xff\xfe garbage = = =\n"
                                "[ROCandROI]\nRoiX=1e400\nRoiY=--3\nRoc=12,5\n";
-        file.write(corrupt, sizeof corrupt - 1);
-        file.close();
+        QVERIFY(writeFile(path(), QByteArray(corrupt, sizeof corrupt - 1)));
 
         // The first access parses the damaged file (later ones may share
         // the parse): the write goes through and must be reported as done.
         ConfigStore store(path());
         QVERIFY(store.setOffsetX(1, -4.0));
-        QCOMPARE(store.getOffsetX(1), -4.0);
-        QCOMPARE(store.getScaleX(0), 2.5);
-        QCOMPARE(store.getScaleY(0), 0.0);
-        QCOMPARE(store.getOrient(0), 0);
-        int top = -1, right = -1, bottom = -1, left = -1;
-        store.getBpmChannels(&top, &right, &bottom, &left, 0);
-        QCOMPARE(QVector<int>({top, right, bottom, left}), QVector<int>({0, 0, 0, 0}));
+        int c[4] = {-1, -1, -1, -1};
+        store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
+        QCOMPARE(QVector<int>({c[0], c[1], c[2], c[3], store.getOrient(0)}), QVector<int>(5, 0));
         double roi[5];
         store.getRocRoi(&roi[0], &roi[1], &roi[2], &roi[3], &roi[4], 0);
-        QCOMPARE(roi[1], 0.0);
-        QCOMPARE(roi[4], 0.0);
+        QCOMPARE(QVector<double>(
+                     {store.getOffsetX(1), store.getScaleX(0), store.getScaleY(0), roi[1], roi[4]}),
+                 QVector<double>({-4, 2.5, 0, 0, 0}));
 
-        QVERIFY(store.setScaleY(0, 3.0));
-        QCOMPARE(store.getScaleY(0), 3.0);
-        QCOMPARE(store.getScaleX(0), 2.5);
-        QVERIFY(store.setBeamlineDacs(2, 1, 0));
-        int dac[3];
-        store.getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
-        QCOMPARE(QVector<int>(dac, dac + 3), QVector<int>({2, 1, 0}));
+        QVERIFY(store.setScaleY(0, 3.0) && store.setBeamlineDacs(2, 1, 0));
+        store.getBeamlineDacs(&c[0], &c[1], &c[2]);
+        QCOMPARE(QVector<double>({store.getScaleY(0), store.getScaleX(0), double(c[0]),
+                                  double(c[1]), double(c[2])}),
+                 QVector<double>({3, 2.5, 2, 1, 0}));
     }
 
     // A save rewrites the whole file from what Qt's reader could parse. Every
@@ -280,12 +271,9 @@ private slots:
         // Our own folder in our own group: the setgid bit holds for any user.
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), mode_t(folderMode)) == 0);
         QCOMPARE(int(modeOf(folder)), folderMode);
-        if (existingMode) {
-            QFile existing(file);
-            QVERIFY(existing.open(QIODevice::WriteOnly));
-            existing.close();
-            QVERIFY(::chmod(QFile::encodeName(file).constData(), mode_t(existingMode)) == 0);
-        }
+        if (existingMode)
+            QVERIFY(writeFile(file, {}) &&
+                    ::chmod(QFile::encodeName(file).constData(), mode_t(existingMode)) == 0);
 
         const mode_t oldMask = ::umask(mode_t(mask));
         ConfigStore store(file);
@@ -300,9 +288,7 @@ private slots:
     {
         // A regular file where a directory should be: fails even for root.
         const QString blocker = dir.filePath("blocker");
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(writeFile(blocker, {}));
         ConfigStore store(blocker + "/sub/config.ini");
         QVERIFY(!store.setOrient(1, 0));
         QVERIFY(!store.setPidX(1, 2, 3, 4, 5, 6, 7, 8, 9, 10));

@@ -36,21 +36,18 @@ private slots:
     void getBuffer_withoutLibraryOrSymbol_failsWritingNothing()
     {
         QFETCH(QByteArray, library);
-        if (library == HardwareDriver::kAcquisitionLibrary) {
-            void* present = dlopen(library.constData(), RTLD_LAZY);
-            if (present) {
-                dlclose(present);
-                QSKIP("the acquisition library is installed here");
-            }
-        }
+        void* present = library == HardwareDriver::kAcquisitionLibrary
+                            ? dlopen(library.constData(), RTLD_LAZY)
+                            : nullptr;
+        if (present && dlclose(present) == 0)
+            QSKIP("the acquisition library is installed here");
         HardwareDriver driver(library.constData());
         std::vector<DisplayRecord> buffer(4);
         std::memset(buffer.data(), 0x5a, buffer.size() * sizeof(DisplayRecord));
         const std::vector<DisplayRecord> before = buffer;
         for (int attempt = 0; attempt < 2; ++attempt)
             QCOMPARE(driver.getBuffer(buffer.data(), int(buffer.size())), -1);
-        QVERIFY(std::memcmp(buffer.data(), before.data(), buffer.size() * sizeof(DisplayRecord)) ==
-                0);
+        QVERIFY(std::memcmp(buffer.data(), before.data(), sizeof(DisplayRecord) * 4) == 0);
     }
 
     // Missing nodes do not open; requests on a descriptor that is not open,

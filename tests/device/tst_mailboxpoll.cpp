@@ -42,12 +42,9 @@ public:
             m.setU32(0, command | zevo::kReplyAcknowledged);
             if (command == zevo::cmd::ReadSlot) {
                 scanThread = QThread::currentThread();
-                const int id = ids[m.u8(4) & 3];
-                m.setU8(8, uint8_t(id));
-                m.setU8(9, uint8_t(id >> 8));
+                m.setU32(8, uint32_t(ids[m.u8(4) & 3])); // the device identifier, little-endian
             } else if (command == zevo::cmd::ReadPidSources) {
-                m.setU8(4, 1);
-                m.setU8(5, 1);
+                m.setU32(4, 0x0101); // X and Y from BPM 2, I0 from BPM 1
             }
         };
     }
@@ -91,15 +88,15 @@ private slots:
         MailboxComm comm(driver);
         QSignalSpy spy(&comm, &MailboxComm::nrDorvishsChanged);
         QVERIFY(!comm.waitUntilOpen(0));
-        comm.refreshData();
-        QCOMPARE(driver.countCalls(RecordingDriver::Call::Ioctl), 0); // nothing asked, nothing read
-        QCOMPARE(spy.count(), 0);
-        QCOMPARE(comm.deviceCount(), 0);
+        comm.refreshData(); // nothing asked, nothing read
+        QCOMPARE(QVector<int>({driver.countCalls(RecordingDriver::Call::Ioctl), int(spy.count()),
+                               comm.deviceCount()}),
+                 QVector<int>({0, 0, 0}));
 
         comm.doSetupOnNewThread();
         QVERIFY(comm.waitUntilOpen(0));
-        QCOMPARE(driver.calls().front().path, std::string("/dev/zevo_mailbox"));
-        QCOMPARE(driver.calls().front().flags, O_RDWR);
+        QCOMPARE(std::make_pair(driver.calls().front().path, driver.calls().front().flags),
+                 std::make_pair(std::string("/dev/zevo_mailbox"), O_RDWR));
         QCOMPARE(comm.deviceCount(), 2);
     }
 
@@ -149,8 +146,7 @@ private slots:
 
         spy.clear();
         comm.announceDeviceCount();
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), comm.deviceCount());
+        QCOMPARE(QList<QList<QVariant>>(spy), QList<QList<QVariant>>({{comm.deviceCount()}}));
     }
 
     void pollRunsOnWorkerAndPublishesWholeBlocks()
@@ -196,8 +192,8 @@ private slots:
         QVERIFY(seen >= kPolls);
 
         QTRY_COMPARE(counts, QList<int>{2});
-        QCOMPARE(receivedOn.first(), QThread::currentThread());
-        QCOMPARE(driver.scanThread.load(), &worker);
+        QCOMPARE(QList<QThread*>({receivedOn.first(), driver.scanThread.load()}),
+                 QList<QThread*>({QThread::currentThread(), &worker}));
         QCOMPARE(comm->deviceCount(), 2);
 
         // Left alone, the worker polls by itself once a second.

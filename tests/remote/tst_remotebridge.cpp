@@ -12,6 +12,7 @@
 #include "remote/remotesettings.h"
 #include "remote/windowremoteaccess.h"
 #include "support/programfixture.h"
+#include "support/widgets.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -58,6 +59,7 @@ class TestRemoteBridge : public QObject
             QCoreApplication::processEvents();
         return reply.get();
     }
+    int outcome(Op op, double value = 0.0) { return int(fromServerThread(op, value).outcome); }
 
 private slots:
     void init()
@@ -86,14 +88,13 @@ private slots:
         userLevel = 0;
     }
 
-    void storeReadsRemoteGroupStrictlyAndWritesItApart()
+    void storeReadsRemoteGroupStrictlyAndWritesItApart_checkNamesWhatIsWrong()
     {
         ConfigStore& store = *m_program->config;
         const RemoteSettings fresh = store.getRemote();
         QVERIFY(!fresh.enabled && !fresh.controlAllowed);
-        QCOMPARE(fresh.address, QStringLiteral("127.0.0.1"));
-        QCOMPARE(fresh.port, 10000);
-        QCOMPARE(fresh.deviceName, QStringLiteral("zevo/feedback/1"));
+        QCOMPARE(QStringList({fresh.address, QString::number(fresh.port), fresh.deviceName}),
+                 QStringList({"127.0.0.1", "10000", "zevo/feedback/1"}));
 
         QVERIFY(store.setScaleX(0, 3.5));
         {
@@ -113,35 +114,23 @@ private slots:
         QVERIFY(store.setRemoteControlAllowed(true));
         const RemoteSettings back = store.getRemote();
         QVERIFY(back.enabled && back.controlAllowed);
-        QCOMPARE(back.address, read.address);
-        QCOMPARE(back.port, 10123);
-        QCOMPARE(back.deviceName, read.deviceName);
+        QCOMPARE(QStringList({back.address, QString::number(back.port), back.deviceName}),
+                 QStringList({"0.0.0.0", "10123", "a/b/c"}));
         QVERIFY(store.setRemoteServer(read)); // keeps the switch as it was
         QVERIFY(store.getRemote().controlAllowed);
         QCOMPARE(store.getScaleX(0), 3.5); // the designed groups are untouched
-    }
 
-    void settingsCheckNamesWhatIsWrong()
-    {
-        const struct {
-            const char* address;
-            int port;
-            const char* name;
-            const char* complaint;
-        } cases[] = {
-            {"127.0.0.1", 10000, "zevo/feedback/1", ""},
-            {"0.0.0.0", 65535, "x/y/z", ""},
-            {"localhost", 10000, "a/b/c", "IPv4"},
-            {"::1", 10000, "a/b/c", "IPv4"},
-            {"127.0.0.1", 65536, "a/b/c", "65536"},
-            {"127.0.0.1", 10000, "zevo/feedback", "domain/family"},
-            {"127.0.0.1", 10000, "a b/c/d", "domain/family"},
-        };
-        for (const auto& c : cases) {
-            const QString problem = remotesettings::problem(
-                {true, QLatin1String(c.address), c.port, QLatin1String(c.name), false});
-            QVERIFY2(*c.complaint ? problem.contains(QLatin1String(c.complaint))
-                                  : problem.isEmpty(),
+        // The check names what is wrong.
+        // clang-format off
+        const std::tuple<const char*, int, const char*, const char*> cases[] = {
+            {"127.0.0.1", 10000, "zevo/feedback/1", ""}, {"0.0.0.0", 65535, "x/y/z", ""},
+            {"localhost", 10000, "a/b/c", "IPv4"},       {"127.0.0.1", 65536, "a/b/c", "65536"},
+            {"::1", 10000, "a/b/c", "IPv4"}, {"127.0.0.1", 10000, "a b/c/d", "domain/family"},
+            {"127.0.0.1", 10000, "zevo/feedback", "domain/family"}};
+        // clang-format on
+        for (const auto& [address, port, name, complaint] : cases) {
+            const QString problem = remotesettings::problem({true, address, port, name, false});
+            QVERIFY2(*complaint ? problem.contains(complaint) : problem.isEmpty(),
                      qPrintable(problem));
         }
     }
@@ -156,32 +145,31 @@ private slots:
         bpmScale.set(0, 8.0, 8.0);
         bridge().setControlAllowed(true);
 
-        QCOMPARE(int(fromServerThread(Op::SetpointX, 100.0).outcome), int(Outcome::Done));
-        const auto setpoints = m_program->sent(cmd::SetSetpoint);
-        QCOMPARE(int(setpoints.size()), 3);
-        QCOMPARE(setpoints[0].f64(8), 50.0); // 100 um / BPM 2's Scale_X
-        QCOMPARE(setpoints[1].f64(8), -0.5); // Y and I0 as the controller holds them
-        QCOMPARE(setpoints[2].f64(8), 2e-6);
+        QCOMPARE(outcome(Op::SetpointX, 100.0), int(Outcome::Done));
+        // 100 um / BPM 2's Scale_X; Y and I0 as the controller holds them.
+        QVector<double> setpoints;
+        for (const MailboxMessage& m : m_program->sent(cmd::SetSetpoint))
+            setpoints << m.f64(8);
+        QCOMPARE(setpoints, QVector<double>({50.0, -0.5, 2e-6}));
         QCOMPARE(panel->findChild<QDoubleSpinBox*>("posXDoubleSpinBox")->value(), 100.0);
         QCOMPARE(m_window->statusBar()->currentMessage(),
                  QStringLiteral("Remote write from 10.0.0.7:4711: SetpointX = 100 um"));
 
-        QCOMPARE(int(fromServerThread(Op::SetpointI0, 3e-7).outcome), int(Outcome::Done));
-        QCOMPARE(c->setpoints[2], 3e-7);
-        QCOMPARE(c->setpoints[0], 50.0);
+        QCOMPARE(outcome(Op::SetpointI0, 3e-7), int(Outcome::Done));
+        QCOMPARE(QVector<double>({c->setpoints[2], c->setpoints[0]}), QVector<double>({3e-7, 50}));
 
-        QCOMPARE(int(fromServerThread(Op::FeedbackOn).outcome), int(Outcome::Done));
+        QCOMPARE(outcome(Op::FeedbackOn), int(Outcome::Done));
         QCOMPARE(m_program->sent(cmd::SetFeedbackEnabled).back().u8(4), 1);
         QCOMPARE(panel->findChild<QLabel*>("heartbeatLabel")->text(),
                  QStringLiteral("Feedback ON"));
 
-        QCOMPARE(int(fromServerThread(Op::RegulationMode, MODE_Y_I0).outcome), int(Outcome::Done));
+        QCOMPARE(outcome(Op::RegulationMode, MODE_Y_I0), int(Outcome::Done));
         QCOMPARE(m_program->sent(cmd::SetRegulationMode).back().u8(4), MODE_Y_I0);
         QVERIFY(!panel->findChild<QCheckBox*>("confXcheckbox")->isChecked());
         QVERIFY(panel->findChild<QCheckBox*>("confI0checkbox")->isChecked());
         QVERIFY(!panel->findChild<QDoubleSpinBox*>("posXDoubleSpinBox")->isEnabled());
 
-        QCOMPARE(int(fromServerThread(Op::ResetPid).outcome), int(Outcome::Done));
+        QCOMPARE(outcome(Op::ResetPid), int(Outcome::Done));
         QCOMPARE(int(m_program->sent(cmd::ResetPidController).size()), 1);
         QCOMPARE(userLevel, 0); // remote control never logs anybody in
     }
@@ -189,11 +177,11 @@ private slots:
     void requestsNeverRunLateUnallowedOrAfterTheEnd()
     {
         bridge().setControlAllowed(true);
-        for (double bad : {double(NAN), 1e5, -1e5})
-            QCOMPARE(int(fromServerThread(Op::SetpointY, bad).outcome), int(Outcome::Invalid));
-        QCOMPARE(int(fromServerThread(Op::SetpointI0, -1e-9).outcome), int(Outcome::Invalid));
-        QCOMPARE(int(fromServerThread(Op::RegulationMode, 7).outcome), int(Outcome::Invalid));
-        QCOMPARE(int(fromServerThread(Op::RegulationMode, 2.5).outcome), int(Outcome::Invalid));
+        const std::pair<Op, double> invalid[] = {
+            {Op::SetpointY, NAN},    {Op::SetpointY, 1e5},    {Op::SetpointY, -1e5},
+            {Op::SetpointI0, -1e-9}, {Op::RegulationMode, 7}, {Op::RegulationMode, 2.5}};
+        for (const auto& [op, value] : invalid)
+            QCOMPARE(outcome(op, value), int(Outcome::Invalid));
 
         // The GUI thread is held (a measurement): the request gives up and
         // is never carried out afterwards.
@@ -222,7 +210,7 @@ private slots:
         bridge().close();
         QCOMPARE(int(ending.get().outcome), int(Outcome::Closed));
         QVERIFY(clock.elapsed() < 1000);
-        QCOMPARE(int(fromServerThread(Op::FeedbackOn).outcome), int(Outcome::Closed));
+        QCOMPARE(outcome(Op::FeedbackOn), int(Outcome::Closed));
 
         QCoreApplication::processEvents();
         QCOMPARE(writesSent(), 0);
@@ -254,24 +242,16 @@ private slots:
 
         const RemoteSnapshot s = bridge().snapshot();
         QVERIFY(s.controllerPresent && s.bpm[1].present && s.bpm[1].intensity);
-        QCOMPARE(s.bpm[0].x, 10.0);
-        QCOMPARE(s.bpm[0].y, 20.0);
-        QCOMPARE(s.bpm[0].yStdDev, -3.0); // the sign of the scale, as the panel shows it
-        QCOMPARE(s.bpm[1].x, 1000.0);
-        QCOMPARE(s.bpm[1].xStdDev, 200.0);
-        QCOMPARE(s.bpm[1].i0, 3e-5);
-        QCOMPARE(s.pidStatus, int(PID_STATUS_BEAM_OFF));
-        QCOMPARE(s.setpointX, 250.0);  // raw 0.25 at BPM 1
-        QCOMPARE(s.setpointY, -250.0); // raw -0.5 at BPM 2, which feeds the Y loop
-        QCOMPARE(s.setpointI0, 2e-6);
-        QCOMPARE(s.dacCount, 3);
-        QCOMPARE(s.dac[0], 5.1);
-        QCOMPARE(s.dac[2], 6.0);
-        QCOMPARE(s.slotIds[0], uint16_t(0x2101));
-        QCOMPARE(s.slotNames[0], QStringLiteral("Dorvish"));
-        QCOMPARE(s.slotNames[2], QStringLiteral("Ostrel"));
-        QCOMPARE(s.slotNames[3], QString());
-        QCOMPARE(s.swVersion, QStringLiteral("1.0.03"));
+        // The standard deviation has the sign of the scale, as the panel shows it; the Y
+        // setpoint is raw -0.5 at BPM 2, which feeds the Y loop.
+        QCOMPARE(QVector<double>({s.bpm[0].x, s.bpm[0].y, s.bpm[0].yStdDev, s.bpm[1].x,
+                                  s.bpm[1].xStdDev, s.bpm[1].i0, s.setpointX, s.setpointY,
+                                  s.setpointI0, s.dac[0], s.dac[2]}),
+                 QVector<double>({10, 20, -3, 1000, 200, 3e-5, 250, -250, 2e-6, 5.1, 6.0}));
+        QCOMPARE(QVector<int>({s.pidStatus, s.dacCount, s.slotIds[0]}),
+                 QVector<int>({PID_STATUS_BEAM_OFF, 3, 0x2101}));
+        QCOMPARE(QStringList({s.slotNames[0], s.slotNames[2], s.slotNames[3], s.swVersion}),
+                 QStringList({"Dorvish", "Ostrel", "", "1.0.03"}));
 
         // One picoammeter: no second BPM. An encoder interface: no
         // intensity and two DAC outputs.
@@ -288,32 +268,30 @@ private slots:
         auto* window = m_window->findChild<WindowRemoteAccess*>();
         m_window->findChild<QAction*>("action_Remote_Access")->trigger();
         QVERIFY(window->isVisible());
-        auto* control = window->findChild<QCheckBox*>("controlAllowedCheckBox");
-        QVERIFY(!control->isEnabled());
-        QVERIFY(window->findChild<QLabel*>("levelLabel")->isVisible());
+        auto* control = child<QCheckBox>(window, "controlAllowedCheckBox");
+        QVERIFY(!control->isEnabled() && child(window, "levelLabel")->isVisible());
         control->setChecked(true); // what a script on the window could do
         QVERIFY(!bridge().controlAllowed());
 
         userLevel = 2;
         window->checkUserLevel();
-        control->click();
-        QVERIFY(bridge().controlAllowed()); // at once, and kept for the next start
-        QVERIFY(m_program->config->getRemote().controlAllowed);
-        control->click();
-        QVERIFY(!bridge().controlAllowed());
-        QVERIFY(!m_program->config->getRemote().controlAllowed);
+        for (bool allowed : {true, false}) { // at once, and kept for the next start
+            control->click();
+            QCOMPARE(bridge().controlAllowed(), allowed);
+            QCOMPARE(m_program->config->getRemote().controlAllowed, allowed);
+        }
 
-        window->findChild<QCheckBox*>("enabledCheckBox")->setChecked(true);
-        window->findChild<QLineEdit*>("addressLineEdit")->setText(QStringLiteral("localhost"));
+        child<QCheckBox>(window, "enabledCheckBox")->setChecked(true);
+        child<QLineEdit>(window, "addressLineEdit")->setText(QStringLiteral("localhost"));
         {
             BoxCatcher catcher;
-            window->findChild<QPushButton*>("applyButton")->click();
+            click(window, "applyButton");
             QCOMPARE(int(catcher.boxes.size()), 1);
             QVERIFY(catcher.boxes[0].text.contains(QStringLiteral("Nothing was saved")));
         }
         QVERIFY(!m_program->config->getRemote().enabled);
-        window->findChild<QLineEdit*>("addressLineEdit")->setText(QStringLiteral("0.0.0.0"));
-        window->findChild<QPushButton*>("applyButton")->click();
+        child<QLineEdit>(window, "addressLineEdit")->setText(QStringLiteral("0.0.0.0"));
+        click(window, "applyButton");
         QVERIFY(m_program->config->getRemote().enabled);
         QCOMPARE(m_program->config->getRemote().address, QStringLiteral("0.0.0.0"));
         QVERIFY(!bridge().controlAllowed()); // the server part never touches the switch
@@ -321,7 +299,7 @@ private slots:
         // A server that could not start is reported once, without blocking.
         bridge().setServerState(RemoteBridge::ServerState::Failed,
                                 QStringLiteral("Port 10000 on 127.0.0.1 is already in use"));
-        QVERIFY(window->findChild<QLabel*>("serverStateLabel")->text().contains("already in use"));
+        QVERIFY(child<QLabel>(window, "serverStateLabel")->text().contains("already in use"));
         QTRY_COMPARE(int(m_window->findChildren<QMessageBox*>().size()), 1);
         bridge().setServerState(RemoteBridge::ServerState::Failed, QStringLiteral("again"));
         QCOMPARE(int(m_window->findChildren<QMessageBox*>().size()), 1);

@@ -106,9 +106,13 @@ class TestRemoteServer : public QObject
     Q_OBJECT
 
 private slots:
-    // Noise and drift off: the virtual beam stands still, and a virtual
-    // controller in this process powers up to the same status block.
-    void everyAttributeReadable_matchingTheVirtualController()
+    // Every attribute readable; noise and drift off, the virtual beam stands
+    // still, and a virtual controller in this process powers up to the same
+    // status block. Control not allowed (the default): every write and command
+    // is refused with one clear message, the controller keeps its state. What
+    // could end the program, write files or lock clients out is not offered at
+    // all, and nothing listens beyond loopback.
+    void controlNotAllowed_everyAttributeReadable_everythingRefusedAndClosed()
     {
         SimProcess sim;
         const int port = SimProcess::freePort();
@@ -121,11 +125,14 @@ private slots:
         QCOMPARE(info["commands"].toArray().toVariantList(),
                  QVariantList({"FeedbackOff", "FeedbackOn", "ResetPID", "State", "Status"}));
         const QJsonObject attributes = info["attributes"].toObject();
-        QCOMPARE(attributes["Bpm2X"].toObject()["unit"].toString(), QStringLiteral("um"));
-        QCOMPARE(attributes["Bpm1I0StdDev"].toObject()["unit"].toString(), QStringLiteral("A"));
-        QCOMPARE(attributes["DacOutputs"].toObject()["unit"].toString(), QStringLiteral("V"));
-        QCOMPARE(attributes["PidStatus"].toObject()["labels"].toArray().toVariantList(),
-                 QVariantList({"Feedback OFF", "FAULT: Out of ROC", "Beam OFF", "Feedback ON"}));
+        const auto field = [&](const char* name, const char* key) {
+            return attributes[QLatin1String(name)].toObject()[QLatin1String(key)].toVariant();
+        };
+        QCOMPARE(QVariantList({field("Bpm2X", "unit"), field("Bpm1I0StdDev", "unit"),
+                               field("DacOutputs", "unit"), field("PidStatus", "labels")}),
+                 QVariantList({"um", "A", "V",
+                               QVariantList({"Feedback OFF", "FAULT: Out of ROC", "Beam OFF",
+                                             "Feedback ON"})}));
         QStringList writable;
         for (auto it = attributes.begin(); it != attributes.end(); ++it)
             if (it.value().toObject()["writable"].toBool())
@@ -155,20 +162,65 @@ private slots:
         }
         double x = 0, y = 0, i0 = 0;
         QVERIFY(rig.mailbox.readSetpoints(&x, &y, &i0) >= 0);
-        QCOMPARE(values["SetpointX"].toObject()["value"].toDouble(), x * config.getScaleX(0));
-        QCOMPARE(values["SetpointI0"].toObject()["value"].toDouble(), i0);
-        QCOMPARE(values["RegulationMode"].toObject()["value"].toInt(),
-                 rig.mailbox.readRegulationMode());
-        QCOMPARE(values["SfpDevices"].toObject()["value"].toArray().toVariantList(),
-                 QVariantList({"Dorvish", "Dorvish", "Ostrel", ""}));
-        QCOMPARE(values["SoftwareVersion"].toObject()["value"].toString(),
-                 QStringLiteral("1.0.03"));
-        QCOMPARE(values["DacOutputs"].toObject()["value"].toArray().size(), 3);
-        QCOMPARE(values["State"].toObject()["value"].toString(), QStringLiteral("OFF"));
-        QCOMPARE(values["PidStatus"].toObject()["value"].toInt(), 0);
-        QCOMPARE(values["FeedbackEnabled"].toObject()["value"].toBool(), false);
-        QCOMPARE(values["UserLevel"].toObject()["value"].toInt(), 0);
-        QCOMPARE(values["ControlAllowed"].toObject()["value"].toBool(), false);
+        const auto value = [&](const char* name) {
+            return values[QLatin1String(name)].toObject()["value"].toVariant();
+        };
+        QCOMPARE(value("SetpointX").toDouble(), x * config.getScaleX(0));
+        QCOMPARE(value("SetpointI0").toDouble(), i0);
+        QCOMPARE(
+            QVariantList({value("RegulationMode"), value("SfpDevices"), value("SoftwareVersion"),
+                          value("DacOutputs").toList().size(), value("State"), value("PidStatus"),
+                          value("FeedbackEnabled"), value("UserLevel"), value("ControlAllowed")}),
+            QVariantList({rig.mailbox.readRegulationMode(),
+                          QVariantList({"Dorvish", "Dorvish", "Ostrel", ""}), "1.0.03", 3, "OFF", 0,
+                          false, 0, false}));
+
+        const QJsonObject before = client.read(kWrites + QStringList{"PidStatus"});
+
+        for (const QString& command : kCommands)
+            QCOMPARE(client.command(command)["desc"].toString(), kRefused);
+        const QJsonObject writes{
+            {"SetpointX", 5.0}, {"SetpointY", 5.0}, {"SetpointI0", 1e-6}, {"RegulationMode", 3}};
+        for (const QString& name : kWrites)
+            QCOMPARE(client.write(name, writes[name])["desc"].toString(), kRefused);
+        QVERIFY(!client.write("UserLevel", 2)["ok"].toBool());
+        QVERIFY(!client.ask({{"op", "set_unit"}, {"name", "SetpointX"}, {"unit", "mm"}})["ok"]
+                     .toBool());
+        QTest::qWait(1200); // a poll later, nothing has changed
+        QCOMPARE(client.read(kWrites + QStringList{"PidStatus"}), before);
+        QVERIFY(!sim.output().contains(QStringLiteral("Remote write")));
+
+        const QJsonArray admin = client.ask({{"op", "info"}})["admin_commands"].toArray();
+        for (const char* gone : {"Kill", "AddLoggingTarget", "RestartServer", "DevRestart", "Init",
+                                 "AddObjPolling", "StopPolling", "LockDevice", "SetLoggingLevel"})
+            QVERIFY2(!admin.contains(QLatin1String(gone)), gone);
+        QVERIFY(admin.contains(QLatin1String("ZmqEventSubscriptionChange")));
+        QVERIFY(!client.command("Kill", true)["ok"].toBool());
+        QJsonObject addTarget{{"op", "command"}, {"name", "AddLoggingTarget"}, {"admin", true}};
+        addTarget["args"] = QJsonArray{QJsonArray{"zevo/feedback/1", "file::/tmp/x"}};
+        QVERIFY(!client.ask(addTarget)["ok"].toBool());
+        QVERIFY(sim.running());
+
+        for (const QString& address : listeningAddresses(sim.pid()))
+            QVERIFY2(address.startsWith(QLatin1String("0100007F:")), qPrintable(address));
+        QVERIFY(listeningAddresses(sim.pid()).contains(
+            QStringLiteral("0100007F:%1").arg(port, 4, 16, QLatin1Char('0')).toUpper()));
+        // The local socket the library adds, by the process ID it is named after.
+        int ours = 0;
+        QDirIterator local(QDir::tempPath(), {"omni-*"}, QDir::Dirs);
+        while (local.hasNext()) {
+            QDirIterator files(local.next(),
+                               {QStringLiteral("%1-*").arg(sim.pid(), 9, 10, QLatin1Char('0'))},
+                               QDir::System | QDir::Files);
+            while (files.hasNext()) {
+                struct stat st {
+                };
+                QVERIFY(::stat(QFile::encodeName(files.next()).constData(), &st) == 0);
+                QCOMPARE(st.st_mode & 0777, mode_t(0600));
+                ++ours;
+            }
+        }
+        QCOMPARE(ours, 1);
     }
 
     // Allowed by the start option: the beam goes to the remote setpoints,
@@ -212,93 +264,21 @@ private slots:
         QCOMPARE(client.value("UserLevel").toInt(), 0);
     }
 
-    // Control not allowed (the default): every write and command is refused
-    // with one clear message, the controller keeps its state. What could end
-    // the program, write files or lock clients out is not offered at all, and
-    // nothing listens beyond loopback.
-    void controlNotAllowed_everythingRefusedAndClosed()
-    {
-        SimProcess sim;
-        const int port = SimProcess::freePort();
-        QVERIFY(startServing(sim, port));
-        RemoteClient client(port);
-        const QJsonObject before = client.read(kWrites + QStringList{"PidStatus"});
-
-        for (const QString& command : kCommands) {
-            const QJsonObject reply = client.command(command);
-            QVERIFY(!reply["ok"].toBool());
-            QCOMPARE(reply["desc"].toString(), kRefused);
-        }
-        const QJsonObject values{
-            {"SetpointX", 5.0}, {"SetpointY", 5.0}, {"SetpointI0", 1e-6}, {"RegulationMode", 3}};
-        for (const QString& name : kWrites)
-            QCOMPARE(client.write(name, values[name])["desc"].toString(), kRefused);
-        QVERIFY(!client.write("UserLevel", 2)["ok"].toBool());
-        QVERIFY(!client.ask({{"op", "set_unit"}, {"name", "SetpointX"}, {"unit", "mm"}})["ok"]
-                     .toBool());
-        QTest::qWait(1200); // a poll later, nothing has changed
-        QCOMPARE(client.read(kWrites + QStringList{"PidStatus"}), before);
-        QVERIFY(!sim.output().contains(QStringLiteral("Remote write")));
-
-        const QJsonArray admin = client.ask({{"op", "info"}})["admin_commands"].toArray();
-        for (const char* gone : {"Kill", "AddLoggingTarget", "RestartServer", "DevRestart", "Init",
-                                 "AddObjPolling", "StopPolling", "LockDevice", "SetLoggingLevel"})
-            QVERIFY2(!admin.contains(QLatin1String(gone)), gone);
-        QVERIFY(admin.contains(QLatin1String("ZmqEventSubscriptionChange")));
-        QVERIFY(!client.command("Kill", true)["ok"].toBool());
-        QVERIFY(
-            !client
-                 .ask({{"op", "command"},
-                       {"name", "AddLoggingTarget"},
-                       {"admin", true},
-                       {"args", QJsonArray{QJsonArray{"zevo/feedback/1", "file::/tmp/x"}}}})["ok"]
-                 .toBool());
-        QVERIFY(sim.running());
-
-        for (const QString& address : listeningAddresses(sim.pid()))
-            QVERIFY2(address.startsWith(QLatin1String("0100007F:")), qPrintable(address));
-        QVERIFY(listeningAddresses(sim.pid()).contains(
-            QStringLiteral("0100007F:%1").arg(port, 4, 16, QLatin1Char('0')).toUpper()));
-        // The local socket the library adds, by the process ID it is named after.
-        int ours = 0;
-        QDirIterator local(QDir::tempPath(), {"omni-*"}, QDir::Dirs);
-        while (local.hasNext()) {
-            QDirIterator files(local.next(),
-                               {QStringLiteral("%1-*").arg(sim.pid(), 9, 10, QLatin1Char('0'))},
-                               QDir::System | QDir::Files);
-            while (files.hasNext()) {
-                struct stat st {
-                };
-                QVERIFY(::stat(QFile::encodeName(files.next()).constData(), &st) == 0);
-                QCOMPARE(st.st_mode & 0777, mode_t(0600));
-                ++ours;
-            }
-        }
-        QCOMPARE(ours, 1);
-    }
-
     // The second instance is configured through its [Remote] group; a third
     // one on a port already taken says so and runs on without the server.
     void twoInstancesSideBySide_busyPortReported()
     {
-        SimProcess first,
-            second(QByteArrayLiteral("[Remote]\nEnabled=true\nPort=%1\n"
-                                     "DeviceName=test/feedback/2\nControlAllowed=1\n"));
+        SimProcess first;
         const int port1 = SimProcess::freePort();
         QVERIFY(startServing(first, port1));
-        const int port2 = SimProcess::freePort();
-        QFile config(second.home() + QStringLiteral("/config/zevo/zevo-lui-sim.ini"));
-        QVERIFY(config.open(QIODevice::ReadWrite));
-        const QByteArray text = config.readAll().replace("%1", QByteArray::number(port2));
-        config.resize(0);
-        config.write(text);
-        config.close();
+        const int port2 = SimProcess::freePort(); // not port1: the first listens on it
+        SimProcess second("[Remote]\nEnabled=true\nPort=" + QByteArray::number(port2) +
+                          "\nDeviceName=test/feedback/2\nControlAllowed=1\n");
         second.start(kSim, {});
         QVERIFY(second.waitFor(QStringLiteral("/test/feedback/2#dbase=no"), kStartLimitMs));
 
         RemoteClient one(port1), two(port2, QStringLiteral("test/feedback/2"));
-        QCOMPARE(one.value("ControlAllowed").toBool(), false);
-        QCOMPARE(two.value("ControlAllowed").toBool(), true);
+        QVERIFY(!one.value("ControlAllowed").toBool() && two.value("ControlAllowed").toBool());
         QVERIFY(two.connectReply["admin"].toString().contains(QString::number(port2)));
         QVERIFY(settled(two));
         QVERIFY_REPLY(two.command("FeedbackOn"));
@@ -307,10 +287,9 @@ private slots:
 
         SimProcess third;
         third.start(kSim, {"--remote", QString::number(port1)});
-        QVERIFY(third.waitFor(QStringLiteral("Remote access is off: Port %1 on 127.0.0.1 is "
-                                             "already in use")
-                                  .arg(port1),
-                              kStartLimitMs));
+        const QString busy =
+            QStringLiteral("Remote access is off: Port %1 on 127.0.0.1 is already in use");
+        QVERIFY(third.waitFor(busy.arg(port1), kStartLimitMs));
         QTest::qWait(1500);
         QVERIFY(third.running());
         QVERIFY(listeningAddresses(third.pid()).isEmpty());

@@ -113,6 +113,10 @@ struct SimRig {
     }
 };
 
+// |actual - expected| < tolerance, naming the value when it is not.
+#define QVERIFY_NEAR(actual, expected, tolerance)                                                  \
+    QVERIFY2(std::fabs((actual) - (expected)) < (tolerance), qPrintable(QString::number(actual)))
+
 inline double meanOf(const std::vector<zevo::DisplayRecord>& records, int field, std::size_t from,
                      std::size_t to)
 {

@@ -56,22 +56,18 @@ private slots:
         QCOMPARE(a.remaining(),
                  (QStringList{"zevo-lui-sim", "-platform", "offscreen", "--style", "Fusion"}));
         QCOMPARE(a.argv[std::size_t(a.argc)], nullptr);
-        QCOMPARE(s.noiseLevel, 0.5);
-        QCOMPARE(s.driftLevel, 0.0);
-        QVERIFY(!s.versionCommands && !s.beamPresent);
+        QCOMPARE(QVector<double>({s.noiseLevel, s.driftLevel, double(s.seed), 1.0 * s.picoCount()}),
+                 QVector<double>({0.5, 0.0, 7, 2}));
+        QVERIFY(!s.versionCommands && !s.beamPresent && s.dacPlugged());
         QCOMPARE(s.wiring[0].channel, (std::array<int, 4>{3, 2, 1, 0}));
         QVERIFY(s.wiring[0].orientation90 && !s.wiring[1].orientation90);
-        QCOMPARE(s.seed, uint64_t(7));
         QCOMPARE(MailboxComm::versionText(s.swVersion), QStringLiteral("1.0.02"));
-        QCOMPARE(s.picoCount(), 2);
-        QVERIFY(s.dacPlugged());
 
         // An encoder interface takes the second picoammeter's place.
         Scenario e;
         Args enc("zevo-lui-sim --encoder");
         ScenarioOptions::parse(enc.argc, enc.argv.data(), &e, nullptr);
-        QCOMPARE(e.picoCount(), 1);
-        QVERIFY(e.encoderPlugged());
+        QVERIFY(e.picoCount() == 1 && e.encoderPlugged());
 
         // A bad value is refused as a whole: nothing half applied.
         Scenario untouched;
@@ -97,11 +93,12 @@ private slots:
         auto* beam = child<QCheckBox>(window, "beamPresentCheckBox");
         auto* noise = child<QDoubleSpinBox>(window, "noiseSpinBox");
         auto* slotD = child<QComboBox>(window, "slotDComboBox");
-        QVERIFY(beam->isChecked());
-        QCOMPARE(noise->value(), 0.0);
-        QCOMPARE(Scenario::Device(child<QComboBox>(window, "slotCComboBox")->currentData().toInt()),
-                 Scenario::Device::DacModule);
-        QCOMPARE(Scenario::Device(slotD->currentData().toInt()), Scenario::Device::Empty);
+        const auto device = [&window](const char* box) {
+            return Scenario::Device(child<QComboBox>(window, box)->currentData().toInt());
+        };
+        QVERIFY(beam->isChecked() && noise->value() == 0.0);
+        QCOMPARE(device("slotCComboBox"), Scenario::Device::DacModule);
+        QCOMPARE(device("slotDComboBox"), Scenario::Device::Empty);
 
         beam->click();
         child<QCheckBox>(window, "legacyFirmwareCheckBox")->click();
@@ -110,17 +107,15 @@ private slots:
         slotD->setCurrentIndex(slotD->findData(int(Scenario::Device::Unknown)));
         const Scenario s = rig.driver.scenario();
         QVERIFY(!s.beamPresent && !s.versionCommands);
-        QCOMPARE(s.noiseLevel, 2.5);
-        QCOMPARE(s.driftLevel, 0.5);
+        QCOMPARE(QVector<double>({s.noiseLevel, s.driftLevel}), QVector<double>({2.5, 0.5}));
         QCOMPARE(s.slotContents[3].deviceId, Scenario::kUnknownDeviceId);
         QCOMPARE(s.slotContents[0].serial, Scenario().slotContents[0].serial);
 
         // Reopened, the window shows the scenario as it now is.
         rig.driver.changeScenario([](Scenario& sc) { sc.plug(0, Scenario::Device::Empty); });
         window.showWindow();
-        QCOMPARE(Scenario::Device(child<QComboBox>(window, "slotAComboBox")->currentData().toInt()),
-                 Scenario::Device::Empty);
-        QCOMPARE(Scenario::Device(slotD->currentData().toInt()), Scenario::Device::Unknown);
+        QCOMPARE(device("slotAComboBox"), Scenario::Device::Empty);
+        QCOMPARE(device("slotDComboBox"), Scenario::Device::Unknown);
     }
 
     void firstStartWritesAMatchingConfiguration()
@@ -143,11 +138,10 @@ private slots:
         QCOMPARE(kp, boot.active[1].kp);
         QCOMPARE(100000.0 / freq, double(boot.pidDivider[1]));
         // The region of control in the file is the controller's, in raw units.
-        double roiX, roiY, i0Min, i0Max, roc;
+        double roiX, roiY, i0Min, i0Max, roc, threshold;
         store.getRocRoi(&roiX, &roiY, &i0Min, &i0Max, &roc, 0);
-        QCOMPARE(roiX * roc / 100 / store.getScaleX(0), boot.rocHigh[0]);
-        double threshold;
         store.getBeamThreshold(&threshold, 0);
+        QCOMPARE(roiX * roc / 100 / store.getScaleX(0), boot.rocHigh[0]);
         QCOMPARE(threshold * 1e-6, boot.rocHigh[2]);
 
         // An existing file is the operator's: left alone.

@@ -3,6 +3,7 @@
 // commands are refused, slots and nodes follow the plugged devices.
 
 #include "simrig.h"
+#include "support/bytes.h"
 
 #include <QtTest>
 
@@ -10,6 +11,15 @@
 #include <utility>
 
 using V = QVector<double>;
+
+// A request's result and the errno it leaves, as one pair.
+template <typename F> std::pair<int, int> resultAndErrno(F call)
+{
+    errno = 0;
+    const int result = int(call());
+    return {result, errno};
+}
+#define FAILS_WITH(call) resultAndErrno([&] { return call; })
 
 class TestSimMailbox : public QObject
 {
@@ -106,17 +116,14 @@ private slots:
         rig.advance(0.002);
         QCOMPARE(rig.last().value[zevo::disp::Dac1 + 2], 4.5);
 
-        // A parameter block on its own is staged; the loop keeps its parameters
-        // until they are applied.
-        zevo::MailboxMessage gains(zevo::cmd::SetPidParamBlock);
-        gains.setU8(4, 1);
-        gains.setU8(5, zevo::kPidBlockGains);
-        gains.setF64(8, 9.0);
-        QVERIFY(rig.transfer(gains).acknowledged());
+        // A parameter block on its own (the Y loop's gains, kp 9) is staged;
+        // the loop keeps its parameters until they are applied.
+        QVERIFY(rig.transfer(messageOf("00010002 01000000 0000000000002240")).acknowledged());
+
         QCOMPARE(rig.settings().active[1].kp, 1.0);
         mb.applyPidParams(1);
-        QCOMPARE(rig.settings().active[1].kp, 9.0);
-        QCOMPARE(rig.settings().active[0].kp, PidParameters().kp);
+        QCOMPARE(V({rig.settings().active[1].kp, rig.settings().active[0].kp}),
+                 V({9.0, PidParameters().kp}));
     }
 
     void versionsOfCurrentAndOldFirmware()
@@ -131,10 +138,8 @@ private slots:
         SimRig old(s);
         QCOMPARE(old.mailbox.readVersions(&ts, &sw, &pid), 0);
         QCOMPARE(sw, QStringLiteral("0.0.90"));
-        // Nor does it know the display-rate command: the stream stays at 1000/s.
-        zevo::MailboxMessage rate(zevo::cmd::SetDisplayFrequency);
-        rate.setU32(8, 2000);
-        QVERIFY(old.transfer(rate).unknownCommand());
+        // Nor does it know the display-rate command (2000/s): the stream stays at 1000/s.
+        QVERIFY(old.transfer(messageOf("00090001 00000000 d0070000")).unknownCommand());
         const uint64_t n0 = old.recordsProduced();
         old.advance(1.0);
         QCOMPARE(old.recordsProduced() - n0, uint64_t(1000));
@@ -149,15 +154,15 @@ private slots:
         const auto known = rig.transfer(zevo::MailboxMessage(zevo::cmd::ReadPidStatus));
         QVERIFY(known.acknowledged() && !known.unknownCommand());
 
-        // Understood but refused: no acknowledge, nothing changed.
-        zevo::MailboxMessage setpoint(zevo::cmd::SetSetpoint);
-        setpoint.setU8(4, 7);
-        setpoint.setF64(8, 1.0);
-        QCOMPARE(rig.transfer(setpoint).replyStatus(), 0u);
+        // Understood but refused (a setpoint of loop 7, which is none): no acknowledge, nothing
+        // changed.
+        QCOMPARE(rig.transfer(messageOf("00020002 07000000 000000000000f03f")).replyStatus(), 0u);
         QVERIFY(!rig.mailbox.setPidSources(2, 0, 0));
         QCOMPARE(rig.settings().pidSource[0], 0);
     }
 
+    // Slots and nodes follow the plugged devices; requests are checked as
+    // the kernel driver checks them.
     void slotsAndNodesFollowThePluggedDevices()
     {
         SimRig rig;
@@ -183,33 +188,25 @@ private slots:
             s.setEncoderPlugged(true);
         });
         zevo::PicoInfoRecord info{};
-        errno = 0;
-        QCOMPARE(rig.driver.ioctl(fd, zevo::AMM_IOC_GET_INFO, &info), -1);
-        QCOMPARE(errno, ENODEV);
-        errno = 0;
-        QCOMPARE(rig.driver.open(zevo::kPico1Node, O_RDONLY), -1);
-        QCOMPARE(errno, ENODEV);
+        QCOMPARE(FAILS_WITH(rig.driver.ioctl(fd, zevo::AMM_IOC_GET_INFO, &info)),
+                 std::make_pair(-1, ENODEV));
+        QCOMPARE(FAILS_WITH(rig.driver.open(zevo::kPico1Node, O_RDONLY)),
+                 std::make_pair(-1, ENODEV));
         QCOMPARE(rig.driver.close(fd), 0);
 
         rig.mailbox.scanSlots();
         QCOMPARE(ids(), QVector<int>({0x2101, 0, 0x2200, 0x2300}));
-    }
 
-    void nodeRequestsAreCheckedLikeTheKernelDriver()
-    {
-        SimRig rig;
-        errno = 0;
-        QCOMPARE(rig.driver.open("/dev/zevo_nothing", O_RDONLY), -1);
-        QCOMPARE(errno, ENOENT);
-        QCOMPARE(rig.driver.close(12345), -1);
-        QCOMPARE(errno, EBADF);
+        QCOMPARE(FAILS_WITH(rig.driver.open("/dev/zevo_nothing", O_RDONLY)),
+                 std::make_pair(-1, ENOENT));
+        QCOMPARE(FAILS_WITH(rig.driver.close(12345)), std::make_pair(-1, EBADF));
         const int mbox = rig.driver.open(zevo::kMailboxNode, O_RDWR);
         zevo::DacOutputRecord out{{1, 2, 3, 4}, 1};
-        QCOMPARE(rig.driver.ioctl(mbox, zevo::DAC_IOC_SET_OUTPUTS, &out), -1);
-        QCOMPARE(errno, ENOTTY);
+        QCOMPARE(FAILS_WITH(rig.driver.ioctl(mbox, zevo::DAC_IOC_SET_OUTPUTS, &out)),
+                 std::make_pair(-1, ENOTTY));
         const int dacReadOnly = rig.driver.open(zevo::kDacNode, O_RDONLY);
-        QCOMPARE(rig.driver.ioctl(dacReadOnly, zevo::DAC_IOC_SET_OUTPUTS, &out), -1);
-        QCOMPARE(errno, EBADF);
+        QCOMPARE(FAILS_WITH(rig.driver.ioctl(dacReadOnly, zevo::DAC_IOC_SET_OUTPUTS, &out)),
+                 std::make_pair(-1, EBADF));
     }
 
     void statusBlockHoldsTheLastSecond()
@@ -219,8 +216,8 @@ private slots:
         rig.advance(1.2);
         const double x = BeamlineModel::positionGain(0, 0) * 0.1;
         zevo::BpmStatistics s = rig.statistics();
-        QVERIFY(std::fabs(s.xMean - x) < 1e-4);
-        QVERIFY(std::fabs(s.yMean) < 1e-3);
+        QVERIFY_NEAR(s.xMean, x, 1e-4);
+        QVERIFY_NEAR(s.yMean, 0.0, 1e-3);
         QVERIFY(s.xStd < 1e-9);
         QVERIFY(s.i0Mean > 10e-6);
 
@@ -228,7 +225,7 @@ private slots:
         rig.hostOutputs(5.1, 5.3, 6.0);
         rig.advance(0.5);
         s = rig.statistics();
-        QVERIFY(std::fabs(s.xMean - x / 2) < 0.05 * x);
+        QVERIFY_NEAR(s.xMean, x / 2, 0.05 * x);
         QVERIFY(s.xStd > 0.4 * x);
 
         // With noise, the millisecond means scatter less than the samples (the
@@ -258,7 +255,7 @@ private slots:
         QCOMPARE(rig.mailbox.setHvVoltage(0, 300.0f), 0);
         const auto rising = hvAfter(0.5);
         QCOMPARE(rising.first, zevo::kHvRising);
-        QVERIFY(std::fabs(rising.second - 150.0f) < 2.0f);
+        QVERIFY_NEAR(rising.second, 150.0f, 2.0f);
         QCOMPARE(hvAfter(2.0), std::make_pair(zevo::kHvOn, 300.0f));
 
         QCOMPARE(rig.mailbox.setHvEnabled(false, 0), 0);
