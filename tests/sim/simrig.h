@@ -1,10 +1,7 @@
 #pragma once
 
 #include "device/globals.h"
-#include "device/mailboxcomm.h"
 #include "device/protocol.h"
-#include "sim/manualclock.h"
-#include "sim/simdriver.h"
 #include "support/simfixture.h"
 
 #include <fcntl.h>

@@ -1,8 +1,9 @@
 // The feedback of the virtual controller against the virtual beamline: the
-// loops hold the beam where the operator asks, and the interlocks stop them.
-// (What a host-driven output step shows, the beamline's gain, dead time and
-// lag, is measured through the step-response window in tst_stepresponsesim
-// and fitted in tst_pidtuning.)
+// loops hold the beam against drift, and the interlocks stop them. (The
+// loops bringing the beam to the operator's setpoints are driven through the
+// feedback panel in tst_feedback; what a host-driven output step shows is
+// measured through the step-response window in tst_stepresponsesim and
+// fitted in tst_pidtuning.)
 
 #include "simrig.h"
 
@@ -27,27 +28,6 @@ class TestSimLoop : public QObject
     Q_OBJECT
 
 private slots:
-    void feedbackBringsTheBeamToTheSetpoints()
-    {
-        // Without feedback the same setpoints move nothing.
-        for (bool feedback : {true, false}) {
-            SimRig rig(noDrift());
-            MailboxComm& mb = rig.mailbox;
-            mb.setRegulationMode(zevo::MODE_XY_I0);
-            QCOMPARE(mb.setSetpoints(0.02, -0.03, 50e-6), 0);
-            QCOMPARE(mb.setFeedbackEnabled(feedback), 0);
-            rig.advance(kSettleSeconds);
-
-            QCOMPARE(mb.readPidStatus(),
-                     int(feedback ? zevo::PID_STATUS_ON : zevo::PID_STATUS_OFF));
-            const zevo::BpmStatistics s = rig.statistics();
-            QVERIFY_NEAR(s.xMean, feedback ? 0.02 : 0.0, kPositionTolerance);
-            QVERIFY_NEAR(s.yMean, feedback ? -0.03 : 0.0, kPositionTolerance);
-            if (feedback)
-                QVERIFY_NEAR(s.i0Mean, 50e-6, 1e-6);
-        }
-    }
-
     void feedbackHoldsTheBeamAgainstDrift()
     {
         // Drift several times the usual, over a minute: without feedback the

@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <utility>
+#include <tuple>
 
 using V = QVector<double>;
 
@@ -35,13 +35,13 @@ private slots:
             QCOMPARE(mb.readOutputsFromController(), unsigned(on));
         }
 
-        bool filter = false;
-        rig.setDisplayRate(3000, true);
-        QCOMPARE(mb.readDisplayFrequency(&filter), 1e8 / 33333);
-        QVERIFY(filter);
-        rig.setDisplayRate(50000, false);
-        QCOMPARE(mb.readDisplayFrequency(&filter), 50000.0);
-        QVERIFY(!filter);
+        for (const auto& [rate, filtered, read] : {std::tuple{3000, true, 1e8 / 33333},
+                                                   std::tuple{50000, false, 50000.0}}) {
+            bool filter = !filtered;
+            rig.setDisplayRate(rate, filtered);
+            QCOMPARE(mb.readDisplayFrequency(&filter), read);
+            QCOMPARE(filter, filtered);
+        }
 
         int x = -1, y = -1, i0 = -1;
         QVERIFY(mb.setPidSources(1, 0, 1));
@@ -62,13 +62,11 @@ private slots:
             QCOMPARE(other.readRegulationMode(), mode);
         }
 
-        const bool patterns[2][6] = {{true, false, true, false, true, false},
-                                     {false, true, false, true, false, true}};
-        for (const auto& p : patterns) {
-            QCOMPARE(mb.setRocEnables(p[0], p[1], p[2], p[3], p[4], p[5]), 0);
+        for (const bool odd : {false, true}) {
+            QCOMPARE(mb.setRocEnables(!odd, odd, !odd, odd, !odd, odd), 0);
             bool r[6];
             mb.readRocEnables(&r[0], &r[1], &r[2], &r[3], &r[4], &r[5]);
-            QCOMPARE(QVector<bool>(r, r + 6), QVector<bool>(p, p + 6));
+            QCOMPARE(QVector<bool>(r, r + 6), QVector<bool>({!odd, odd, !odd, odd, !odd, odd}));
         }
     }
 
@@ -218,8 +216,7 @@ private slots:
         zevo::BpmStatistics s = rig.statistics();
         QVERIFY_NEAR(s.xMean, x, 1e-4);
         QVERIFY_NEAR(s.yMean, 0.0, 1e-3);
-        QVERIFY(s.xStd < 1e-9);
-        QVERIFY(s.i0Mean > 10e-6);
+        QVERIFY(s.xStd < 1e-9 && s.i0Mean > 10e-6);
 
         // Half a second later half of the second lies after a step back.
         rig.hostOutputs(5.1, 5.3, 6.0);
@@ -235,9 +232,7 @@ private slots:
         SimRig rig2(noisy);
         rig2.advance(1.1);
         s = rig2.statistics();
-        QVERIFY(s.xStd1kHz > 0);
-        QVERIFY(s.xStd > 1.15 * s.xStd1kHz);
-        QVERIFY(s.yStd > 1.15 * s.yStd1kHz);
+        QVERIFY(s.xStd1kHz > 0 && s.xStd > 1.15 * s.xStd1kHz && s.yStd > 1.15 * s.yStd1kHz);
         QVERIFY(rig2.statistics(1).i0Mean > 5e-6); // BPM 2 is there too
     }
 
@@ -276,10 +271,9 @@ private slots:
         rig.mailbox.setPicoRange(1, 0); // 100 nA: the microampere currents saturate
         rig.advance(0.01);
         const zevo::PicoCurrentsRecord narrow = rig.currents(0);
-        for (int c = 0; c < 4; ++c) {
-            QVERIFY(zevo::channelCurrent(narrow, c) <= 1.05e-7 * 1.0001);
-            QVERIFY(zevo::channelCurrent(narrow, c) > 0.9e-7);
-        }
+        for (int c = 0; c < 4; ++c)
+            QVERIFY(zevo::channelCurrent(narrow, c) <= 1.05e-7 * 1.0001 &&
+                    zevo::channelCurrent(narrow, c) > 0.9e-7);
         // The information record carries the same readings in its own order.
         // Its doubles are unaligned: compare copies, never references to them.
         const zevo::PicoInfoRecord info = rig.info(0);

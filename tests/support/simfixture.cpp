@@ -38,34 +38,3 @@ SimFixture::~SimFixture()
     theConfig = nullptr;
     SAMP_FREQ = 1000;
 }
-
-Scenario SimFixture::quiet()
-{
-    Scenario s;
-    s.noiseLevel = 0.0;
-    s.driftLevel = 0.0;
-    return s;
-}
-
-void SimFixture::advance(double seconds)
-{
-    clock.advanceSeconds(seconds);
-    sim.sync();
-}
-
-std::function<void(unsigned long)> SimFixture::waitUs()
-{
-    return [this](unsigned long us) { clock.advanceNs(int64_t(us) * 1000); };
-}
-
-std::function<void(int)> SimFixture::waitMs()
-{
-    return [this](int ms) { clock.advanceMs(ms); };
-}
-
-FirmwareSettings SimFixture::settings()
-{
-    FirmwareSettings s;
-    sim.inspect([&](const VirtualController& c) { s = c.settings(); });
-    return s;
-}

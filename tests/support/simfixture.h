@@ -1,7 +1,6 @@
 #pragma once
 
 #include "support/faultdriver.h"
-#include "support/recordingdriver.h"
 
 #include "acquisition/updater.h"
 #include "device/configstore.h"
@@ -18,8 +17,7 @@
 // them: the mailbox communicator (its poll stopped: a test decides when the
 // controller is read), a display updater, and the configuration the
 // simulator writes on its first start. Between them and the controller a
-// fault driver that misbehaves when told to, and a recording driver that
-// keeps what passes.
+// recording driver that keeps what passes and misbehaves when told to.
 class SimFixture
 {
 public:
@@ -29,19 +27,39 @@ public:
     SimFixture& operator=(const SimFixture&) = delete;
 
     // No noise and no drift: the model is exactly predictable.
-    static Scenario quiet();
+    static Scenario quiet()
+    {
+        Scenario s;
+        s.noiseLevel = s.driftLevel = 0.0;
+        return s;
+    }
 
     // Controller time passes, and the controller catches up with it.
-    void advance(double seconds);
+    void advance(double seconds)
+    {
+        clock.advanceSeconds(seconds);
+        sim.sync();
+    }
     // Waits of the measurement windows, passed as controller time.
-    std::function<void(unsigned long us)> waitUs();
-    std::function<void(int ms)> waitMs();
-    FirmwareSettings settings();
+    std::function<void(unsigned long us)> waitUs()
+    {
+        return [this](unsigned long us) { clock.advanceNs(int64_t(us) * 1000); };
+    }
+    std::function<void(int ms)> waitMs()
+    {
+        return [this](int ms) { clock.advanceMs(ms); };
+    }
+    FirmwareSettings settings()
+    {
+        FirmwareSettings s;
+        sim.inspect([&](const VirtualController& c) { s = c.settings(); });
+        return s;
+    }
 
     ManualClock clock;
     SimDriver sim;
-    FaultDriver faults{sim};
-    RecordingDriver driver{&faults};
+    RecordingDriver driver{&sim};
+    RecordingDriver& faults = driver;
     QTemporaryDir dir;
     MailboxComm mailbox{driver};
     Updater updater{driver};
