@@ -563,6 +563,16 @@ class TestFaultMatrix : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        // The offscreen platform's note on every window raised would bury the failures in the log.
+        static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (!text.startsWith(QLatin1String("This plugin does not support")))
+                previous(type, context, text);
+        });
+    }
+
     // Every request kind made while the program runs, with every fault that
     // applies to it from its first call in a round on; the multi-message
     // operations and the scans also with one failure in their middle; the
