@@ -1,16 +1,15 @@
-// Another instance contending for the operator lock, driven by the operator
-// lock tests:
+// Another instance that holds the operator lock and ignores every request to
+// let go, for the operator lock tests:
 //
-//   lock_peer <lock file> [--ignore-signal] [--hold-ms N]
+//   lock_peer <lock file> --ignore-signal [--hold-ms N]
 //
-// Takes the lock as a login at level 2 would, then keeps running for N ms
-// (default 10000; 0 = exit at once). Losing the lock prints "level 0" and
-// exits 0; still holding it at the end prints "still level 2" and exits 3.
-// A failed acquisition prints "result <r> holder <pid>" and exits 2.
-// --ignore-signal makes it a holder that never lets go.
+// Takes the lock as a login at level 2 would, then keeps it for N ms (default
+// 10000) and exits 3. A failed acquisition prints "result <r> holder <pid>"
+// and exits 2. (A holder that lets go is a running program: the operator lock
+// tests drive that in-process and in tst_programinstances.)
 
-#include "device/globals.h"
 #include "app/operatorlock.h"
+#include "device/globals.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -24,27 +23,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: lock_peer <lock file> [--ignore-signal] [--hold-ms N]\n");
+        std::fprintf(stderr, "usage: lock_peer <lock file> --ignore-signal [--hold-ms N]\n");
         return 1;
     }
-    const bool ignoreSignal = args.contains(QStringLiteral("--ignore-signal"));
     const int holdIndex = args.indexOf(QStringLiteral("--hold-ms"));
     const int holdMs = holdIndex > 0 ? args.value(holdIndex + 1).toInt() : 10000;
-
     lockFileFd = openOperatorLockFile(args.at(1));
-    if (ignoreSignal)
-        std::signal(SIGUSR1, SIG_IGN);
-    else
-        installOperatorLockHandler(lockFileFd);
-
-    OperatorLock lock;
-    QObject::connect(&lock, &OperatorLock::lockLost, &app, [&app] {
-        userLevel = 0;
-        std::printf("level %d\n", userLevel);
-        std::fflush(stdout);
-        app.exit(0);
-    });
-
+    std::signal(SIGUSR1, SIG_IGN);
     int holder = 0;
     const int result = acquireOperatorLock(lockFileFd, kOperatorLockTimeoutMs, &holder);
     if (result != kOperatorLockTaken) {
@@ -52,14 +37,6 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         return 2;
     }
-    userLevel = 2;
-    if (holdMs == 0)
-        return 0;
-
-    QTimer::singleShot(holdMs, &app, [&app] {
-        std::printf("still level %d\n", userLevel);
-        std::fflush(stdout);
-        app.exit(3);
-    });
+    QTimer::singleShot(holdMs, &app, [&app] { app.exit(3); });
     return app.exec();
 }

@@ -70,6 +70,8 @@ private slots:
         m_peers.clear();
     }
 
+    // The lock file is open to every user whatever the umask; one that cannot
+    // be created fails at once, and the login does not wait on it.
     void lockFile_sharedByAllUsers_brokenOneFailsAtOnce()
     {
         const mode_t oldMask = umask(077);
@@ -81,12 +83,9 @@ private slots:
         QCOMPARE(info.st_mode & 0777, mode_t(0666));
         close(fd);
 
-        // Not even root can create it here; the login must not wait on it.
-        const int broken =
-            openOperatorLockFile(m_dir.filePath(QStringLiteral("missing/zevo_lock")));
+        const int broken = openOperatorLockFile(m_dir.filePath(QStringLiteral("missing/lock")));
         QCOMPARE(broken, -1);
-        int result = 0;
-        int error = 0;
+        int result = 0, error = 0;
         QElapsedTimer clock;
         clock.start();
         const QStringList lines = captureOutput([&] {
@@ -94,11 +93,13 @@ private slots:
             error = errno;
         });
         QVERIFY(clock.elapsed() < 500);
-        QCOMPARE(result, kOperatorLockError);
-        QCOMPARE(error, EBADF);
+        QCOMPARE(std::make_pair(result, error), std::make_pair(kOperatorLockError, EBADF));
         QCOMPARE(lines, QStringList({".", "Error getting lock", "fcntl(): Bad file descriptor"}));
     }
 
+    // A login in the process that holds the lock takes it again at once; a
+    // hand-over request drops it before the handler returns, and requests in
+    // a row reach the program as one.
     void sameProcess_getsLockAgainAtOnce_signalReleasesIt()
     {
         const QString path = m_dir.filePath(QStringLiteral("own_lock"));
@@ -120,10 +121,7 @@ private slots:
             QCOMPARE(lines, kTaken);
             QCOMPARE(lockHolder(probe), getpid());
         }
-
-        // raise() runs the handler before it returns: the lock is gone before
-        // the event loop has seen anything. Requests in a row arrive as one.
-        raise(SIGUSR1);
+        raise(SIGUSR1); // runs the handler before it returns
         QCOMPARE(lockHolder(probe), pid_t(0));
         QCOMPARE(lost.count(), 0);
         raise(SIGUSR1);
@@ -137,6 +135,9 @@ private slots:
         close(fd);
     }
 
+    // Another instance that ignores the request keeps the lock: the wait is
+    // bounded, the holder reported, and the request repeated a few times
+    // over the wait, not on every attempt.
     void holderIgnoringSignal_givesUpAfterBound_withoutLock()
     {
         const QString path = m_dir.filePath(QStringLiteral("stubborn_lock"));
@@ -147,9 +148,7 @@ private slots:
         const int fd = openOperatorLockFile(path);
         const int probe = ::open(QFile::encodeName(path), O_RDWR);
         constexpr int kBoundMs = 500;
-        int result = 0;
-        int error = 0;
-        int reported = 0;
+        int result = 0, error = 0, reported = 0;
         QElapsedTimer clock;
         clock.start();
         const QStringList lines = captureOutput([&] {
@@ -158,15 +157,13 @@ private slots:
         });
         const qint64 elapsed = clock.elapsed();
 
-        QCOMPARE(result, kOperatorLockHeldElsewhere);
-        QCOMPARE(error, EAGAIN);
-        QCOMPARE(reported, int(holderPid));
+        QCOMPARE(std::make_tuple(result, error, reported),
+                 std::make_tuple(kOperatorLockHeldElsewhere, EAGAIN, int(holderPid)));
         QVERIFY2(elapsed >= kBoundMs && elapsed < 3000, qPrintable(QString::number(elapsed)));
         QCOMPARE(lockHolder(probe), holderPid);
         const QString sending = QStringLiteral("Sending signal to PID %1").arg(holderPid);
         QCOMPARE(lines.mid(0, 4), kRefusal + QStringList{sending});
         QVERIFY(!lines.contains(QStringLiteral("Got lock")));
-        // Asked again a few times over the wait, not on every attempt.
         const int requests = lines.count(sending);
         QVERIFY2(requests >= 2 && requests <= 4, qPrintable(QString::number(requests)));
         QCOMPARE(holder->state(), QProcess::Running);

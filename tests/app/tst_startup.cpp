@@ -16,36 +16,26 @@ class TestStartup : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    void styleSheet_appliedUpToNul_missingOneLeavesTheProgramUnstyled_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("contents"); // written to `path` unless empty
-        QTest::addColumn<QString>("expected");
-        const QString sheet = m_dir.filePath(QStringLiteral("style.qss"));
-        QTest::newRow("missing resource")
-            << QStringLiteral(":/qss/missing.qss") << QByteArray() << QString();
-        QTest::newRow("missing file")
-            << m_dir.filePath(QStringLiteral("none.qss")) << QByteArray() << QString();
-        QTest::newRow("cut at NUL") << sheet << QByteArray("QLabel { color: red; }\0junk", 27)
-                                    << QStringLiteral("QLabel { color: red; }");
-    }
     void styleSheet_appliedUpToNul_missingOneLeavesTheProgramUnstyled()
     {
-        QFETCH(QString, path);
-        QFETCH(QByteArray, contents);
-        QFETCH(QString, expected);
-        if (!contents.isEmpty()) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(contents);
+        const QString sheet = m_dir.filePath(QStringLiteral("style.qss"));
+        QFile file(sheet);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("QLabel { color: red; }\0junk", 27));
+        file.close();
+        // path, the sheet applied
+        const std::pair<QString, QString> rows[] = {
+            {QStringLiteral(":/qss/missing.qss"), QString()},
+            {m_dir.filePath(QStringLiteral("none.qss")), QString()},
+            {sheet, QStringLiteral("QLabel { color: red; }")}};
+        for (const auto& [path, expected] : rows) {
+            qApp->setStyleSheet(QString());
+            BoxCatcher boxes;
+            applyStyleSheet(*qApp, path);
+            QCoreApplication::processEvents();
+            QCOMPARE(qApp->styleSheet(), expected);
+            QVERIFY(boxes.boxes.empty() && QApplication::topLevelWidgets().isEmpty());
         }
-        qApp->setStyleSheet(QString());
-        BoxCatcher boxes;
-        applyStyleSheet(*qApp, path);
-        QCoreApplication::processEvents();
-        QCOMPARE(qApp->styleSheet(), expected);
-        QVERIFY(boxes.boxes.empty());
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 };
 

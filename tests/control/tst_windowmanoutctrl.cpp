@@ -9,20 +9,12 @@
 
 #include <QtWidgets>
 
+#include <cstring>
+
 #include <fcntl.h>
 
 using namespace zevo;
 using Call = RecordingDriver::Call;
-
-namespace
-{
-// The record as the module expects it: four little-endian doubles (volts),
-// then the enable word 1.
-QByteArray record(const char* voltsHex)
-{
-    return QByteArray::fromHex(voltsHex) + QByteArray::fromHex("01000000");
-}
-} // namespace
 
 class TestWindowManOutCtrl : public QObject
 {
@@ -41,27 +33,27 @@ class TestWindowManOutCtrl : public QObject
     {
         return child<QDoubleSpinBox>(w.get(), qPrintable(QString("boxCh%1").arg(ch)));
     }
-    // A channel's slider position and box value.
-    QString shown(int ch) const
-    {
-        return QString("%1 / %2").arg(slider(ch)->value()).arg(box(ch)->value());
-    }
     QCheckBox* enableBox() const { return child<QCheckBox>(w.get(), "checboxEnableMan"); }
-    QLabel* note() const { return child<QLabel>(w.get(), "dacStatusLabel"); }
-
-    std::vector<Call> dacRecords() const
+    bool noteShown() const { return child(w.get(), "dacStatusLabel")->isVisible(); }
+    // The DAC records sent since the last clearCalls(): descriptor, then volts.
+    QStringList dacRecords() const
     {
-        std::vector<Call> out;
+        QStringList out;
         for (const Call& c : m_driver.calls())
-            if (c.kind == Call::Ioctl && c.request == DAC_IOC_SET_OUTPUTS)
-                out.push_back(c);
+            if (c.kind == Call::Ioctl && c.request == DAC_IOC_SET_OUTPUTS) {
+                DacOutputRecord r{};
+                std::memcpy(&r, c.sent.constData(), sizeof r);
+                out << QString("%1: %2 %3 %4 %5")
+                           .arg(c.fd)
+                           .arg(r.volts[0])
+                           .arg(r.volts[1])
+                           .arg(r.volts[2])
+                           .arg(r.volts[3]);
+            }
         return out;
     }
-    QByteArray lastDacRecord() const
-    {
-        const auto records = dacRecords();
-        return records.empty() ? QByteArray() : records.back().sent;
-    }
+    QString lastVolts() const { return dacRecords().value(dacRecords().size() - 1).section(": ", 1); }
+    int lastFd() const { return dacRecords().value(dacRecords().size() - 1).section(':', 0, 0).toInt(); }
     bool closed(int fd) const
     {
         for (const Call& c : m_driver.calls())
@@ -69,7 +61,6 @@ class TestWindowManOutCtrl : public QObject
                 return true;
         return false;
     }
-
     // Types a value into the box and presses Return, as an operator would.
     void typeInto(int ch, double volts)
     {
@@ -82,9 +73,12 @@ class TestWindowManOutCtrl : public QObject
         w->hide();
         w->showWindow();
     }
-    std::vector<MailboxMessage> sourceRequests() const
+    QString sourceRequests() const
     {
-        return m_program.sent(cmd::SetOutputsFromController);
+        QString out;
+        for (const MailboxMessage& m : m_program.sent(cmd::SetOutputsFromController))
+            out += QString::number(m.u8(4));
+        return out;
     }
 
 private slots:
@@ -108,92 +102,72 @@ private slots:
         m_program.tearDown();
     }
 
-    // The node is opened once, read-write and synchronous, records go to it,
-    // and it is closed with the window.
+    // The node is opened once, read-write and synchronous, records go to it
+    // (four little-endian doubles in volts, then the enable word 1), and it
+    // is closed with the window.
     void dacNode_openForTheWindowsLife()
     {
         const auto calls = m_driver.calls();
         QCOMPARE(int(calls.size()), 1);
-        QCOMPARE(calls[0].kind, Call::Open);
-        QCOMPARE(calls[0].path, std::string(kDacNode));
-        QCOMPARE(calls[0].flags, O_RDWR | O_SYNC);
-        QVERIFY(w->dacAvailable());
-        slider(3)->setValue(1);
-        QVERIFY(!dacRecords().empty());
-        const int dacFd = dacRecords().back().fd;
+        QCOMPARE(std::make_tuple(calls[0].kind, calls[0].path, calls[0].flags),
+                 std::make_tuple(Call::Open, std::string(kDacNode), O_RDWR | O_SYNC));
+        typeInto(3, 7.0);
+        QCOMPARE(m_driver.calls().back().sent.toHex(),
+                 QByteArray("0000000000000000 0000000000000000 0000000000000000 "
+                            "0000000000001c40 01000000")
+                     .replace(' ', ""));
+        const int dacFd = lastFd();
         m_driver.clearCalls();
         w.reset();
-        const auto closes = m_driver.calls();
-        QCOMPARE(int(closes.size()), 1);
-        QVERIFY(closed(dacFd));
+        QVERIFY(m_driver.calls().size() == 1 && closed(dacFd));
     }
 
     // A box leaving its slider's volt moves the slider, which cuts the box to
     // whole volts; a fraction within the slider's volt stays. Moving one
-    // output leaves the others alone, fractions included.
+    // output leaves the others alone, fractions included; below the boxes'
+    // range is 0 V; half-typed values ("1" of "12") never reach the outputs.
     void boxAndSlider_keepInStep_eachChannelOnItsOwn()
     {
         typeInto(0, 2.5);
-        QCOMPARE(shown(0), QStringLiteral("2 / 2"));
-        QCOMPARE(lastDacRecord(), record("0000000000000040 0000000000000000 "
-                                         "0000000000000000 0000000000000000"));
+        QCOMPARE(lastVolts(), QStringLiteral("2 0 0 0"));
         typeInto(0, 2.5);
-        QCOMPARE(shown(0), QStringLiteral("2 / 2.5"));
-        QCOMPARE(lastDacRecord(), record("0000000000000440 0000000000000000 "
-                                         "0000000000000000 0000000000000000"));
-        // Below the boxes' range: the output is 0 V.
         slider(1)->setValue(-1);
-        QCOMPARE(box(1)->value(), 0.0);
-        QCOMPARE(lastDacRecord(), record("0000000000000440 0000000000000000 "
-                                         "0000000000000000 0000000000000000"));
-
         typeInto(3, 7.0);
         typeInto(3, 7.25);
         slider(1)->setValue(5);
-        QCOMPARE(QStringList({shown(0), shown(1), shown(3)}),
-                 (QStringList{"2 / 2.5", "5 / 5", "7 / 7.25"}));
-        QCOMPARE(lastDacRecord(), record("0000000000000440 0000000000001440 "
-                                         "0000000000000000 0000000000001d40"));
+        QStringList shown;
+        for (int ch = 0; ch < 4; ++ch)
+            shown << QString("%1/%2").arg(slider(ch)->value()).arg(box(ch)->value());
+        QCOMPARE(shown.join(' ') + ", " + lastVolts(), QStringLiteral("2/2.5 5/5 0/0 7/7.25, 2.5 5 0 7.25"));
 
-        // Half-typed values never reach the outputs: "12" is not 1 V first.
         m_driver.clearCalls();
         box(2)->selectAll();
         QTest::keyClicks(box(2), QStringLiteral("12"));
-        QVERIFY(dacRecords().empty());
+        QVERIFY(dacRecords().isEmpty());
         QTest::keyClick(box(2), Qt::Key_Return);
         QCOMPARE(slider(2)->value(), 12);
-        QVERIFY(!dacRecords().empty());
-        for (const Call& c : dacRecords())
-            QCOMPARE(c.sent.mid(16, 8).toHex(), QByteArray("0000000000002840"));
+        for (const QString& record : dacRecords())
+            QCOMPARE(record.section(' ', 3, 3), QStringLiteral("12"));
     }
 
     // The box shows who drives the outputs; only the operator's click hands
-    // them over, opening the window never does.
+    // them over, opening the window never does, not even after a failed read.
     void enableBox_showsOutputSource_andHandsOverOnlyOnClick()
     {
         w->showWindow();
-        QVERIFY(w->isVisible() && !enableBox()->isChecked());
-        QVERIFY(sourceRequests().empty());
+        QVERIFY(!enableBox()->isChecked());
         enableBox()->click();
         enableBox()->click();
-        const auto sent = sourceRequests();
-        QCOMPARE(int(sent.size()), 2);
-        QCOMPARE(sent[0].u8(4), uint8_t(0)); // the host drives
-        QCOMPARE(sent[1].u8(4), uint8_t(1)); // back to the PID controller
-
-        // The host drives them already: shown checked, nothing sent.
         m_outputsFromController = 0;
         reshow();
         QVERIFY(enableBox()->isChecked());
-        QCOMPARE(int(sourceRequests().size()), 2);
-
-        // A failed read must not take the outputs away from the controller.
+        QCOMPARE(sourceRequests(), QStringLiteral("01")); // the host drives, then the controller
         m_outputsFromController = 1;
         enableBox()->click();
         m_driver.clearCalls();
         m_driver.failTransfer(1);
         w->showWindow();
-        QVERIFY(sourceRequests().empty());
+        QCOMPARE(sourceRequests(), QString());
     }
 
     // Without the DAC node nothing is sent and the window says why; the node
@@ -208,47 +182,37 @@ private slots:
         m_driver.setNodePresent(kDacNode, false);
         w = std::make_unique<WindowManOutCtrl>();
         w->showWindow();
-        QVERIFY(!w->dacAvailable());
-        QVERIFY(note()->isVisible());
-        QVERIFY(note()->text().contains(QLatin1String(kDacNode)));
+        QVERIFY(!w->dacAvailable() && noteShown());
+        QVERIFY(child<QLabel>(w.get(), "dacStatusLabel")->text().contains(kDacNode));
         typeInto(2, 4.0);
-        QCOMPARE(box(2)->value(), 4.0);
-        for (const Call& c : m_driver.calls())
-            QVERIFY(c.kind != Call::Ioctl || c.fd >= 0);
-        QVERIFY(dacRecords().empty());
+        QVERIFY(box(2)->value() == 4.0 && dacRecords().isEmpty());
 
         m_driver.setNodePresent(kDacNode, true);
         reshow();
-        QVERIFY(w->dacAvailable() && !note()->isVisible());
+        QVERIFY(w->dacAvailable() && !noteShown());
         typeInto(2, 4.5);
-        QCOMPARE(lastDacRecord(), record("0000000000000000 0000000000000000 "
-                                         "0000000000001240 0000000000000000"));
-
-        slider(1)->setValue(2);
-        const int firstFd = dacRecords().back().fd;
+        QCOMPARE(lastVolts(), QStringLiteral("0 0 4.5 0"));
+        const int firstFd = lastFd();
         m_driver.failRequest(DAC_IOC_SET_OUTPUTS);
         slider(1)->setValue(3);
         m_driver.failRequest(0);
-        QVERIFY(!note()->isVisible());
-        QVERIFY(closed(firstFd));
+        QVERIFY(!noteShown() && closed(firstFd));
         slider(1)->setValue(4);
-        QVERIFY(dacRecords().back().fd != firstFd);
-        QCOMPARE(lastDacRecord(), record("0000000000000000 0000000000001040 "
-                                         "0000000000001240 0000000000000000"));
+        QVERIFY(lastFd() != firstFd);
+        QCOMPARE(lastVolts(), QStringLiteral("0 4 4.5 0"));
 
         // The module is unplugged.
         m_driver.setNodePresent(kDacNode, false);
         m_driver.failRequest(DAC_IOC_SET_OUTPUTS);
         slider(1)->setValue(5);
         slider(1)->setValue(6);
-        QVERIFY(note()->isVisible() && !w->dacAvailable());
+        QVERIFY(noteShown() && !w->dacAvailable());
         m_driver.setNodePresent(kDacNode, true);
         m_driver.failRequest(0);
         reshow();
-        QVERIFY(!note()->isVisible());
+        QVERIFY(!noteShown());
         slider(1)->setValue(7);
-        QCOMPARE(lastDacRecord(), record("0000000000000000 0000000000001c40 "
-                                         "0000000000001240 0000000000000000"));
+        QCOMPARE(lastVolts(), QStringLiteral("0 7 4.5 0"));
     }
 
     // The main window keeps one instance and shows it from its action.
@@ -258,11 +222,9 @@ private slots:
         QAction* show = main.findChild<QAction*>(QStringLiteral("actionManual_Output_Control"));
         main.handleUserLevelChange(1);
         show->trigger();
-        const auto windows = main.findChildren<WindowManOutCtrl*>();
-        QCOMPARE(windows.size(), 1);
-        QVERIFY(windows[0]->isVisible());
         show->trigger();
-        QCOMPARE(main.findChildren<WindowManOutCtrl*>().size(), 1);
+        const auto windows = main.findChildren<WindowManOutCtrl*>();
+        QVERIFY(windows.size() == 1 && windows[0]->isVisible());
     }
 };
 

@@ -73,10 +73,9 @@ private slots:
         QCustomPlot* p = plotOf(w);
         auto* roi = qobject_cast<QCPItemRect*>(p->item(0));
         auto* roc = qobject_cast<QCPItemRect*>(p->item(1));
-        QCOMPARE(roi->bottomRight->coords(), QPointF(100, -50));
-        QCOMPARE(roc->topLeft->coords(), QPointF(-150, 75));
-        QCOMPARE(roc->bottomRight->coords(), QPointF(150, -75));
-
+        QCOMPARE((QList<QPointF>{roi->bottomRight->coords(), roc->topLeft->coords(),
+                                 roc->bottomRight->coords()}),
+                 (QList<QPointF>{{100, -50}, {-150, 75}, {150, -75}}));
         p->xAxis->setRange(-1, 1);
         QTest::mouseClick(w.findChild<QPushButton*>("resetZoomButton"), Qt::LeftButton);
         QCOMPARE(p->xAxis->range(), QCPRange(-150, 150));
@@ -95,89 +94,65 @@ private slots:
                 y.upper > 2.0);
     }
 
-    void setpointDrawingFollowsModeAndSources_data()
-    {
-        QTest::addColumn<int>("bpm");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("sourceY");
-        QTest::addColumn<QString>("shape");
-        // Raw setpoints 3, -2; BPM1 scales 2, 4; BPM2 scales 5, 10; X source BPM1.
-        QTest::newRow("X") << 0 << 0 << 0 << "line (6,-4) (6,4)";
-        QTest::newRow("X+I0, other BPM") << 1 << 2 << 1 << "none";
-        QTest::newRow("XY, both sources") << 0 << 1 << 0 << "cross (6,-8)";
-        QTest::newRow("XY, X source only") << 0 << 1 << 1 << "line (6,-4) (6,4)";
-        QTest::newRow("XY, Y source only") << 1 << 1 << 1 << "line (-5,-20) (5,-20)";
-        QTest::newRow("Y+I0") << 1 << 4 << 1 << "line (-5,-20) (5,-20)";
-        QTest::newRow("XY+I0") << 0 << 5 << 0 << "none";
-    }
-
+    // The setpoint drawn where the loops this plot's BPM feeds regulate:
+    // a line per loop, a cross for both; a stale drawing goes.
     void setpointDrawingFollowsModeAndSources()
     {
-        QFETCH(int, bpm);
-        QFETCH(int, mode);
-        QFETCH(int, sourceY);
-        QFETCH(QString, shape);
-        f.controller.regulationMode = uint8_t(mode);
-        pidSourceY = sourceY;
-        WidgetGraphXY w(bpm);
-        QCPGraph* setpoint = plotOf(w)->graph(1);
-        QVERIFY(!setpoint->visible());
-        setpoint->addData(1, 1); // a stale drawing must go
-        w.updateGraphXY();
-        QVERIFY(setpoint->visible());
-
-        QStringList points;
-        for (const QCPGraphData& d : *setpoint->data())
-            points << QString("(%1,%2)").arg(d.key).arg(d.value);
-        const bool cross = setpoint->scatterStyle().shape() == QCPScatterStyle::ssCross;
-        const QString drawn =
-            points.isEmpty() ? "none" : (cross ? "cross " : "line ") + points.join(' ');
-        QCOMPARE(drawn, shape);
+        // Raw setpoints 3, -2; BPM1 scales 2, 4; BPM2 scales 5, 10; X source BPM1.
+        const std::tuple<int, int, int, const char*> rows[] = {
+            // bpm, mode, Y source, drawn
+            {0, 0, 0, "line (6,-4) (6,4)"},     {1, 2, 1, "none"},
+            {0, 1, 0, "cross (6,-8)"},          {0, 1, 1, "line (6,-4) (6,4)"},
+            {1, 1, 1, "line (-5,-20) (5,-20)"}, {1, 4, 1, "line (-5,-20) (5,-20)"},
+            {0, 5, 0, "none"}};
+        for (const auto& [bpm, mode, sourceY, shape] : rows) {
+            f.controller.regulationMode = uint8_t(mode);
+            pidSourceY = sourceY;
+            WidgetGraphXY w(bpm);
+            QCPGraph* setpoint = plotOf(w)->graph(1);
+            QVERIFY(!setpoint->visible());
+            setpoint->addData(1, 1);
+            w.updateGraphXY();
+            QString drawn = setpoint->scatterStyle().shape() == QCPScatterStyle::ssCross ? "cross"
+                                                                                       : "line";
+            for (const QCPGraphData& d : *setpoint->data())
+                drawn += QString(" (%1,%2)").arg(d.key).arg(d.value);
+            QCOMPARE(QString("%1 %2: ").arg(bpm).arg(mode) + (drawn.contains('(') ? drawn : "none"),
+                     QString("%1 %2: ").arg(bpm).arg(mode) + shape);
+            QVERIFY(setpoint->visible());
+        }
     }
 
-    void clickOnRoiBoundaryIsSentInRawUnits_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("horizontal");
-        QTest::newRow("X+I0") << int(zevo::MODE_X_I0) << true;
-        QTest::newRow("Y") << int(zevo::MODE_Y) << false;
-    }
-
-    // Outside XY mode the setpoint is sent whichever BPM feeds the loop.
+    // A click exactly on the ROI edge is sent in raw units, outside XY mode
+    // whichever BPM feeds the loop; one pixel further, or beyond the
+    // opposite edge, is refused.
     void clickOnRoiBoundaryIsSentInRawUnits()
     {
-        QFETCH(int, mode);
-        QFETCH(bool, horizontal);
-        f.controller.regulationMode = uint8_t(mode);
         pidSourceX = 1;
         pidSourceY = 1;
-        BoxCatcher boxes;
-        WidgetGraphXY w(0);
-        show(w);
-        QSignalSpy changed(&w, &WidgetGraphXY::XYchanged);
-
-        // Put the ROI edge exactly where the click pixel lands.
-        const QPoint pixel = horizontal ? pixelOf(w, 100, 30) : pixelOf(w, 60, 50);
-        const double edge = horizontal ? plotOf(w)->xAxis->pixelToCoord(pixel.x())
-                                       : plotOf(w)->yAxis->pixelToCoord(pixel.y());
-        QVERIFY(f.config->setRocRoi(0, horizontal ? edge : 100, horizontal ? 50 : edge, 0, 0, 150));
-
-        click(w, pixel);
-        QCOMPARE(setpoints(), (Sent{{horizontal ? 0 : 1, horizontal ? edge / 2.0 : edge / 4.0}}));
-        QCOMPARE(changed.count(), 1);
-        QVERIFY(boxes.boxes.empty());
-
-        // One pixel further, and beyond the opposite edge, is outside.
-        f.driver.clearCalls();
-        click(w, horizontal ? pixel + QPoint(1, 0) : pixel - QPoint(0, 1));
-        click(w, horizontal ? pixelOf(w, -edge - 2, 30) : pixelOf(w, 60, -edge - 2));
-        QVERIFY(f.sent(cmd::SetSetpoint).empty());
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(int(boxes.boxes.size()), 2);
-        QCOMPARE(boxes.boxes[0].text, QString("Setpoint was set outside Region of Interest.\n\n"));
-        QVERIFY(!boxes.boxes[0].hasParent);
+        for (const bool horizontal : {true, false}) {
+            f.driver.clearCalls();
+            f.controller.regulationMode = horizontal ? zevo::MODE_X_I0 : zevo::MODE_Y;
+            BoxCatcher boxes;
+            WidgetGraphXY w(0);
+            show(w);
+            QSignalSpy changed(&w, &WidgetGraphXY::XYchanged);
+            // Put the ROI edge exactly where the click pixel lands.
+            const QPoint pixel = horizontal ? pixelOf(w, 100, 30) : pixelOf(w, 60, 50);
+            const double edge = horizontal ? plotOf(w)->xAxis->pixelToCoord(pixel.x())
+                                           : plotOf(w)->yAxis->pixelToCoord(pixel.y());
+            QVERIFY(f.config->setRocRoi(0, horizontal ? edge : 100, horizontal ? 50 : edge, 0, 0,
+                                        150));
+            click(w, pixel);
+            click(w, horizontal ? pixel + QPoint(1, 0) : pixel - QPoint(0, 1));
+            click(w, horizontal ? pixelOf(w, -edge - 2, 30) : pixelOf(w, 60, -edge - 2));
+            QCOMPARE(setpoints(), (Sent{{horizontal ? 0 : 1, horizontal ? edge / 2.0 : edge / 4.0}}));
+            QCOMPARE(QString("%1 %2").arg(changed.count()).arg(boxes.boxes.size()), "1 2");
+        }
     }
 
+    // In XY mode each plot sends the coordinate of the loop its BPM feeds,
+    // and only when both coordinates lie inside.
     void modeXYWithSplitSourcesSendsOneCoordinatePerPlot()
     {
         f.controller.regulationMode = zevo::MODE_XY;
@@ -186,66 +161,46 @@ private slots:
         WidgetGraphXY bpm1(0), bpm2(1);
         show(bpm1);
         show(bpm2);
-
         const QPoint p1 = pixelOf(bpm1, 40, 20);
-        click(bpm1, p1);
         const QPoint p2 = pixelOf(bpm2, -40, -20);
+        click(bpm1, p1);
         click(bpm2, p2);
-        const Sent both{{0, plotOf(bpm1)->xAxis->pixelToCoord(p1.x()) / 2.0},
-                        {1, plotOf(bpm2)->yAxis->pixelToCoord(p2.y()) / 10.0}};
-        QCOMPARE(setpoints(), both);
-        // Each plot shows a line, not a cross.
-        QCOMPARE(plotOf(bpm1)->graph(1)->data()->size(), 2);
-        QCOMPARE(plotOf(bpm2)->graph(1)->data()->size(), 2);
-
-        // Both coordinates must lie inside.
         click(bpm1, pixelOf(bpm1, 40, 60));
-        QCOMPARE(setpoints(), both);
+        QCOMPARE(setpoints(), (Sent{{0, plotOf(bpm1)->xAxis->pixelToCoord(p1.x()) / 2.0},
+                                    {1, plotOf(bpm2)->yAxis->pixelToCoord(p2.y()) / 10.0}}));
         QCOMPARE(int(boxes.boxes.size()), 1);
     }
 
-    void clickIgnoredWithoutTargetOrLevel_data()
+    // Who may click a setpoint: nothing without the target switch or below
+    // level 1; a refusal outside the ROI or where the loop's scale factor is
+    // 0 (never an infinite setpoint); a loop that does not need the zero
+    // factor still takes its setpoint.
+    void clickSendsOrRefuses()
     {
-        QTest::addColumn<int>("level");
-        QTest::addColumn<bool>("target");
-        QTest::addColumn<int>("effects");
-        QTest::newRow("cruise") << 0 << true << 0;
-        QTest::newRow("target off") << 2 << false << 0;
-        QTest::newRow("user") << 1 << true << 1;
-    }
-
-    void clickIgnoredWithoutTargetOrLevel()
-    {
-        QFETCH(int, level);
-        QFETCH(bool, target);
-        QFETCH(int, effects);
-        userLevel = level;
-        BoxCatcher boxes;
-        WidgetGraphXY w(0);
-        show(w);
-        w.findChild<QAbstractButton*>("tagetEnable")->setChecked(target);
-        QSignalSpy changed(&w, &WidgetGraphXY::XYchanged);
-
-        click(w, pixelOf(w, 10, 10));
-        click(w, pixelOf(w, 140, 10)); // outside the ROI
-        QCOMPARE(int(f.sent(cmd::SetSetpoint).size()), effects);
-        QCOMPARE(changed.count(), effects);
-        QCOMPARE(int(boxes.boxes.size()), effects);
-    }
-
-    void zeroScaleIsRefusedNotSentAsInfinity()
-    {
-        bpmScale.set(0, 0.0, 4.0);
-        BoxCatcher boxes;
-        WidgetGraphXY w(0);
-        show(w);
-        click(w, pixelOf(w, 10, 10));
-        QVERIFY(f.sent(cmd::SetSetpoint).empty());
-        QCOMPARE(int(boxes.boxes.size()), 1);
-
-        f.controller.regulationMode = zevo::MODE_Y; // the Y loop does not need the X factor
-        click(w, pixelOf(w, 10, 10));
-        QCOMPARE(int(f.sent(cmd::SetSetpoint).size()), 1);
+        const std::tuple<int, bool, int, double, double, const char*> rows[] = {
+            // level, target, mode, X scale, x clicked, the loop sent ("X", "Y"), "box" or none
+            {0, true, 0, 2, 10, ""},  {2, false, 0, 2, 10, ""}, {1, true, 0, 2, 10, "X"},
+            {1, true, 0, 2, 140, "box"}, {2, true, 0, 0, 10, "box"}, {2, true, 3, 0, 10, "Y"}};
+        for (const auto& [level, target, mode, scaleX, atX, outcome] : rows) {
+            userLevel = level;
+            f.controller.regulationMode = uint8_t(mode);
+            bpmScale.set(0, scaleX, 4.0);
+            f.driver.clearCalls();
+            BoxCatcher boxes;
+            WidgetGraphXY w(0);
+            show(w);
+            w.findChild<QAbstractButton*>("tagetEnable")->setChecked(target);
+            QSignalSpy changed(&w, &WidgetGraphXY::XYchanged);
+            const QPoint pixel = pixelOf(w, atX, 10);
+            click(w, pixel);
+            const double x = plotOf(w)->xAxis->pixelToCoord(pixel.x()) / scaleX;
+            const double y = plotOf(w)->yAxis->pixelToCoord(pixel.y()) / 4.0;
+            const QString o = outcome;
+            const Sent sent = o == "X" ? Sent{{0, x}} : o == "Y" ? Sent{{1, y}} : Sent{};
+            QCOMPARE(setpoints(), sent);
+            QCOMPARE(QString("%1: %2 %3").arg(o).arg(changed.count()).arg(boxes.boxes.size()),
+                     QString("%1: %2 %3").arg(o).arg(!sent.isEmpty()).arg(o == "box"));
+        }
     }
 };
 

@@ -5,6 +5,8 @@
 
 #include "support/programfixture.h"
 
+#include "app/initresources.h"
+#include "app/mainwindow.h"
 #include "plots/plotredraw.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"
@@ -26,26 +28,18 @@ namespace
 class DrawLog : public QObject
 {
 public:
-    explicit DrawLog(QCustomPlot* plot) : QObject(plot), m_plot(plot)
+    explicit DrawLog(QCustomPlot* plot) : QObject(plot)
     {
-        connect(plot, &QCustomPlot::afterReplot, this, [this] {
+        connect(plot, &QCustomPlot::afterReplot, this, [this, plot] {
             ++replots;
-            drawnPoints = m_plot->graph(0)->data()->size();
-            drawnKeyEnd = m_plot->xAxis->range().upper;
+            drawnPoints = plot->graph(0)->data()->size();
+            drawnKeyEnd = plot->xAxis->range().upper;
         });
         plot->installEventFilter(this);
     }
-
-    int replots = 0;
-    int drawnPoints = -1;
+    int replots = 0, drawnPoints = -1;
     double drawnKeyEnd = 0.0;
     QVector<int> pointsAtPaint;
-
-    // Painted at least once, and every time with `points` points.
-    bool paintedOnly(int points) const
-    {
-        return !pointsAtPaint.isEmpty() && pointsAtPaint.count(points) == pointsAtPaint.size();
-    }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
@@ -54,9 +48,6 @@ protected:
             pointsAtPaint.append(drawnPoints);
         return false;
     }
-
-private:
-    QCustomPlot* m_plot;
 };
 
 // 1, 2 ... n.
@@ -107,11 +98,7 @@ struct DockedChart {
     }
 };
 
-enum Widget { XY, FFT, Currents, Position };
-
 } // namespace
-
-Q_DECLARE_METATYPE(Widget)
 
 class TestPlotRedraw : public QObject
 {
@@ -120,167 +107,99 @@ class TestPlotRedraw : public QObject
     ProgramFixture f;
 
 private slots:
+    void initTestCase() { initResources(); }
     void init() { f.setUp(); }
     void cleanup() { f.tearDown(); }
 
-    void chartsOutOfSight_drawNewestDataAsTheyComeIntoView()
+    // A chart behind a raised dock tab is "visible" to Qt, only moved out of
+    // the window: it is not drawn on a display cycle, and draws the newest
+    // data before its first paint as its tab is raised. (A hidden chart:
+    // mainWindow_displayCycleDrawsOnlyTheChartsInSight.)
+    void chartBehindATab_drawsNewestDataAsItIsRaised()
     {
         QMainWindow window;
         window.setDockOptions(window.dockOptions() & ~QMainWindow::AnimatedDocks);
         DockedChart front(window, "front", Qt::BottomDockWidgetArea);
         DockedChart back(window, "back", Qt::BottomDockWidgetArea);
-        DockedChart side(window, "side", Qt::RightDockWidgetArea);
         window.tabifyDockWidget(front.dock, back.dock);
         front.dock->raise();
         window.resize(700, 500);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        side.dock->close();
         passEvents();
-        // The tab behind stays "visible" to Qt, only moved out of the window.
         QVERIFY(back.plot->isVisible());
-
-        DockedChart* all[] = {&front, &back, &side};
-        const auto changeAll = [&](int points) {
-            for (DockedChart* c : all) {
-                c->draws->replots = 0;
-                c->change(points);
-            }
-        };
-        const auto replots = [&] {
-            return QVector<int>{front.draws->replots, back.draws->replots, side.draws->replots};
-        };
-        changeAll(5);
-        QCOMPARE(front.draws->replots, 0); // not before the next pass
-        passEvents();
-        QCOMPARE(replots(), (QVector<int>{1, 0, 0}));
-        QCOMPARE(front.draws->drawnPoints, 5);
-        QVERIFY(back.redraw->isStale() && side.redraw->isStale());
-
-        // Raising the tab draws the new data before its first paint.
-        back.draws->pointsAtPaint.clear();
-        back.dock->raise();
-        passEvents();
-        QCOMPARE(back.draws->replots, 1);
-        QVERIFY(back.draws->paintedOnly(5));
-        QVERIFY(!back.redraw->isStale());
-
-        // Now the other tab waits; the closed dock keeps only the newest data.
-        changeAll(7);
-        passEvents();
-        QCOMPARE(replots(), (QVector<int>{0, 1, 0}));
-
-        side.draws->pointsAtPaint.clear();
-        side.dock->show();
-        passEvents();
-        QVERIFY(side.draws->replots >= 1);
-        QVERIFY(side.draws->paintedOnly(7));
-    }
-
-    void plotWidgets_drawOnlyWhileVisible_data()
-    {
-        QTest::addColumn<Widget>("kind");
-        QTest::newRow("XY") << XY;
-        QTest::newRow("FFT") << FFT;
-        QTest::newRow("currents") << Currents;
-        QTest::newRow("position") << Position;
-    }
-
-    void plotWidgets_drawOnlyWhileVisible()
-    {
-        QFETCH(Widget, kind);
-        std::unique_ptr<QWidget> widget;
-        QVector<SeriesPtr> series;
-        switch (kind) {
-        case XY:
-            widget = std::make_unique<WidgetGraphXY>(0);
-            series << static_cast<WidgetGraphXY*>(widget.get())->graphData();
-            break;
-        case FFT:
-            widget = std::make_unique<WidgetGraphFFT>();
-            series << static_cast<WidgetGraphFFT*>(widget.get())->graphData();
-            break;
-        case Currents:
-            widget = std::make_unique<WidgetGraphCurrents>(nullptr, 4);
-            for (int i = 0; i < 4; ++i)
-                series << static_cast<WidgetGraphCurrents*>(widget.get())->graphData(i);
-            break;
-        case Position:
-            widget = std::make_unique<WidgetGraphPos>();
-            for (int i = WidgetGraphPos::HorPos; i <= WidgetGraphPos::Intensity; ++i)
-                series << static_cast<WidgetGraphPos*>(widget.get())->graphData(i);
-            break;
+        for (int points : {5, 7}) {
+            front.draws->replots = back.draws->replots = 0;
+            (points == 5 ? back : front).draws->pointsAtPaint.clear();
+            front.change(points);
+            back.change(points);
+            QCOMPARE(front.draws->replots + back.draws->replots, 0); // not before the next pass
+            passEvents();
+            DockedChart& seen = points == 5 ? front : back;
+            DockedChart& behind = points == 5 ? back : front;
+            QCOMPARE(seen.draws->drawnPoints, points);
+            QVERIFY(behind.redraw->isStale() && behind.draws->drawnPoints != points);
+            QCOMPARE(seen.draws->replots, 1);
+            behind.dock->raise();
+            passEvents();
+            QVERIFY(!behind.redraw->isStale() && !behind.draws->pointsAtPaint.isEmpty());
+            QCOMPARE(behind.draws->pointsAtPaint.count(points), behind.draws->pointsAtPaint.size());
+            QCOMPARE(behind.draws->drawnPoints, points);
         }
-        // New data in every series, keys 1 .. n.
-        auto refill = [&](int n) {
-            for (const SeriesPtr& s : series)
-                fill(s, keysUpTo(n), keysUpTo(n));
-        };
-        // What one display cycle calls on the widget; the XY plot's setpoint
-        // and positions change in the same cycle.
-        auto cycle = [&] {
-            if (kind == XY)
-                static_cast<WidgetGraphXY*>(widget.get())->updateGraphXY();
-            QVERIFY(QMetaObject::invokeMethod(widget.get(), "replot"));
-        };
+    }
 
-        passEvents(); // the replot every new chart queues for itself
-        std::vector<DrawLog*> draws;
-        for (QCustomPlot* plot : widget->findChildren<QCustomPlot*>())
-            draws.push_back(new DrawLog(plot));
-        QVERIFY(!draws.empty());
-        // One field of every chart's log; the replot counts start again.
-        const auto each = [&](auto field) {
-            QVector<double> v;
-            for (DrawLog* d : draws)
-                v << double(d->*field);
-            return v;
-        };
-        const auto restart = [&] {
-            for (DrawLog* d : draws)
-                d->replots = 0;
-        };
-        const auto all = [&](double value) { return QVector<double>(int(draws.size()), value); };
-
-        // Never shown: a cycle draws nothing.
-        refill(9);
-        cycle();
-        cycle();
+    // In the main window a display cycle draws the charts in sight once,
+    // however often it asks: the raised bottom tab and the first XY plot;
+    // not the tabs behind, nor the hidden second BPM's docks. A tab raised
+    // later draws the newest data with its axes fitted to them.
+    void mainWindow_displayCycleDrawsOnlyTheChartsInSight()
+    {
+        f.controller.plug({0x2101, 0x2200, 0, 0});
+        f.mailbox->scanSlots();
+        MainWindow main;
+        main.resize(1400, 1000);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        passEvents(); // the replots every new chart queues for itself
+        QMap<QString, QList<DrawLog*>> logs; // by dock
+        for (QDockWidget* dock : main.findChildren<QDockWidget*>())
+            for (QCustomPlot* plot : dock->findChildren<QCustomPlot*>())
+                logs[dock->objectName()] << new DrawLog(plot);
+        const QVector<double> keys = keysUpTo(5);
+        for (auto* w : main.findChildren<WidgetGraphXY*>())
+            fill(w->graphData(), keys, keys);
+        for (auto* w : main.findChildren<WidgetGraphFFT*>())
+            fill(w->graphData(), keys, keys);
+        for (auto* w : main.findChildren<WidgetGraphCurrents*>())
+            fill(w->graphData(0), keys, keys);
+        for (auto* w : main.findChildren<WidgetGraphPos*>())
+            for (int i = WidgetGraphPos::HorPos; i <= WidgetGraphPos::Intensity; ++i)
+                fill(w->graphData(i), keys, keys);
+        emit theUpdater->replotGraphs();
+        emit theUpdater->replotGraphs();
         passEvents();
-        QCOMPARE(each(&DrawLog::replots), all(0));
-
-        // Shown: every chart draws the cycle's data.
-        widget->resize(700, 600);
-        widget->show();
-        QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
+        QStringList replots;
+        for (const QString& dock : logs.keys()) {
+            QString line = dock + ":";
+            for (DrawLog* d : logs[dock])
+                line += " " + QString::number(std::exchange(d->replots, 0));
+            replots << line;
+        }
+        QCOMPARE(replots, (QStringList{"dockCurrents1: 0", "dockCurrents2: 0", "dockDAC: 0",
+                                       "dockFFT: 1", "dockPosition1: 0 0", "dockPosition2: 0 0",
+                                       "dockXY1: 1", "dockXY2: 0"}));
+        for (const char* dock : {"dockCurrents1", "dockPosition1"}) {
+            main.findChild<QDockWidget*>(dock)->raise();
+            passEvents();
+            for (DrawLog* d : logs[dock])
+                QCOMPARE(QString("%1 %2 %3").arg(d->replots > 0).arg(d->drawnPoints).arg(d->drawnKeyEnd),
+                         QStringLiteral("1 5 5"));
+        }
+        // Now the spectrum's tab is behind.
+        const int spectrumReplots = logs["dockFFT"][0]->replots;
+        emit theUpdater->replotGraphs();
         passEvents();
-        QVERIFY(!each(&DrawLog::replots).contains(0));
-        QCOMPARE(each(&DrawLog::drawnPoints), all(9));
-
-        // Visible: two cycles' requests in one pass give one replot per chart.
-        restart();
-        cycle();
-        cycle();
-        passEvents();
-        QCOMPARE(each(&DrawLog::replots), all(1));
-
-        // Hidden again: nothing is drawn...
-        widget->hide();
-        restart();
-        refill(5);
-        cycle();
-        passEvents();
-        QCOMPARE(each(&DrawLog::replots), all(0));
-
-        // ...until it is shown, at the same size: then it draws the newest
-        // data, with the axes fitted to them (the XY plot keeps its zoom).
-        widget->show();
-        QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
-        passEvents();
-        QVERIFY(!each(&DrawLog::replots).contains(0));
-        QCOMPARE(each(&DrawLog::drawnPoints), all(5));
-        if (kind != XY)
-            QCOMPARE(each(&DrawLog::drawnKeyEnd), all(5));
+        QCOMPARE(logs["dockFFT"][0]->replots, spectrumReplots);
     }
 };
 

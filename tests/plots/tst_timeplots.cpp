@@ -1,15 +1,20 @@
 // The FFT, currents and position plots: what they hand to the display
-// updater, and how their axes follow the data between display cycles.
+// updater, and how their axes follow the data between display cycles; and
+// the display settings dialog that sets the display rate and buffer. (The
+// intensity chart with an encoder interface: tst_windowbeamlineconf.)
 
+#include "support/bytes.h"
 #include "support/programfixture.h"
 #include "support/widgets.h"
 
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphfft.h"
 #include "plots/widgetgraphpos.h"
+#include "plots/windowdisplaysettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 
 namespace
 {
@@ -18,6 +23,13 @@ bool hasLogTicker(const QCPAxis* axis)
 {
     return axis->scaleType() == QCPAxis::stLogarithmic &&
            !axis->ticker().dynamicCast<QCPAxisTickerLog>().isNull();
+}
+
+// The key and value axes' ranges.
+QString ranges(const QCustomPlot* p, const QCPAxis* value = nullptr)
+{
+    const QCPRange x = p->xAxis->range(), y = (value ? value : p->yAxis)->range();
+    return QString("%1 .. %2 | %3 .. %4").arg(x.lower).arg(x.upper).arg(y.lower).arg(y.upper);
 }
 
 // A chart fits its axes only while it can be seen.
@@ -40,27 +52,23 @@ private slots:
     void init() { f.setUp(); }
     void cleanup() { f.tearDown(); }
 
+    // The spectrum's signal, length and DC removal reach the updater, the
+    // form's choices from the start; an unknown signal is the first one.
     void fftControlsDriveTheUpdater()
     {
         f.updater->fftLength = 77;
         WidgetGraphFFT w;
         QCustomPlot* p = child<QCustomPlot>(w, "graph");
-        QCOMPARE(f.updater->fftSelector(), 24);
-        QCOMPARE(f.updater->fftLength, 1024);
-        QCOMPARE(p->graph(0)->pen(), QPen(QBrush(QColor(221, 221, 0)), 2));
+        QString seen = QString("%1 %2, ").arg(f.updater->fftSelector()).arg(f.updater->fftLength);
         QVERIFY(hasLogTicker(p->xAxis) && hasLogTicker(p->yAxis));
-
         child<QComboBox>(w, "selectorComboBox")->setCurrentText("BPM1, PosY");
-        QCOMPARE(f.updater->fftSelector(), 1);
-        QCOMPARE(p->graph(0)->pen().color(), QColor(0, 204, 204));
+        seen += QString::number(f.updater->fftSelector());
         w.fftSelectorChanged("no such signal");
-        QCOMPARE(f.updater->fftSelector(), 0);
-        QCOMPARE(p->graph(0)->pen().color(), QColor(255, 255, 255));
-
+        seen += QString::number(f.updater->fftSelector());
         child<QComboBox>(w, "fFTLengthComboBox")->setCurrentText("8192");
-        QCOMPARE(f.updater->fftLength, 8192);
         child<QCheckBox>(w, "removeDCCheckBox")->setChecked(true);
-        QVERIFY(f.updater->removeDC);
+        seen += QString(" %1 %2").arg(f.updater->fftLength).arg(f.updater->removeDC);
+        QCOMPARE(seen, QStringLiteral("24 1024, 10 8192 1"));
     }
 
     // The 0 Hz bin and zero amplitudes cannot be shown on log axes; they
@@ -76,15 +84,13 @@ private slots:
         QCOMPARE(shown->size(), 4);
         QCOMPARE(shown->at(0)->key, 1.0);
         QVERIFY(qIsNaN(shown->at(0)->value) && qIsNaN(shown->at(2)->value));
-        QCOMPARE(p->xAxis->range(), QCPRange(2, 4)); // a gap does not count
-        QCOMPARE(p->yAxis->range(), QCPRange(3, 20));
+        QCOMPARE(ranges(p), QStringLiteral("2 .. 4 | 3 .. 20"));
 
         child<QComboBox>(w, "xAxisComboBox")->setCurrentText("Lin");
         child<QComboBox>(w, "yAxisComboBox")->setCurrentText("Lin");
         QVERIFY(p->yAxis->ticker().dynamicCast<QCPAxisTickerLog>().isNull());
         QCOMPARE(p->graph(0)->data()->size(), 5);
-        QCOMPARE(p->xAxis->range(), QCPRange(0, 4));
-        QCOMPARE(p->yAxis->range(), QCPRange(-1, 20));
+        QCOMPARE(ranges(p), QStringLiteral("0 .. 4 | -1 .. 20"));
     }
 
     void currentsAutoscaleFollowsVisibleSeriesOnly()
@@ -98,16 +104,14 @@ private slots:
         fill(w.graphData(2), {0, 2}, {2, 4});
         child<QCheckBox>(w, "CheckCh2")->setChecked(false);
         w.replot();
-        QCOMPARE(p->xAxis->range(), QCPRange(0, 2));
-        QCOMPARE(p->yAxis->range(), QCPRange(1, 4));
+        QCOMPARE(ranges(p), QStringLiteral("0 .. 2 | 1 .. 4"));
 
         // Without autoscale a dragged view stays while the data change.
         child<QCheckBox>(w, "buttonAutoscale")->setChecked(false);
         p->xAxis->setRange(0.5, 1.5);
         fill(w.graphData(0), {0, 10}, {-7, 7});
         w.replot();
-        QCOMPARE(p->xAxis->range(), QCPRange(0.5, 1.5));
-        QCOMPARE(p->yAxis->range(), QCPRange(1, 4));
+        QCOMPARE(ranges(p), QStringLiteral("0.5 .. 1.5 | 1 .. 4"));
         // The initial span survives a display frequency of 0.
         SAMP_FREQ = 0;
         const QCPRange r =
@@ -141,28 +145,54 @@ private slots:
         QCOMPARE(pos->xAxis->range(), QCPRange(0, 9)); // time spans every series
     }
 
-    void backgroundGradientFollowsChartHeight()
+    // The display settings dialog: Cancel changes nothing but the pause,
+    // which acts at once; shown again, it tells what is in force (the filter
+    // as the controller has it). OK applies what it shows: rate, filter and
+    // buffer; below 1 Hz is 1 Hz, never 0.
+    void displaySettings_okAppliesCancelKeepsAllButThePause()
     {
-        WidgetGraphPos w;
-        w.resize(600, 700);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        for (const char* name : {"position", "intens"}) {
-            QCustomPlot* p = child<QCustomPlot>(w, name);
-            const QGradient* g = p->axisRect()->backgroundBrush().gradient();
-            QVERIFY(g && g->type() == QGradient::LinearGradient);
-            QCOMPARE(static_cast<const QLinearGradient*>(g)->finalStop().y(), qreal(p->height()));
-            QVERIFY(p->height() != 200); // not the initial extent
+        f.controller.displayFilter = true;
+        f.controller.displayDivider = 100000;
+        WindowDisplaySettings w;
+        w.showWindow();
+        auto* frequency = child<QDoubleSpinBox>(w, "dispFreqBox");
+        auto* filter = child<QCheckBox>(w, "enableFilterCheckBox");
+        auto* buffer = child<QComboBox>(w, "bufferSamplesComboBox");
+        auto* pause = child<QCheckBox>(w, "pauseCheckBox");
+        auto press = [&](QDialogButtonBox::StandardButton which) {
+            f.driver.clearCalls();
+            standardButton(&w, which)->click();
+            return QString("%1 %2 ").arg(SAMP_FREQ).arg(BUFFER_BYTES / 256) +
+                   hexOf(f.sent(zevo::cmd::SetDisplayFrequency)).join(' ');
+        };
+        frequency->setValue(3000);
+        filter->setChecked(false);
+        buffer->setCurrentText("2048");
+        pause->setChecked(true);
+        QVERIFY(f.updater->paused);
+        QCOMPARE(press(QDialogButtonBox::Cancel),
+                 QString("1000 %1 ").arg(zevo::kDisplayBufferBytes / 256));
+        QVERIFY(f.updater->paused);
+        f.updater->paused = false;
+        SAMP_FREQ = 2000;
+        BUFFER_BYTES = 4096 * 256;
+        w.showWindow();
+        QCOMPARE(QString("%1 %2 %3 %4")
+                     .arg(frequency->value())
+                     .arg(buffer->currentText())
+                     .arg(pause->isChecked())
+                     .arg(filter->isChecked()),
+                 QStringLiteral("2000 4096 0 1"));
+        for (const auto& [hz, expected] :
+             {std::pair{500.0, "500 1024 " "00090001" "00000000" "400d0300"},
+              {0.4, "1 1024 " "00090001" "00000000" "00e1f505"}}) {
+            w.showWindow();
+            frequency->setValue(hz);
+            filter->setChecked(false);
+            buffer->setCurrentText("1024");
+            QCOMPARE(press(QDialogButtonBox::Ok), QString(expected) + QString(40, '0'));
+            QVERIFY(!w.isVisible());
         }
-    }
-
-    void positionHidesIntensityWithEncoderInterface()
-    {
-        f.controller.slotContents[1].deviceId = uint16_t(zevo::kFamilyPavun << 8 | 1);
-        f.mailbox->scanSlots();
-        WidgetGraphPos w;
-        QVERIFY(child<QCustomPlot>(w, "intens")->isHidden() &&
-                !child<QCustomPlot>(w, "position")->isHidden());
     }
 };
 
