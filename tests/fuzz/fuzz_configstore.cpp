@@ -43,40 +43,32 @@ Snapshot readAll(const ConfigStore& store)
 {
     Snapshot s;
     std::vector<double>& n = s.numbers;
+    int c[4];
+    double r[10];
     for (int bpm = 0; bpm < 2; ++bpm) {
-        n.push_back(store.getOrient(bpm));
-        n.push_back(store.getScaleX(bpm));
-        n.push_back(store.getScaleY(bpm));
-        n.push_back(store.getOffsetX(bpm));
-        n.push_back(store.getOffsetY(bpm));
-        int channels[4];
-        store.getBpmChannels(&channels[0], &channels[1], &channels[2], &channels[3], bpm);
-        n.insert(n.end(), channels, channels + 4);
+        store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], bpm);
+        n.insert(n.end(), {double(store.getOrient(bpm)), store.getScaleX(bpm), store.getScaleY(bpm),
+                           store.getOffsetX(bpm), store.getOffsetY(bpm), double(c[0]), double(c[1]),
+                           double(c[2]), double(c[3])});
     }
     for (int bpm = 0; bpm < 2; ++bpm) {
-        double threshold;
-        store.getBeamThreshold(&threshold, bpm);
-        n.push_back(threshold);
+        store.getBeamThreshold(&r[0], bpm);
+        n.push_back(r[0]);
     }
-    int dacs[3];
-    store.getBeamlineDacs(&dacs[0], &dacs[1], &dacs[2]);
-    n.insert(n.end(), dacs, dacs + 3);
+    store.getBeamlineDacs(&c[0], &c[1], &c[2]);
+    n.insert(n.end(), c, c + 3);
     for (int bpm = 0; bpm < 2; ++bpm) {
-        double r[5];
         store.getRocRoi(&r[0], &r[1], &r[2], &r[3], &r[4], bpm);
         n.insert(n.end(), r, r + 5);
     }
     using PidGetter = void (ConfigStore::*)(double*, double*, double*, double*, double*, double*,
                                             double*, double*, double*, double*) const;
     for (PidGetter get : {&ConfigStore::getPidX, &ConfigStore::getPidY, &ConfigStore::getPidI0}) {
-        double p[10];
-        (store.*get)(&p[0], &p[1], &p[2], &p[3], &p[4], &p[5], &p[6], &p[7], &p[8], &p[9]);
-        n.insert(n.end(), p, p + 10);
+        (store.*get)(&r[0], &r[1], &r[2], &r[3], &r[4], &r[5], &r[6], &r[7], &r[8], &r[9]);
+        n.insert(n.end(), r, r + 10);
     }
     const RemoteSettings remote = store.getRemote();
-    n.push_back(remote.enabled);
-    n.push_back(remote.port);
-    n.push_back(remote.controlAllowed);
+    n.insert(n.end(), {double(remote.enabled), double(remote.port), double(remote.controlAllowed)});
     s.address = remote.address;
     s.deviceName = remote.deviceName;
     FUZZ_CHECK(int(n.size()) == kNumberCount);
@@ -86,9 +78,7 @@ Snapshot readAll(const ConfigStore& store)
 // Equal to the bit, except that any NaN equals any NaN.
 bool same(double a, double b)
 {
-    if (std::isnan(a) && std::isnan(b))
-        return true;
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 bool sameSnapshot(const Snapshot& a, const Snapshot& b)
@@ -116,84 +106,74 @@ Save chooseSave(FuzzInput& in)
     Save save;
     const int choice = in.byte() % 14;
     const int bpm = in.byte() & 1;
-    const auto d = [&in] { return in.value<double>(); };
-    const auto i = [&in] { return in.value<int32_t>(); };
+    // `n` values of type T from the input, expected at snapshot positions `at` on.
+    const auto take = [&](auto type, int n, int at) {
+        std::vector<double> v;
+        for (int k = 0; k < n; ++k) {
+            v.push_back(double(in.template value<decltype(type)>()));
+            save.expected.push_back({at + k, v.back()});
+        }
+        return v;
+    };
     const int b = bpm * kBpmValues;
+    using BpmSetter = bool (ConfigStore::*)(int, double);
+    using PidSetter = bool (ConfigStore::*)(double, double, double, double, double, double, double,
+                                            double, double, double);
     switch (choice) {
     case 0: {
-        const int v = i();
+        const int v = int(take(int32_t(), 1, b)[0]);
         save.write = [=](ConfigStore& s) { return s.setOrient(v, bpm); };
-        save.expected = {{b + 0, v}};
         break;
     }
     case 1:
     case 2:
     case 3:
     case 4: {
-        const double v = d();
-        save.write = [=](ConfigStore& s) {
-            switch (choice) {
-            case 1:
-                return s.setScaleX(bpm, v);
-            case 2:
-                return s.setScaleY(bpm, v);
-            case 3:
-                return s.setOffsetX(bpm, v);
-            default:
-                return s.setOffsetY(bpm, v);
-            }
-        };
-        save.expected = {{b + choice, v}};
+        static const BpmSetter set[] = {&ConfigStore::setScaleX, &ConfigStore::setScaleY,
+                                        &ConfigStore::setOffsetX, &ConfigStore::setOffsetY};
+        const double v = take(double(), 1, b + choice)[0];
+        save.write = [=](ConfigStore& s) { return (s.*set[choice - 1])(bpm, v); };
         break;
     }
     case 5: {
-        const int c[4] = {i(), i(), i(), i()};
-        save.write = [=](ConfigStore& s) { return s.setBpmChannels(c[0], c[1], c[2], c[3], bpm); };
-        for (int k = 0; k < 4; ++k)
-            save.expected.push_back({b + 5 + k, c[k]});
+        const std::vector<double> c = take(int32_t(), 4, b + 5);
+        save.write = [=](ConfigStore& s) {
+            return s.setBpmChannels(int(c[0]), int(c[1]), int(c[2]), int(c[3]), bpm);
+        };
         break;
     }
     case 6: {
-        const double v = d();
+        const double v = take(double(), 1, kThresholds + bpm)[0];
         save.write = [=](ConfigStore& s) { return s.setBeamThreshold(bpm, v); };
-        save.expected = {{kThresholds + bpm, v}};
         break;
     }
     case 7: {
-        const int c[3] = {i(), i(), i()};
-        save.write = [=](ConfigStore& s) { return s.setBeamlineDacs(c[0], c[1], c[2]); };
-        for (int k = 0; k < 3; ++k)
-            save.expected.push_back({kDacs + k, c[k]});
+        const std::vector<double> c = take(int32_t(), 3, kDacs);
+        save.write = [=](ConfigStore& s) {
+            return s.setBeamlineDacs(int(c[0]), int(c[1]), int(c[2]));
+        };
         break;
     }
     case 8: {
-        const double r[5] = {d(), d(), d(), d(), d()};
+        const std::vector<double> r = take(double(), 5, kRocRoi + 5 * bpm);
         save.write = [=](ConfigStore& s) { return s.setRocRoi(bpm, r[0], r[1], r[2], r[3], r[4]); };
-        for (int k = 0; k < 5; ++k)
-            save.expected.push_back({kRocRoi + 5 * bpm + k, r[k]});
         break;
     }
     case 9:
     case 10:
     case 11: {
-        double p[10];
-        for (double& v : p)
-            v = d();
-        const int loop = choice - 9;
+        static const PidSetter set[] = {&ConfigStore::setPidX, &ConfigStore::setPidY,
+                                        &ConfigStore::setPidI0};
+        const std::vector<double> p = take(double(), 10, kPid + 10 * (choice - 9));
         save.write = [=](ConfigStore& s) {
-            auto set = loop == 0   ? &ConfigStore::setPidX
-                       : loop == 1 ? &ConfigStore::setPidY
-                                   : &ConfigStore::setPidI0;
-            return (s.*set)(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
+            return (s.*set[choice - 9])(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9]);
         };
-        for (int k = 0; k < 10; ++k)
-            save.expected.push_back({kPid + 10 * loop + k, p[k]});
         break;
     }
     case 12: {
         RemoteSettings r;
         r.enabled = in.flag();
-        r.port = i();
+        r.port = in.value<int32_t>();
         r.address = in.text();
         r.deviceName = in.text();
         save.write = [=](ConfigStore& s) { return s.setRemoteServer(r); };
@@ -255,8 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QFile::remove(copy); // the last input's
     FUZZ_CHECK(store.damagedCopyPath() == copy);
 
-    const bool saved = save.write(store);
-    FUZZ_CHECK(saved); // a writable file in a writable folder
+    FUZZ_CHECK(save.write(store)); // a writable file in a writable folder
     // A damaged file is kept as it was before the save rewrote it.
     QFile kept(copy);
     FUZZ_CHECK(kept.exists() == damaged);

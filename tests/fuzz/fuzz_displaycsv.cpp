@@ -51,12 +51,10 @@ void resetScratch()
 
 QString confined(const QByteArray& name)
 {
-    QString path = QFile::decodeName(name);
-    QStringList parts = path.split(QLatin1Char('/'));
-    for (QString& part : parts) {
+    QStringList parts = QFile::decodeName(name).split(QLatin1Char('/'));
+    for (QString& part : parts)
         if (part == QLatin1String(".."))
             part = QStringLiteral("__");
-    }
     return scratch->path() + QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
 

@@ -65,13 +65,11 @@ public:
         FUZZ_CHECK(fd == kMailboxFd);
         if (request == MBOX_IOC_TRANSFER) {
             auto* message = static_cast<MailboxMessage*>(arg);
-            Transfer t;
-            t.command = message->command();
-            t.index = message->u8(4);
-            t.result = answer(message->bytes, MailboxMessage::kSize, true);
-            t.reply = *message;
-            transfers.push_back(t);
-            return t.result;
+            const uint32_t command = message->command();
+            const uint8_t index = message->u8(4);
+            const int result = answer(message->bytes, MailboxMessage::kSize, true);
+            transfers.push_back({command, index, result, *message});
+            return result;
         }
         if (request == MBOX_IOC_READ_STATUS) {
             MailboxStatusBlock block{};
@@ -130,10 +128,10 @@ void checkStopsAtFailure(const std::vector<Transfer>& transfers, std::size_t fir
         FUZZ_CHECK(transfers[i].result >= 0);
 }
 
-void checkVersionText(const QString& text)
+bool isVersionText(const QString& text)
 {
     static const QRegularExpression form(QStringLiteral("^\\d{1,3}\\.\\d{1,3}\\.\\d{2,6}$"));
-    FUZZ_CHECK(form.match(text).hasMatch());
+    return form.match(text).hasMatch();
 }
 
 // The slot records as scanned, the device count and encoder flag derived
@@ -148,10 +146,9 @@ void checkSlots(const MailboxComm& comm, const std::vector<Transfer>& scan)
         // The record is bytes 8 to 21 of this slot's reply, or empty when
         // the read failed.
         SlotRecord expected{};
-        for (const Transfer& t : scan) {
+        for (const Transfer& t : scan)
             if (t.command == cmd::ReadSlot && t.index == slot && t.result >= 0)
                 std::memcpy(&expected, t.reply.bytes + kSlotReplyOffset, sizeof expected);
-        }
         FUZZ_CHECK(std::memcmp(&record, &expected, sizeof record) == 0);
 
         const uint8_t family = record.family();
@@ -167,21 +164,18 @@ void checkSlots(const MailboxComm& comm, const std::vector<Transfer>& scan)
     }
     FUZZ_CHECK(comm.deviceCount() == devices);
     FUZZ_CHECK(comm.pavunPresent() == pavun);
-    FUZZ_CHECK(pidSourceX.load() == 0 || pidSourceX.load() == 1);
-    FUZZ_CHECK(pidSourceY.load() == 0 || pidSourceY.load() == 1);
-    FUZZ_CHECK(pidSourceI0.load() == 0 || pidSourceI0.load() == 1);
+    for (int source : {pidSourceX.load(), pidSourceY.load(), pidSourceI0.load()})
+        FUZZ_CHECK(source == 0 || source == 1);
     FUZZ_CHECK(PID_BASE_FREQ.load() == 100000 || PID_BASE_FREQ.load() == 5000);
-}
-
-std::vector<Transfer> since(const std::vector<Transfer>& all, std::size_t first)
-{
-    return std::vector<Transfer>(all.begin() + std::ptrdiff_t(first), all.end());
 }
 
 void runOperation(int op, FuzzInput& in, MailboxComm& comm, ReplyDriver& driver)
 {
     const std::size_t first = driver.transfers.size();
-    const auto sent = [&] { return since(driver.transfers, first); };
+    const auto sent = [&] {
+        return std::vector<Transfer>(driver.transfers.begin() + std::ptrdiff_t(first),
+                                     driver.transfers.end());
+    };
     switch (op) {
     case 0: { // versions; any of the three strings may be left out
         const uint8_t wanted = in.byte();
@@ -194,15 +188,10 @@ void runOperation(int op, FuzzInput& in, MailboxComm& comm, ReplyDriver& driver)
             FUZZ_CHECK(hw == untouched && sw == untouched && pid == untouched);
             break;
         }
-        FUZZ_CHECK(result == 0);
-        if (wanted & 1) {
-            static const QRegularExpression number(QStringLiteral("^\\d{1,10}$"));
-            FUZZ_CHECK(number.match(hw).hasMatch());
-        }
-        if (wanted & 2)
-            checkVersionText(sw);
-        if (wanted & 4)
-            checkVersionText(pid);
+        static const QRegularExpression number(QStringLiteral("^\\d{1,10}$"));
+        FUZZ_CHECK(result == 0 && (!(wanted & 1) || number.match(hw).hasMatch()));
+        FUZZ_CHECK(!(wanted & 2) || isVersionText(sw));
+        FUZZ_CHECK(!(wanted & 4) || isVersionText(pid));
         break;
     }
     case 1: { // PID sources: 0 or 1, or the caller's value kept
@@ -211,11 +200,8 @@ void runOperation(int op, FuzzInput& in, MailboxComm& comm, ReplyDriver& driver)
         const std::vector<Transfer> t = sent();
         FUZZ_CHECK(t.size() == (comm.isOpen() ? 1u : 0u));
         const bool ack = !t.empty() && t[0].result >= 0 && acceptedReply(t[0].reply);
-        for (int source : sources) {
-            FUZZ_CHECK(source == 0 || source == 1 || (ack && source == 7));
-            if (!ack)
-                FUZZ_CHECK(source == 0);
-        }
+        for (int source : sources)
+            FUZZ_CHECK(ack ? source == 0 || source == 1 || source == 7 : source == 0);
         FUZZ_CHECK(!valid || (sources[0] != 7 && sources[1] != 7 && sources[2] != 7));
         break;
     }
@@ -239,14 +225,13 @@ void runOperation(int op, FuzzInput& in, MailboxComm& comm, ReplyDriver& driver)
     }
     case 3: {
         const int mode = comm.readRegulationMode();
-        FUZZ_CHECK(mode >= MODE_X && mode <= MODE_I0);
-        FUZZ_CHECK(mode == comm.regulationModeCopy());
+        FUZZ_CHECK(mode >= MODE_X && mode <= MODE_I0 && mode == comm.regulationModeCopy());
         break;
     }
     case 4: {
         const int status = comm.readPidStatus();
-        FUZZ_CHECK(status >= PID_STATUS_OFF && status <= PID_STATUS_ON);
-        FUZZ_CHECK(status == comm.pidStatus());
+        FUZZ_CHECK(status >= PID_STATUS_OFF && status <= PID_STATUS_ON &&
+                   status == comm.pidStatus());
         break;
     }
     case 5: {
@@ -282,15 +267,14 @@ void runOperation(int op, FuzzInput& in, MailboxComm& comm, ReplyDriver& driver)
         break;
     }
     case 10: // three blocks and the apply, each only after the last succeeded
-        comm.setPidParams(in.inRange(0, 2), 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0);
-        checkStopsAtFailure(driver.transfers, first);
-        break;
     case 11:
-        comm.setSetpoints(1.0, 2.0, 3.0);
-        checkStopsAtFailure(driver.transfers, first);
-        break;
     case 12:
-        comm.setBpmOffsets(in.inRange(0, 1), 1.0, 2.0);
+        if (op == 10)
+            comm.setPidParams(in.inRange(0, 2), 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0);
+        else if (op == 11)
+            comm.setSetpoints(1.0, 2.0, 3.0);
+        else
+            comm.setBpmOffsets(in.inRange(0, 1), 1.0, 2.0);
         checkStopsAtFailure(driver.transfers, first);
         break;
     case 13: {

@@ -32,9 +32,7 @@ public:
     {
         static_assert(std::is_trivially_copyable<T>::value, "plain values only");
         T v{};
-        const std::size_t n = std::min(sizeof(T), remaining());
-        std::memcpy(&v, m_data + m_pos, n);
-        m_pos += n;
+        copy(&v, sizeof(T));
         return v;
     }
 
@@ -63,8 +61,7 @@ public:
         while (!empty() && char(m_data[m_pos]) != separator)
             ++m_pos;
         const QByteArray bytes(reinterpret_cast<const char*>(m_data + start), int(m_pos - start));
-        if (!empty())
-            ++m_pos;
+        m_pos += empty() ? 0 : 1;
         return bytes;
     }
     QString text(char separator = '\0') { return QString::fromUtf8(piece(separator)); }

@@ -15,45 +15,33 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
-namespace
-{
-bool replay(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot read %s\n", qPrintable(path));
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    std::printf("%s (%d bytes)\n", qPrintable(path), int(bytes.size()));
-    std::fflush(stdout); // the last name printed is the input that failed
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                           std::size_t(bytes.size()));
-    return true;
-}
-} // namespace
-
 int main(int argc, char** argv)
 {
     LLVMFuzzerInitialize(&argc, &argv);
     int inputs = 0;
     for (int i = 1; i < argc; ++i) {
         const QString path = QString::fromLocal8Bit(argv[i]);
-        QStringList files;
+        QStringList files{path};
         if (QFileInfo(path).isDir()) {
-            const QDir dir(path);
-            for (const QString& name : dir.entryList(QDir::Files, QDir::Name))
-                files << dir.filePath(name);
-        } else {
-            files << path;
+            files.clear();
+            for (const QString& name : QDir(path).entryList(QDir::Files, QDir::Name))
+                files << QDir(path).filePath(name);
         }
         if (files.isEmpty()) {
             std::fprintf(stderr, "no inputs in %s\n", qPrintable(path));
             return 1;
         }
-        for (const QString& file : files) {
-            if (!replay(file))
+        for (const QString& name : files) {
+            QFile file(name);
+            if (!file.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "cannot read %s\n", qPrintable(name));
                 return 1;
+            }
+            const QByteArray bytes = file.readAll();
+            std::printf("%s (%d bytes)\n", qPrintable(name), int(bytes.size()));
+            std::fflush(stdout); // the last name printed is the input that failed
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                   std::size_t(bytes.size()));
             ++inputs;
         }
     }

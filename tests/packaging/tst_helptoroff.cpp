@@ -34,11 +34,6 @@ Rendered render(const QString& options)
     return {text, QString::fromUtf8(groff.readAllStandardError())};
 }
 
-QString tool()
-{
-    return QStringLiteral(ZEVO_MANPAGE_TOOL);
-}
-
 bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false)
 {
     QFile f(path);
@@ -51,7 +46,7 @@ bool writeFile(const QString& path, const QByteArray& bytes, bool executable = f
 int runTool(const QStringList& args, QString* errors)
 {
     QProcess p;
-    p.start(tool(), args);
+    p.start(QStringLiteral(ZEVO_MANPAGE_TOOL), args);
     if (!p.waitForFinished(30000))
         return -1;
     *errors = QString::fromLocal8Bit(p.readAllStandardError());
@@ -64,6 +59,9 @@ class TestHelpToRoff : public QObject
     Q_OBJECT
 
 private slots:
+    // The real help text: every option on the page, and groff content with it.
+    // (How descriptions and the text around a list come through is shown on
+    // a help text of its own in optionListsBecomeTaggedParagraphs.)
     void simulatorHelpRendersWithoutWarningsAndKeepsEveryOption()
     {
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("groff")).isEmpty(),
@@ -82,24 +80,11 @@ private slots:
             ++options;
         }
         QVERIFY(options >= 10);
-        // Descriptions come through whole, continuation lines joined.
-        QVERIFY(page.text.contains(
-            "controller firmware without the version commands (and without display-rate and "
-            "BPM-offset commands)"));
-        // The two wiring options share one description.
-        QVERIFY(page.text.contains("--wiring1 T,R,B,L, --wiring2 T,R,B,L picoammeter inputs (1-4) "
-                                   "wired to the top, right, bottom and left electrode"));
-        // The usage line and summary are the page's synopsis and description.
-        QVERIFY(!page.text.contains("Usage:"));
-        QVERIFY(page.text.contains("Options may also be written --option=value."));
     }
 
     void optionListsBecomeTaggedParagraphs()
     {
-        const QString help = QStringLiteral("Usage: tool [options]\n"
-                                            "\n"
-                                            "What the tool is for.\n"
-                                            "\n"
+        const QString help = QStringLiteral("Usage: tool [options]\n\nWhat the tool is for.\n\n"
                                             "Options:\n"
                                             "  -a, --alpha N           first line\n"
                                             "                          and its continuation\n"
@@ -112,97 +97,67 @@ private slots:
                                             "\n"
                                             "Notes:\n"
                                             "  --late                  a second list\n");
-        QCOMPARE(HelpToRoff::options(help),
-                 QStringLiteral(".PP\n"
-                                "Options:\n"
-                                ".TP\n"
-                                "\\fB\\-a\\fR, \\fB\\-\\-alpha\\fR \\fIN\\fR\n"
-                                "first line and its continuation\n"
-                                ".TP\n"
-                                "\\fB\\-\\-a\\-rather\\-long\\-option\\-name\\fR\n"
-                                "described on the next line\n"
-                                ".TP\n"
-                                "\\fB\\-\\-x1\\fR \\fIA\\fR, \\fB\\-\\-x2\\fR \\fIB\\fR\n"
-                                "these two are explained, together\n"
-                                ".TP\n"
-                                "\\fB\\-\\-flag\\fR=\\fIVALUE\\fR\n"
-                                "inline value\n"
-                                ".PP\n"
-                                "Text right under the list.\n"
-                                ".PP\n"
-                                "Notes:\n"
-                                ".TP\n"
-                                "\\fB\\-\\-late\\fR\n"
-                                "a second list\n"));
+        // clang-format off
+        QCOMPARE(HelpToRoff::options(help), QStringLiteral(
+            ".PP\nOptions:\n.TP\n\\fB\\-a\\fR, \\fB\\-\\-alpha\\fR \\fIN\\fR\n"
+            "first line and its continuation\n"
+            ".TP\n\\fB\\-\\-a\\-rather\\-long\\-option\\-name\\fR\ndescribed on the next line\n"
+            ".TP\n\\fB\\-\\-x1\\fR \\fIA\\fR, \\fB\\-\\-x2\\fR \\fIB\\fR\n"
+            "these two are explained, together\n"
+            ".TP\n\\fB\\-\\-flag\\fR=\\fIVALUE\\fR\ninline value\n"
+            ".PP\nText right under the list.\n"
+            ".PP\nNotes:\n.TP\n\\fB\\-\\-late\\fR\na second list\n"));
+        // clang-format on
         // Help without any option list gives nothing to put on the page.
         QCOMPARE(HelpToRoff::options(QStringLiteral("Usage: tool\n\nNo options.\n")), QString());
     }
 
-    void escapeKeepsRoffFromReadingTextAsRequests_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("roff");
-        QTest::newRow("leading dot") << ".hidden request"
-                                     << "\\&.hidden request";
-        QTest::newRow("leading apostrophe") << "'quoted"
-                                            << "\\&'quoted";
-        QTest::newRow("dot inside") << "a.b.cd"
-                                    << "a.b.cd";
-        QTest::newRow("backslash") << "C:\\path \\fB"
-                                   << "C:\\epath \\efB";
-        QTest::newRow("option words") << "use --noise=2 or (--encoder) and -h"
-                                      << "use \\-\\-noise=2 or (\\-\\-encoder) and \\-h";
-        QTest::newRow("hyphens in words") << "inputs (1-4), time-critical, a -> b"
-                                          << "inputs (1-4), time-critical, a \\-> b";
-        QTest::newRow("non-ASCII") << QString::fromUtf8("5 \xc2\xb5"
-                                                        "A, 45\xc2\xb0, \xf0\x9d\x9b\xbc")
-                                   << "5 \\[u00B5]A, 45\\[u00B0], \\[u1D6FC]";
-        QTest::newRow("tabs and control characters") << QString("a\tb\x01"
-                                                                "c")
-                                                     << "a bc";
-    }
-
+    // Text that roff would read as a request, an escape, a hyphen to break at
+    // or a character it cannot take.
     void escapeKeepsRoffFromReadingTextAsRequests()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, roff);
-        QCOMPARE(HelpToRoff::escape(text), roff);
+        // clang-format off
+        const QStringList text{".hidden request", "'quoted", "a.b.cd", "C:\\path \\fB",
+            "use --noise=2 or (--encoder) and -h", "inputs (1-4), time-critical, a -> b",
+            QString::fromUtf8("5 \xc2\xb5" "A, 45\xc2\xb0, \xf0\x9d\x9b\xbc"), "a\tb\x01" "c"};
+        const QStringList roff{"\\&.hidden request", "\\&'quoted", "a.b.cd", "C:\\epath \\efB",
+            "use \\-\\-noise=2 or (\\-\\-encoder) and \\-h", "inputs (1-4), time-critical, a \\-> b",
+            "5 \\[u00B5]A, 45\\[u00B0], \\[u1D6FC]", "a bc"};
+        // clang-format on
+        QStringList escaped;
+        for (const QString& t : text)
+            escaped << HelpToRoff::escape(t);
+        QCOMPARE(escaped, roff);
     }
 
     void toolFillsTemplateOrFailsWithoutWritingAPage()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString page = dir.filePath("page.1");
-        const QString helpful = dir.filePath("helpful");
-        const QString broken = dir.filePath("broken");
-        QVERIFY(writeFile(dir.filePath("page.1.in"),
-                          ".TH T 1 \"\" \"t @VERSION@\"\n.SH OPTIONS\n@OPTIONS@\n.SH END\n"));
-        QVERIFY(writeFile(helpful,
+        const QString in = dir.filePath("page.1.in"), page = dir.filePath("page.1");
+        QVERIFY(writeFile(in, ".TH T 1 \"\" \"t @VERSION@\"\n.SH OPTIONS\n@OPTIONS@\n.SH END\n"));
+        QVERIFY(writeFile(dir.filePath("helpful"),
                           "#!/bin/sh\n[ \"$1\" = --help ] || exit 3\n"
                           "printf 'Usage: x\\n\\nOptions:\\n  --on   switch on\\n'\n",
                           true));
-        QVERIFY(writeFile(broken, "#!/bin/sh\necho 'Options:'; echo '  --on  x'; exit 4\n", true));
+        QVERIFY(writeFile(dir.filePath("broken"),
+                          "#!/bin/sh\necho 'Options:'; echo '  --on  x'; exit 4\n", true));
         QString errors;
 
-        QCOMPARE(runTool({dir.filePath("page.1.in"), page, "2.5.0", helpful}, &errors), 0);
+        // A program whose --help fails.
+        QCOMPARE(runTool({in, page, "2.5.0", dir.filePath("broken")}, &errors), 1);
+        QVERIFY2(errors.contains("exit code 4"), qPrintable(errors));
+        QVERIFY(!QFile::exists(page));
+        // A placeholder left over: here the options, for want of a program.
+        QCOMPARE(runTool({in, page, "2.5.0"}, &errors), 1);
+        QVERIFY2(errors.contains("@OPTIONS@"), qPrintable(errors));
+        QVERIFY(!QFile::exists(page));
+
+        QCOMPARE(runTool({in, page, "2.5.0", dir.filePath("helpful")}, &errors), 0);
         QFile filled(page);
         QVERIFY(filled.open(QIODevice::ReadOnly));
         QCOMPARE(filled.readAll(), QByteArray(".TH T 1 \"\" \"t 2.5.0\"\n.SH OPTIONS\n"
                                               ".PP\nOptions:\n.TP\n\\fB\\-\\-on\\fR\nswitch on\n"
                                               ".SH END\n"));
-        filled.close();
-        QVERIFY(QFile::remove(page));
-
-        // A program whose --help fails.
-        QCOMPARE(runTool({dir.filePath("page.1.in"), page, "2.5.0", broken}, &errors), 1);
-        QVERIFY2(errors.contains("exit code 4"), qPrintable(errors));
-        QVERIFY(!QFile::exists(page));
-
-        // A placeholder left over: here the options, for want of a program.
-        QCOMPARE(runTool({dir.filePath("page.1.in"), page, "2.5.0"}, &errors), 1);
-        QVERIFY2(errors.contains("@OPTIONS@"), qPrintable(errors));
-        QVERIFY(!QFile::exists(page));
     }
 };
 

@@ -17,13 +17,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QtTest>
 
+#include <algorithm>
 #include <future>
 
 using namespace zevo;
@@ -69,9 +68,8 @@ private slots:
         c = &m_program->controller;
         c->plug({0x2101, 0x2101, 0x2200, 0});
         c->keepsWrites = true;
-        c->setpoints[0] = 0.25;
-        c->setpoints[1] = -0.5;
-        c->setpoints[2] = 2e-6;
+        const double setpoints[] = {0.25, -0.5, 2e-6}; // raw X, Y; I0 in amperes
+        std::copy(setpoints, setpoints + 3, c->setpoints);
         m_program->setUp();
         userLevel = 0;
         m_window = std::make_unique<MainWindow>();
@@ -88,7 +86,10 @@ private slots:
         userLevel = 0;
     }
 
-    void storeReadsRemoteGroupStrictlyAndWritesItApart_checkNamesWhatIsWrong()
+    // The [Remote] group read strictly (what is not plainly on is off), and
+    // the check of its values naming what is wrong. (That saving it changes
+    // no other key, whatever the file holds: fuzz_configstore.)
+    void storeReadsRemoteGroupStrictly_checkNamesWhatIsWrong()
     {
         ConfigStore& store = *m_program->config;
         const RemoteSettings fresh = store.getRemote();
@@ -96,36 +97,23 @@ private slots:
         QCOMPARE(QStringList({fresh.address, QString::number(fresh.port), fresh.deviceName}),
                  QStringList({"127.0.0.1", "10000", "zevo/feedback/1"}));
 
-        QVERIFY(store.setScaleX(0, 3.5));
         {
             QSettings file(store.filePath(), QSettings::IniFormat);
             file.setValue("Remote/Enabled", "yes"); // only true or 1 switch on
             file.setValue("Remote/ControlAllowed", "on");
             file.setValue("Remote/Port", "ten");
         }
-        RemoteSettings read = store.getRemote();
+        const RemoteSettings read = store.getRemote();
         QVERIFY(!read.enabled && !read.controlAllowed);
         QCOMPARE(read.port, 0); // refused by the check, which names the port
         QVERIFY(remotesettings::problem(read).contains(QStringLiteral("port 0")));
-
-        read =
-            RemoteSettings{true, QStringLiteral("0.0.0.0"), 10123, QStringLiteral("a/b/c"), false};
-        QVERIFY(store.setRemoteServer(read));
-        QVERIFY(store.setRemoteControlAllowed(true));
-        const RemoteSettings back = store.getRemote();
-        QVERIFY(back.enabled && back.controlAllowed);
-        QCOMPARE(QStringList({back.address, QString::number(back.port), back.deviceName}),
-                 QStringList({"0.0.0.0", "10123", "a/b/c"}));
-        QVERIFY(store.setRemoteServer(read)); // keeps the switch as it was
-        QVERIFY(store.getRemote().controlAllowed);
-        QCOMPARE(store.getScaleX(0), 3.5); // the designed groups are untouched
 
         // The check names what is wrong.
         // clang-format off
         const std::tuple<const char*, int, const char*, const char*> cases[] = {
             {"127.0.0.1", 10000, "zevo/feedback/1", ""}, {"0.0.0.0", 65535, "x/y/z", ""},
             {"localhost", 10000, "a/b/c", "IPv4"},       {"127.0.0.1", 65536, "a/b/c", "65536"},
-            {"::1", 10000, "a/b/c", "IPv4"}, {"127.0.0.1", 10000, "a b/c/d", "domain/family"},
+            {"127.0.0.1", 10000, "a b/c/d", "domain/family"},
             {"127.0.0.1", 10000, "zevo/feedback", "domain/family"}};
         // clang-format on
         for (const auto& [address, port, name, complaint] : cases) {
@@ -160,14 +148,10 @@ private slots:
 
         QCOMPARE(outcome(Op::FeedbackOn), int(Outcome::Done));
         QCOMPARE(m_program->sent(cmd::SetFeedbackEnabled).back().u8(4), 1);
-        QCOMPARE(panel->findChild<QLabel*>("heartbeatLabel")->text(),
-                 QStringLiteral("Feedback ON"));
 
         QCOMPARE(outcome(Op::RegulationMode, MODE_Y_I0), int(Outcome::Done));
         QCOMPARE(m_program->sent(cmd::SetRegulationMode).back().u8(4), MODE_Y_I0);
-        QVERIFY(!panel->findChild<QCheckBox*>("confXcheckbox")->isChecked());
         QVERIFY(panel->findChild<QCheckBox*>("confI0checkbox")->isChecked());
-        QVERIFY(!panel->findChild<QDoubleSpinBox*>("posXDoubleSpinBox")->isEnabled());
 
         QCOMPARE(outcome(Op::ResetPid), int(Outcome::Done));
         QCOMPARE(int(m_program->sent(cmd::ResetPidController).size()), 1);
@@ -269,7 +253,7 @@ private slots:
         m_window->findChild<QAction*>("action_Remote_Access")->trigger();
         QVERIFY(window->isVisible());
         auto* control = child<QCheckBox>(window, "controlAllowedCheckBox");
-        QVERIFY(!control->isEnabled() && child(window, "levelLabel")->isVisible());
+        QVERIFY(!control->isEnabled());
         control->setChecked(true); // what a script on the window could do
         QVERIFY(!bridge().controlAllowed());
 
@@ -284,22 +268,20 @@ private slots:
         child<QCheckBox>(window, "enabledCheckBox")->setChecked(true);
         child<QLineEdit>(window, "addressLineEdit")->setText(QStringLiteral("localhost"));
         {
-            BoxCatcher catcher;
+            BoxCatcher catcher; // refused, with a reason
             click(window, "applyButton");
             QCOMPARE(int(catcher.boxes.size()), 1);
-            QVERIFY(catcher.boxes[0].text.contains(QStringLiteral("Nothing was saved")));
         }
         QVERIFY(!m_program->config->getRemote().enabled);
         child<QLineEdit>(window, "addressLineEdit")->setText(QStringLiteral("0.0.0.0"));
         click(window, "applyButton");
-        QVERIFY(m_program->config->getRemote().enabled);
-        QCOMPARE(m_program->config->getRemote().address, QStringLiteral("0.0.0.0"));
+        QVERIFY(m_program->config->getRemote().enabled &&
+                m_program->config->getRemote().address == QStringLiteral("0.0.0.0"));
         QVERIFY(!bridge().controlAllowed()); // the server part never touches the switch
 
         // A server that could not start is reported once, without blocking.
         bridge().setServerState(RemoteBridge::ServerState::Failed,
                                 QStringLiteral("Port 10000 on 127.0.0.1 is already in use"));
-        QVERIFY(child<QLabel>(window, "serverStateLabel")->text().contains("already in use"));
         QTRY_COMPARE(int(m_window->findChildren<QMessageBox*>().size()), 1);
         bridge().setServerState(RemoteBridge::ServerState::Failed, QStringLiteral("again"));
         QCOMPARE(int(m_window->findChildren<QMessageBox*>().size()), 1);
