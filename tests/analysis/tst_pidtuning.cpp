@@ -87,10 +87,8 @@ private slots:
     void fit_recoversKnownModel_data()
     {
         QTest::addColumn<FitCase>("c");
-        QTest::newRow("beamline X") << FitCase{{0.2, 2.5e-3, 1e-3}, 0.013, 0.1, 0.5, 0.0};
-        QTest::newRow("inverted") << FitCase{{-0.35, 4e-3, 1.5e-3}, -0.2, 0.1, 0.5, 0.0};
-        QTest::newRow("noisy") << FitCase{{0.2, 2.5e-3, 1e-3}, 0.0, 0.1, 0.5, 0.05};
-        QTest::newRow("inverted, noisy") << FitCase{{-0.15, 6e-3, 2e-3}, 0.05, 0.2, 0.5, 0.05};
+        QTest::newRow("beamline X, noisy") << FitCase{{0.2, 2.5e-3, 1e-3}, 0.013, 0.1, 0.5, 0.05};
+        QTest::newRow("inverted, noisy") << FitCase{{-0.35, 4e-3, 1.5e-3}, -0.2, 0.2, 0.5, 0.05};
         QTest::newRow("dead time of 6.5 samples")
             << FitCase{{0.24, 0.5e-3, 0.13e-3}, 0.0, 0.05, 0.5, 0.0};
         QTest::newRow("lag shorter than a sample")
@@ -138,7 +136,6 @@ private slots:
         timer.start();
         const FopdtModel m = fitFopdt(run.response, run.stimulus, kRate);
         const double ms = timer.nsecsElapsed() * 1e-6;
-        qInfo("one fit of %d samples: %.1f ms", kSamples, ms);
         QVERIFY2(m.valid && std::isfinite(m.residualRms) && near(m.gain, p.gain, 0.01) &&
                      near(m.timeConstant, p.tau, 0.01) && near(m.deadTime, p.theta, 0.02),
                  describe(m));
@@ -310,7 +307,6 @@ private slots:
             QString::asprintf("deviation %g, overshoot %g / %g, settling %g / %g ms", deviation,
                               d.overshoot, f.overshoot, d.settlingTime * 1e3, f.settling * 1e3)
                 .toUtf8();
-        qInfo("%s", figures.constData());
         // Overshoot within 5 % of it, or 1 % of the step where there is little.
         QVERIFY2(f.settled && d.settled && deviation < 0.05 &&
                      std::fabs(d.overshoot - f.overshoot) < std::max(0.05 * f.overshoot, 0.01) &&
@@ -372,7 +368,6 @@ private slots:
             run.stimulus.push_back(r.value[zevo::disp::Dac1]);
         }
         const FopdtModel m = fitFopdt(run.response, run.stimulus, kRate);
-        qInfo("virtual beamline X at BPM 1: %s", describe(m).constData());
         QVERIFY2(m.valid && near(m.gain, BeamlineModel::positionGain(0, 0), 0.10) &&
                      near(m.timeConstant, BeamlineModel::lagSeconds(0), 0.10) &&
                      near(m.deadTime, BeamlineModel::deadTimeSeconds(0), 0.10),
@@ -407,7 +402,6 @@ private slots:
             QString::asprintf("overshoot %g predicted %g, settling %g / %g ms", f.overshoot,
                               predicted.overshoot, f.settling * 1e3, predicted.settlingTime * 1e3)
                 .toUtf8();
-        qInfo("virtual beamline X loop: %s", figures.constData());
         // The setpoint meets the loop at some phase of its period.
         QVERIFY2(f.settled && predicted.settled &&
                      std::fabs(f.overshoot - predicted.overshoot) < 0.03 &&

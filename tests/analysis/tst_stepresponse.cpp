@@ -72,24 +72,6 @@ private slots:
         QCOMPARE(r.longest, std::max(r.deadTime, r.settleTime));
     }
 
-    // The plot's ranges and markers follow the evaluation: the time axis from
-    // a fifth of the longer time before the stimulus crossing to that time
-    // after the 90 % crossing; stimulus and response axes from a fifth of the
-    // step below to 1.2 steps above where they start.
-    void ranges_frameStimulusResponseAndTimes()
-    {
-        const Run p = pulse(5.0, 0.5, 0.3, {0.2, 2.5e-3, 1e-3});
-        const StepResponse r = evaluateStepResponse(p.response, p.stimulus, 5.0, 0.5, kRate);
-        const StepResponseView v = stepResponseView(r, 5.0, 0.5);
-        QCOMPARE(r.longest, r.settleTime);
-        QCOMPARE(
-            (std::vector<double>{v.timeLower, v.timeUpper, v.stimulusLower, v.stimulusUpper,
-                                 v.responseLower, v.responseUpper, v.markerLevel, v.dcArrowTime}),
-            (std::vector<double>{r.ts - 0.2 * r.settleTime, r.t90 + r.settleTime, 4.9, 5.6,
-                                 r.low - 0.2 * r.dc, r.low + 1.2 * r.dc, r.low - 0.1 * r.dc,
-                                 r.t90 + 0.3 * r.settleTime}));
-    }
-
     // No step, or a response that does not move: no division by zero, the
     // gain is "not a number" instead of an infinity, every time is finite,
     // and every axis still spans a real interval.

@@ -1,16 +1,28 @@
-// The 3D view with a real OpenGL context (virtual X display): its angles and
-// their normalisation, mouse rotation, the grid box, and what it draws for a
-// flat and for a peaked grid.
+// The 3D view with a real OpenGL context (virtual X display): mouse rotation
+// of its angles, and a whole 3D rocking-curve scan on the virtual beamline
+// (manual clock, no noise or drift) drawn by it: a flat blue plane in the
+// grey grid box before, a surface peaking in red where the beamline's
+// rocking curve does after, and the controller gets its outputs back. With
+// ZEVO_SCREENSHOT_DIR set, the window after the scan is saved there as
+// rocking-curve-3d.png.
 
 #include "measure/graph3d.h"
 #include "measure/surfaceplot.h"
 #include "measure/windowrocking3d.h"
 
+#include "analysis/surfacegrid.h"
+#include "sim/beamlinemodel.h"
+#include "sim/simrig.h"
 #include "support/opengldriver.h"
+#include "support/screenshot.h"
 
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace
@@ -47,6 +59,31 @@ std::array<int, 4> countPixels(const QImage& image)
         }
     return n;
 }
+
+// The grid point (X step, Y step) where the model's own total current on the
+// first picoammeter is highest with the actuators at rest: what the scan
+// must find, without the dynamics of a scan.
+std::pair<int, int> modelGridPeak()
+{
+    BeamlineModel model(1);
+    model.setScenario(SimFixture::quiet());
+    std::pair<int, int> best{0, 0};
+    double bestSum = -1.0;
+    for (int i = 0; i < surfacegrid::kSteps; ++i)
+        for (int j = 0; j < surfacegrid::kSteps; ++j) {
+            const double dac[4] = {surfacegrid::stepVolts(4.0, 2.0, i),
+                                   surfacegrid::stepVolts(4.0, 2.0, j), 0.0, 0.0};
+            model.settle(dac);
+            model.step(dac);
+            const double* ch = model.channels(0);
+            const double sum = ch[0] + ch[1] + ch[2] + ch[3];
+            if (sum > bestSum) {
+                bestSum = sum;
+                best = {i, j};
+            }
+        }
+    return best;
+}
 } // namespace
 
 class TestGraph3D : public QObject
@@ -61,19 +98,11 @@ private slots:
         keepOpenGLDriverLoaded();
     }
 
-    void normalizedAngle_wholeTurns()
-    {
-        QCOMPARE(Graph3D::normalizedAngle(-8), 5752);
-        QCOMPARE(Graph3D::normalizedAngle(5760), 5760);
-        QCOMPARE(Graph3D::normalizedAngle(5761), 1);
-        QCOMPARE(Graph3D::normalizedAngle(-5761), 5759);
-        QCOMPARE(Graph3D::normalizedAngle(3 * 5760 + 100), 100);
-    }
-
     // Ten pixels of drag turn the view by five degrees (80 sixteenths):
     // left button about x (vertical) and y (horizontal), right button about
     // x and z. Moves are counted from the last position, so two halves make
-    // one whole; moves without a button turn nothing.
+    // one whole; turning back past zero wraps round; moves without a button
+    // turn nothing.
     void mouseDrag_tenPixelsFiveDegrees()
     {
         Graph3D g;
@@ -81,61 +110,90 @@ private slots:
         QCOMPARE(angles(), (std::array<int, 3>{4690, 21, 3744}));
         g.show();
         QVERIFY(QTest::qWaitForWindowExposed(&g));
-        drag(&g, Qt::LeftButton, {100, 100}, {{110, 100}});
-        QCOMPARE(angles(), (std::array<int, 3>{4690, 21 + 80, 3744}));
-        drag(&g, Qt::RightButton, {100, 100}, {{105, 100}, {110, 100}});
-        QCOMPARE(angles(), (std::array<int, 3>{4690, 21 + 80, 3744 + 80}));
-        drag(&g, Qt::LeftButton, {100, 100}, {{100, 90}});
-        QCOMPARE(angles(), (std::array<int, 3>{4690 - 80, 21 + 80, 3744 + 80}));
-        // Turning back past zero wraps round.
-        drag(&g, Qt::LeftButton, {100, 100}, {{80, 100}});
-        QCOMPARE(angles(), (std::array<int, 3>{4690 - 80, 5760 + 101 - 160, 3744 + 80}));
-        QMouseEvent hover(QEvent::MouseMove, QPoint(300, 300), Qt::NoButton, Qt::NoButton,
-                          Qt::NoModifier);
-        QCoreApplication::sendEvent(&g, &hover);
-        QCOMPARE(angles(), (std::array<int, 3>{4690 - 80, 5760 + 101 - 160, 3744 + 80}));
-    }
-
-    // Three axes from the origin, then a 5 x 5 grid on each back plane.
-    void gridBox_axesAndBackPlanes()
-    {
-        const auto lines = GridBox().lines();
-        QCOMPARE(int(lines.size()), 3 + 3 * 2 * 6);
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-            const auto& a = lines[k].from;
-            const auto& b = lines[k].to;
-            QCOMPARE(lines[k].width, k < 3 ? 1.5f : 0.5f);
-            QVERIFY((a.x == 0 && b.x == 0) || (a.y == 0 && b.y == 0) || (a.z == 0 && b.z == 0));
+        struct Drag {
+            Qt::MouseButton button;
+            std::vector<QPoint> path; // from (100, 100)
+            std::array<int, 3> angles;
+        };
+        for (const Drag& d : std::vector<Drag>{
+                 {Qt::LeftButton, {{110, 100}}, {4690, 21 + 80, 3744}},
+                 {Qt::RightButton, {{105, 100}, {110, 100}}, {4690, 21 + 80, 3744 + 80}},
+                 {Qt::LeftButton, {{100, 90}}, {4690 - 80, 21 + 80, 3744 + 80}},
+                 {Qt::LeftButton, {{80, 100}}, {4690 - 80, 5760 + 101 - 160, 3744 + 80}}, // wraps
+                 {Qt::NoButton, {{300, 300}}, {4690 - 80, 5760 + 101 - 160, 3744 + 80}}}) {
+            drag(&g, d.button, {100, 100}, d.path);
+            QCOMPARE(angles(), d.angles);
         }
     }
 
-    // A fresh window shows a flat blue plane in the grey grid box on white;
-    // a peaked grid brings red to the top.
-    void drawing_flatPlaneThenPeak()
+    void scan_surfacePeaksAtBeamlinePeak()
     {
-        WindowRocking3D window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        Graph3D* g = window.graph3D();
-        QVERIFY(g);
-        QCOMPARE(int(g->surface().quads().size()), 3969);
-        QImage image = g->grabFrameBuffer();
-        auto n = countPixels(image);
-        const QString seen = QString("white %1, blue %2, red %3, grey %4")
-                                 .arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3]);
-        QVERIFY2(n[0] > image.width() * image.height() / 4 && n[1] > 2000 && n[2] == 0 &&
-                     n[3] > 200,
-                 qPrintable(seen));
+        SimRig rig;
+        theDriver = &rig.driver;
+        theMailbox = &rig.mailbox;
+        {
+            WindowRocking3D window;
+            window.setSleeper(
+                [&rig](unsigned long us) { rig.clock.advanceNs(int64_t(us) * 1000); });
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            Graph3D* g = window.graph3D();
+            QVERIFY(g);
+            QCOMPARE(int(g->surface().quads().size()), 3969);
+            QImage image = g->grabFrameBuffer();
+            auto n = countPixels(image);
+            const auto seen = [&n] {
+                return qPrintable(QString("white %1, blue %2, red %3, grey %4")
+                                      .arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3]));
+            };
+            QVERIFY2(n[0] > image.width() * image.height() / 4 && n[1] > 2000 && n[2] == 0 &&
+                         n[3] > 200,
+                     seen());
+            QMetaObject::invokeMethod(window.findChild<QPushButton*>(QStringLiteral("goButton")),
+                                      "click", Qt::QueuedConnection);
+            QCoreApplication::processEvents();
+            QVERIFY(!window.isScanning());
 
-        std::vector<float> peak(64 * 64, 0.0f);
-        for (int i = 0; i < 64; ++i)
-            for (int j = 0; j < 64; ++j)
-                peak[std::size_t(i * 64 + j)] =
-                    float(std::exp(-0.5 * ((i - 32) * (i - 32) + (j - 32) * (j - 32)) / 64.0));
-        g->setData(peak.data(), 64, 64);
-        g->updateGL();
-        n = countPixels(g->grabFrameBuffer());
-        QVERIFY2(n[2] > 20, qPrintable(QString::number(n[2])));
+            // The scan's maximum lies on the model's peak, or next to it,
+            // inside the default window; a real peak, not noise.
+            const auto [peakI, peakJ] = modelGridPeak();
+            const auto& raw = window.rawGrid();
+            const auto top = std::max_element(raw.begin(), raw.end());
+            const int i = int(top - raw.begin()) / 64, j = int(top - raw.begin()) % 64;
+            QVERIFY2(std::abs(i - peakI) <= 1 && std::abs(j - peakJ) <= 1,
+                     qPrintable(QString("maximum at steps %1, %2; the model's at %3, %4")
+                                    .arg(i).arg(j).arg(peakI).arg(peakJ)));
+            QVERIFY(peakI > 0 && peakI < 63 && peakJ > 0 && peakJ < 63);
+            QVERIFY(*top > 3.0f * *std::min_element(raw.begin(), raw.end()));
+
+            // The view's highest quad sits over that point (the view's x
+            // carries the Y scan, its y the X scan), in red, and red is drawn.
+            const auto& quads = g->surface().quads();
+            const auto highest =
+                std::max_element(quads.begin(), quads.end(), [](const auto& a, const auto& b) {
+                    return a.vertex[0].z + a.vertex[2].z < b.vertex[0].z + b.vertex[2].z;
+                });
+            QVERIFY(std::abs(highest->vertex[0].x * 63.0f - float(peakJ)) <= 1.5f);
+            QVERIFY(std::abs(highest->vertex[0].y * 63.0f - float(peakI)) <= 1.5f);
+            QCOMPARE(highest->colour.red, 1.0f);
+            n = countPixels(g->grabFrameBuffer());
+            QVERIFY2(n[2] > 20, seen());
+
+            if (screenshotsWanted()) {
+                // grab() leaves an OpenGL child black: its frame buffer is
+                // drawn in over it.
+                QPixmap picture = window.grab();
+                QPainter painter(&picture);
+                painter.drawImage(g->mapTo(&window, QPoint(0, 0)), g->grabFrameBuffer());
+                painter.end();
+                QVERIFY(saveScreenshot(picture, QStringLiteral("rocking-curve-3d.png")));
+            }
+        }
+        // Feedback stays off; the controller drives the outputs again.
+        QVERIFY(rig.settings().outputsFromController);
+        QVERIFY(!rig.settings().feedbackEnabled);
+        theDriver = nullptr;
+        theMailbox = nullptr;
     }
 };
 

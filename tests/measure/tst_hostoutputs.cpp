@@ -8,23 +8,16 @@
 
 using namespace zevo;
 
+struct Program : ProgramFixture {
+    Program() { setUp(); }
+    ~Program() { tearDown(); }
+};
+
 class TestHostOutputs : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<ProgramFixture> program;
-
 private slots:
-    void init()
-    {
-        program = std::make_unique<ProgramFixture>();
-        program->setUp();
-    }
-    void cleanup()
-    {
-        program->tearDown();
-        program.reset();
-    }
 
     void missingNode_failsBeforeAnyRequest_data()
     {
@@ -37,37 +30,39 @@ private slots:
     {
         QFETCH(int, nodes);
         QFETCH(QString, missing);
-        program->driver.setNodePresent(missing.toStdString(), false);
+        Program program;
+        program.driver.setNodePresent(missing.toStdString(), false);
         {
             HostOutputs outputs{HostOutputs::Nodes(nodes)};
             QVERIFY(!outputs.open());
             QVERIFY(outputs.error().contains(missing));
             QVERIFY(outputs.setOutputs({1, 2, 3, 4}) < 0);
         }
-        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Ioctl), 0);
-        QCOMPARE(program->driver.stillOpen(), 0);
+        QCOMPARE(program.driver.countCalls(RecordingDriver::Call::Ioctl), 0);
+        QCOMPARE(program.driver.stillOpen(), 0);
     }
 
     // Taken outputs go back to the controller however the measurement ends;
     // the output set carries the four voltages and the enable word.
     void takenOutputs_handedBackAtTheEnd()
     {
+        Program program;
         {
             HostOutputs outputs(HostOutputs::DacAndPicoammeter);
             QVERIFY(outputs.open());
             outputs.takeOutputs();
             QCOMPARE(outputs.setOutputs({4.5, -1.0, 0.0, 2.0}), 0);
         }
-        QCOMPARE(hexOf(program->sent(cmd::SetOutputsFromController)),
+        QCOMPARE(hexOf(program.sent(cmd::SetOutputsFromController)),
                  goldenHex({"00070001 00", "00070001 01"}));
         QByteArray record;
-        for (const auto& call : program->driver.calls())
+        for (const auto& call : program.driver.calls())
             if (call.request == DAC_IOC_SET_OUTPUTS)
                 record = call.sent;
         QCOMPARE(record.toHex(), QByteArray("0000000000001240000000000000f0bf"
                                             "00000000000000000000000000000040"
                                             "01000000"));
-        QCOMPARE(program->driver.stillOpen(), 0);
+        QCOMPARE(program.driver.stillOpen(), 0);
         QVERIFY(HostOutputs::isOutput(0) && HostOutputs::isOutput(3));
         QVERIFY(!HostOutputs::isOutput(-1) && !HostOutputs::isOutput(4));
     }

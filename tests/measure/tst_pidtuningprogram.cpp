@@ -2,9 +2,9 @@
 // administrator opens the step response from the Tools menu and measures the
 // X loop; closed and opened again, it is the window the main window keeps,
 // with its results, and the live display runs at its own rate again. From it
-// the assistant opens on the measured run, fits the beamline's own X loop,
-// and Apply and Undo reach the controller. (How well the proposal predicts
-// the closed loop is tst_pidtuning's.) The step response and the assistant
+// the assistant opens on the measured run, fits it, and Apply and Undo
+// reach the controller. (How well the fit finds the beamline's constants and
+// the proposal predicts the closed loop is tst_pidtuning's.) The step response and the assistant
 // are the documentation's screenshots.
 
 #include "support/screenshot.h"
@@ -14,12 +14,10 @@
 #include "control/dialoglogin.h"
 #include "measure/windowpidtuning.h"
 #include "measure/windowstepresponse.h"
-#include "sim/beamlinemodel.h"
 
 #include <QDoubleSpinBox>
 #include <QLabel>
 
-#include <cmath>
 
 using namespace zevo;
 
@@ -79,20 +77,14 @@ private slots:
             child<QAction>(&window, "action_Exit")->trigger();
         });
         QCOMPARE(result, 0);
-        QVERIFY(!suggestBeforeRun);
-        QVERIFY(stepKept);
+        QVERIFY(!suggestBeforeRun && stepKept && suggestAfterRun);
         QCOMPARE(rateAfter, rateBefore);
-        QVERIFY(suggestAfterRun);
-        // The fit ran on the run the step response measured: the model's X
-        // gain at BPM 1 and its dead time.
-        QVERIFY(model.valid);
-        QVERIFY2(std::fabs(model.gain / BeamlineModel::positionGain(0, 0) - 1) < 0.1,
-                 qPrintable(QString::number(model.gain)));
-        QVERIFY2(std::fabs(model.deadTime / BeamlineModel::deadTimeSeconds(0) - 1) < 0.2,
-                 qPrintable(QString::number(model.deadTime)));
-        QCOMPARE(kpSent, proposal.kp);
+        // The fit ran on the run the step response measured (its gain is the
+        // model's: tst_pidtuning), and Apply and Undo reached the controller.
+        QVERIFY2(model.valid && model.gain > 0, qPrintable(QString::number(model.gain)));
         QVERIFY(proposal.kp != PidLawParameters().kp);
-        QCOMPARE(kpRestored, PidLawParameters().kp);
+        QCOMPARE(std::make_pair(kpSent, kpRestored),
+                 std::make_pair(proposal.kp, PidLawParameters().kp));
     }
 };
 
