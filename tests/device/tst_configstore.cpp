@@ -61,20 +61,16 @@ class TstConfigStore : public QObject
     }
 
 private slots:
-    void settersWriteGroupsAndKeys()
+    void settersWriteAndGettersReadGroupsAndKeys_unwritableFails()
     {
         ConfigStore store(path()); // its directory is created by the first write
-        QVERIFY(store.setOrient(1, 1));
-        QVERIFY(store.setScaleX(1, 0.125));
-        QVERIFY(store.setScaleY(0, -3.5));
-        QVERIFY(store.setOffsetX(1, 12.25));
-        QVERIFY(store.setOffsetY(1, -0.5));
-        QVERIFY(store.setBpmChannels(3, 2, 1, 0, 1));
-        QVERIFY(store.setBeamThreshold(0, 2.5e-7));
-        QVERIFY(store.setBeamThreshold(7, 1e-6)); // any non-zero BPM is BPM 2
-        QVERIFY(store.setBeamlineDacs(2, 0, 3));
-        QVERIFY(store.setRocRoi(1, 100, 50, 1e-9, 2e-6, 80));
-        QVERIFY(store.setPidY(500, 1.5, 0.25, 0, 0, 10, -5, 5, 2, 0.5));
+        // The threshold of "BPM 7": any non-zero BPM is BPM 2.
+        QVERIFY(store.setOrient(1, 1) && store.setScaleX(1, 0.125) && store.setScaleY(0, -3.5) &&
+                store.setOffsetX(1, 12.25) && store.setOffsetY(1, -0.5) &&
+                store.setBpmChannels(3, 2, 1, 0, 1) && store.setBeamThreshold(0, 2.5e-7) &&
+                store.setBeamThreshold(7, 1e-6) && store.setBeamlineDacs(2, 0, 3) &&
+                store.setRocRoi(1, 100, 50, 1e-9, 2e-6, 80) &&
+                store.setPidY(500, 1.5, 0.25, 0, 0, 10, -5, 5, 2, 0.5));
         // clang-format off
         QCOMPARE(iniLines(path()), QStringList({
             "[BPM1] Scale_Y=-3.5",
@@ -88,41 +84,52 @@ private slots:
             "[ROCandROI2] Roc=80", "[ROCandROI2] RoiI0max=2e-06", "[ROCandROI2] RoiI0min=1e-09",
             "[ROCandROI2] RoiX=100", "[ROCandROI2] RoiY=50"}));
         // clang-format on
-    }
 
-    // Values read from a file written by hand; keys and files missing give
-    // the defaults, and reading never creates the file.
-    void gettersReadGroupsAndKeys_missingGiveDefaults()
-    {
+        // Values read from a file written by hand; keys and files missing give
+        // the defaults, and reading never creates the file.
         const ConfigStore missing(path() + ".missing");
         QCOMPARE(missing.getScaleX(0), 0.0);
         QVERIFY(!QFile::exists(missing.filePath()));
 
-        QVERIFY(writeFile(path(), "[BPM1]\nOrient=1\nScale_X=2.5\nScale_Y=-1\nOffset_X=3\n"
-                                  "Offset_Y=4\nTop=1\nRight=2\nBottom=3\nLeft=0\n"
-                                  "[BPM2]\nScale_X=7\n"
-                                  "[Beamline]\nBeamThreshold2=0.5\nDAC_posY=3\n"
-                                  "[ROCandROI]\nRoiX=10\nRoiY=20\nRoiI0min=1e-09\nRoiI0max=2e-06\n"
-                                  "Roc=90\n[PID_X]\nFreq=1\nKp=2\nKi=3\nKd=4\nemin=5\nImax=6\n"
-                                  "Omin=7\nOmax=8\nOgain=9\nOffset=10\n"));
-        const ConfigStore store(path());
-        QCOMPARE(QVector<int>({store.getOrient(0), store.getOrient(1)}), QVector<int>({1, 0}));
-        QCOMPARE(QVector<double>({store.getScaleX(0), store.getScaleY(0), store.getOffsetX(0),
-                                  store.getOffsetY(0), store.getScaleX(1), store.getScaleY(1)}),
+        QVERIFY(writeFile(path() + ".hand",
+                          "[BPM1]\nOrient=1\nScale_X=2.5\nScale_Y=-1\nOffset_X=3\n"
+                          "Offset_Y=4\nTop=1\nRight=2\nBottom=3\nLeft=0\n"
+                          "[BPM2]\nScale_X=7\n"
+                          "[Beamline]\nBeamThreshold2=0.5\nDAC_posY=3\n"
+                          "[ROCandROI]\nRoiX=10\nRoiY=20\nRoiI0min=1e-09\nRoiI0max=2e-06\n"
+                          "Roc=90\n[PID_X]\nFreq=1\nKp=2\nKi=3\nKd=4\nemin=5\nImax=6\n"
+                          "Omin=7\nOmax=8\nOgain=9\nOffset=10\n"));
+        const ConfigStore byHand(path() + ".hand");
+        QCOMPARE(QVector<int>({byHand.getOrient(0), byHand.getOrient(1)}), QVector<int>({1, 0}));
+        QCOMPARE(QVector<double>({byHand.getScaleX(0), byHand.getScaleY(0), byHand.getOffsetX(0),
+                                  byHand.getOffsetY(0), byHand.getScaleX(1), byHand.getScaleY(1)}),
                  QVector<double>({2.5, -1, 3, 4, 7, 0}));
         int c[4];
         double t[2], v[10];
-        store.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
+        byHand.getBpmChannels(&c[0], &c[1], &c[2], &c[3], 0);
         QCOMPARE(QVector<int>(c, c + 4), QVector<int>({1, 2, 3, 0}));
-        store.getBeamlineDacs(&c[0], &c[1], &c[2]); // X and I0 missing: their defaults
+        byHand.getBeamlineDacs(&c[0], &c[1], &c[2]); // X and I0 missing: their defaults
         QCOMPARE(QVector<int>(c, c + 3), QVector<int>({0, 3, 2}));
-        store.getBeamThreshold(&t[0], 0);
-        store.getBeamThreshold(&t[1], 1);
+        byHand.getBeamThreshold(&t[0], 0);
+        byHand.getBeamThreshold(&t[1], 1);
         QCOMPARE(QVector<double>(t, t + 2), QVector<double>({1e-9, 0.5}));
-        store.getRocRoi(&v[0], &v[1], &v[2], &v[3], &v[4], 0);
+        byHand.getRocRoi(&v[0], &v[1], &v[2], &v[3], &v[4], 0);
         QCOMPARE(QVector<double>(v, v + 5), QVector<double>({10, 20, 1e-9, 2e-6, 90}));
-        store.getPidX(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
+        byHand.getPidX(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
         QCOMPARE(QVector<double>(v, v + 10), QVector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+
+        // Saves that cannot be written report it. A regular file where a
+        // directory should be: fails even for root.
+        const QString blocker = dir.filePath("blocker");
+        QVERIFY(writeFile(blocker, {}));
+        ConfigStore blocked(blocker + "/sub/config.ini");
+        QVERIFY(!blocked.setOrient(1, 0));
+        QVERIFY(!blocked.setPidX(1, 2, 3, 4, 5, 6, 7, 8, 9, 10));
+        QCOMPARE(blocked.getOrient(0), 0);
+
+        // The file itself is a directory.
+        QVERIFY(QDir(dir.path()).mkpath("isdir/config.ini"));
+        QVERIFY(!ConfigStore(dir.filePath("isdir/config.ini")).setScaleX(0, 1.0));
     }
 
     // A save rewrites the whole file from what Qt's reader could parse. Every
@@ -234,21 +241,6 @@ private slots:
         QVERIFY(saved);
         QCOMPARE(store.getScaleX(0), 2.0);
         QCOMPARE(QString::number(modeOf(file), 8), QString::number(expected, 8));
-    }
-
-    void unwritableLocationReportsFailure()
-    {
-        // A regular file where a directory should be: fails even for root.
-        const QString blocker = dir.filePath("blocker");
-        QVERIFY(writeFile(blocker, {}));
-        ConfigStore store(blocker + "/sub/config.ini");
-        QVERIFY(!store.setOrient(1, 0));
-        QVERIFY(!store.setPidX(1, 2, 3, 4, 5, 6, 7, 8, 9, 10));
-        QCOMPARE(store.getOrient(0), 0);
-
-        // The file itself is a directory.
-        QVERIFY(QDir(dir.path()).mkpath("isdir/config.ini"));
-        QVERIFY(!ConfigStore(dir.filePath("isdir/config.ini")).setScaleX(0, 1.0));
     }
 };
 

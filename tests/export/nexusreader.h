@@ -36,17 +36,11 @@ public:
             H5Fclose(m_file);
     }
 
-    bool isOpen() const { return m_file >= 0; }
-
+    // A missing group on the way fails the lookup (silently): not there either.
     bool exists(const QString& path) const
     {
-        QString at;
-        for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-            at += QLatin1Char('/') + part;
-            if (!isOpen() || H5Lexists(m_file, at.toUtf8().constData(), H5P_DEFAULT) <= 0)
-                return false;
-        }
-        return isOpen();
+        return m_file >= 0 &&
+               (path == "/"_q || H5Lexists(m_file, path.toUtf8().constData(), H5P_DEFAULT) > 0);
     }
 
     // Names of the members of a group, sorted.
@@ -66,14 +60,10 @@ public:
 
     // A scalar string attribute or field (no attribute), or an array of them;
     // also says whether it is stored as a variable-length UTF-8 string.
-    QString text(const QString& path, const QString& attribute, bool* utf8 = nullptr) const
+    QString text(const QString& path, const QString& attribute = {}, bool* utf8 = nullptr) const
     {
         const QStringList v = strings(path, attribute, utf8);
         return v.size() == 1 ? v[0] : QString();
-    }
-    QString text(const QString& path, bool* utf8 = nullptr) const
-    {
-        return text(path, QString(), utf8);
     }
     QStringList strings(const QString& path, const QString& attribute, bool* utf8 = nullptr) const
     {
@@ -96,7 +86,7 @@ public:
             }
         H5Tclose(memType);
         H5Tclose(type);
-        close(o, attribute);
+        attribute.isEmpty() ? H5Dclose(o) : H5Aclose(o);
         return out;
     }
 
@@ -110,18 +100,13 @@ public:
         out.resize(points(o, attribute));
         if (!out.empty() && !read(o, attribute, H5T_NATIVE_DOUBLE, out.data()))
             out.clear();
-        close(o, attribute);
+        attribute.isEmpty() ? H5Dclose(o) : H5Aclose(o);
         return out;
     }
     double number(const QString& path) const
     {
         const std::vector<double> v = values(path);
         return v.size() == 1 ? v[0] : std::nan("");
-    }
-    long long integerAttribute(const QString& path, const QString& attribute) const
-    {
-        const std::vector<double> v = values(path, attribute);
-        return v.size() == 1 ? std::llround(v[0]) : -999999;
     }
 
     // The dimensions of a field ({} for a scalar, empty too when missing).
@@ -152,10 +137,6 @@ private:
         return H5Aexists_by_name(m_file, p.constData(), a.constData(), H5P_DEFAULT) > 0
                    ? H5Aopen_by_name(m_file, p.constData(), a.constData(), H5P_DEFAULT, H5P_DEFAULT)
                    : -1;
-    }
-    static void close(hid_t o, const QString& attribute)
-    {
-        attribute.isEmpty() ? H5Dclose(o) : H5Aclose(o);
     }
     static std::size_t points(hid_t o, const QString& attribute)
     {

@@ -46,8 +46,10 @@ private slots:
     // Data saving: the dialog keeps its caption, name and first filter and
     // adds NeXus; choosing NeXus and typing a bare name saves "run.nxs" as
     // a NeXus file of the ticked columns; saving to it again and answering
-    // "No" appends entry2.
-    void saveData_nexusChoiceWritesAndAppends()
+    // "No" appends entry2, then entry3, leaving no other file. 3D rocking
+    // curve: after a scan, Save Data offers NeXus second and a ".nxs" name
+    // gets the raw grid over the scan's voltages.
+    void saveDataAndRocking3d_nexusChoiceWritesAndAppends()
     {
         ProgramFixture program;
         program.setUp();
@@ -55,6 +57,8 @@ private slots:
         for (std::size_t i = 0; i < records.size(); ++i)
             records[i].value[0] = 0.5 * double(i);
         program.driver.setDisplayRecords(records);
+        const double c[4] = {1e-6, 2e-6, 3e-6, 4e-6};
+        program.driver.setPicoCurrentsReply(QByteArray(reinterpret_cast<const char*>(c), 32));
         QTemporaryDir dir;
         {
             WindowSaveData w;
@@ -64,33 +68,23 @@ private slots:
             answer.file = dir.filePath("run"_q);
             answer.answer = QMessageBox::No;
             click(&w, "selectPathButton");
-            const QString path = child<QLineEdit>(&w, "pathLineEdit")->text();
-            QCOMPARE(path, dir.filePath("run.nxs"_q));
+            QCOMPARE(child<QLineEdit>(&w, "pathLineEdit")->text(), dir.filePath("run.nxs"_q));
 
-            for (int save = 0; save < 2; ++save) // the second asks, and appends
+            for (int save = 0; save < 3; ++save) // the later ones ask, and append
                 QTest::mouseClick(buttonNamed(&w, "Save"_q), Qt::LeftButton);
-            QCOMPARE(int(answer.boxes.size()), 1);
+            QCOMPARE(int(answer.boxes.size()), 2);
         }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.nxs"_q});
         // entry stays as it was, the root's default plot included.
         NexusReader r(dir.filePath("run.nxs"_q));
-        QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q}));
+        QCOMPARE(r.children("/"_q), (QStringList{"entry"_q, "entry2"_q, "entry3"_q}));
         const std::vector<double> x = r.values("/entry2/data/bpm1_pos_x"_q);
         QCOMPARE(std::make_pair(x.size(), x.back()), std::make_pair(std::size_t(1000), 499.5));
         QCOMPARE(r.values("/entry/data/bpm1_pos_x"_q), x);
+        QCOMPARE(r.values("/entry3/data/bpm1_pos_x"_q), x);
         QCOMPARE(r.text("/"_q, "default"_q), "entry"_q);
         QVERIFY(!r.text("/"_q, "file_update_time"_q).isEmpty());
-        program.tearDown();
-    }
 
-    // 3D rocking curve: after a scan, Save Data offers NeXus second and a
-    // ".nxs" name gets the raw grid over the scan's voltages.
-    void rocking3d_nexusChoiceWritesTheGrid()
-    {
-        ProgramFixture program;
-        program.setUp();
-        const double c[4] = {1e-6, 2e-6, 3e-6, 4e-6};
-        program.driver.setPicoCurrentsReply(QByteArray(reinterpret_cast<const char*>(c), 32));
-        QTemporaryDir dir;
         const QString path = dir.filePath("grid.nxs"_q);
         std::vector<double> raw;
         {
@@ -98,77 +92,68 @@ private slots:
             w.setSleeper([](unsigned long) {});
             child<QDoubleSpinBox>(&w, "xMinBox")->setValue(3.0);
             w.startMeasurement();
-            for (float v : w.rawGrid())
-                raw.push_back(double(v));
+            raw.assign(w.rawGrid().begin(), w.rawGrid().end());
 
             BoxCatcher answer;
             answer.file = path;
             click(&w, "saveButton");
             QVERIFY(answer.boxes.empty());
         }
-        NexusReader r(path);
-        QCOMPARE(r.values("/entry/data/intensity"_q), raw);
+        NexusReader g(path);
+        QCOMPARE(g.values("/entry/data/intensity"_q), raw);
         QVERIFY(std::fabs(raw[4095] - 1e-5) < 1e-11); // measured, not the zero grid
-        const std::vector<double> v1 = r.values("/entry/data/v1"_q);
+        const std::vector<double> v1 = g.values("/entry/data/v1"_q);
         QCOMPARE((std::vector<double>{v1.front(), v1.back()}), (std::vector<double>{3.0, 6.0}));
         program.tearDown();
     }
 
     // Rocking curve: Save… waits for a scan's points; NeXus first in the
     // dialog; each format holds the plotted points; a file that cannot be
-    // written is reported in a box and nothing is left.
-    void rockingCurve_saveWritesTheScan_data()
+    // written is reported in a box and nothing is left. Step response: Save…
+    // waits for a run; a ".nxs" name gets the run's samples, the loop's
+    // stored PID parameters and the figures shown.
+    void rockingCurveAndStepResponse_saveWritesTheResult()
     {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("NeXus") << "curve.nxs";
-        QTest::newRow("CSV") << "curve.csv";
-    }
-    void rockingCurve_saveWritesTheScan()
-    {
-        QFETCH(QString, name);
         SimFixture rig;
-        WindowRockingCurve w;
-        w.setWaitFunction(rig.waitUs());
-        auto* save = child<QPushButton>(&w, "saveResultButton");
-        QVERIFY(!save->isEnabled());
-        child<QSpinBox>(&w, "boxN")->setValue(25);
-        click(&w, "buttonStart");
-        QVERIFY(save->isEnabled());
-
         QTemporaryDir dir;
-        const QString path = dir.filePath(name);
-        BoxCatcher answer;
-        answer.filter = name.endsWith(".csv"_q) ? kCsvFilter : QString();
-        answer.file = path;
-        QTest::mouseClick(save, Qt::LeftButton);
-        QCOMPARE(answer.dialogs.at(0).filters, (QStringList{NexusFile::kFileFilter, kCsvFilter}));
-        QVERIFY(answer.boxes.empty());
+        {
+            WindowRockingCurve w;
+            w.setWaitFunction(rig.waitUs());
+            auto* save = child<QPushButton>(&w, "saveResultButton");
+            QVERIFY(!save->isEnabled());
+            child<QSpinBox>(&w, "boxN")->setValue(25);
+            click(&w, "buttonStart");
+            QVERIFY(save->isEnabled());
+            for (const QString& filter : {QString(), kCsvFilter}) {
+                BoxCatcher answer;
+                answer.filter = filter;
+                answer.file = dir.filePath(filter.isEmpty() ? "curve.nxs"_q : "curve.csv"_q);
+                QTest::mouseClick(save, Qt::LeftButton);
+                QCOMPARE(answer.dialogs.at(0).filters,
+                         (QStringList{NexusFile::kFileFilter, kCsvFilter}));
+                QVERIFY(answer.boxes.empty());
+            }
 
-        const QCPGraph* sum = child<QCustomPlot>(&w, "graph")->graph(2);
-        QCOMPARE(points(sum).size(), std::size_t(25));
-        if (NexusFile::isNexusPath(path)) {
-            NexusReader r(path);
+            const QCPGraph* sum = child<QCustomPlot>(&w, "graph")->graph(2);
+            QCOMPARE(points(sum).size(), std::size_t(25));
+            NexusReader r(dir.filePath("curve.nxs"_q));
             QCOMPARE(r.values("/entry/data/voltage"_q), points(sum));
             QCOMPARE(r.values("/entry/data/sum"_q), points(sum, false));
-        } else {
-            const QList<QByteArray> lines = fileText(path).split('\n');
+            const QList<QByteArray> lines = fileText(dir.filePath("curve.csv"_q)).split('\n');
             QCOMPARE(lines.size(), 9 + 25 + 1);
             QCOMPARE(lines[9].split(',').value(0), displaycsv::formatDouble(points(sum)[0]));
             QCOMPARE(lines[33].split(',').value(3).trimmed(),
                      displaycsv::formatDouble(points(sum, false)[24]));
+
+            BoxCatcher answer;
+            for (const QString& name : {"curve.nxs"_q, "curve.csv"_q})
+                QVERIFY(!w.writeResultFile(dir.filePath("missing/"_q + name)));
+            QTRY_COMPARE(int(answer.boxes.size()), 2);
+            for (const auto& box : answer.boxes)
+                QVERIFY2(box.text.contains("missing"_q), qPrintable(box.text));
+            QVERIFY(!QFileInfo::exists(dir.filePath("missing"_q)));
         }
 
-        QVERIFY(!w.writeResultFile(dir.filePath("missing/"_q + name)));
-        QTRY_COMPARE(int(answer.boxes.size()), 1);
-        QVERIFY2(answer.boxes[0].text.contains("missing"_q), qPrintable(answer.boxes[0].text));
-        QVERIFY(!QFileInfo::exists(dir.filePath("missing"_q)));
-    }
-
-    // Step response: Save… waits for a run; a ".nxs" name gets the run's
-    // samples, the loop's stored PID parameters and the figures shown.
-    void stepResponse_nexusChoiceWritesTheRun()
-    {
-        SimFixture rig;
         rig.config.setPidX(500, 0.25, 0.05, 0.0, 0, 100, -10, 10, 2, 5.0);
         WindowStepResponse w;
         w.setWaitFunction(rig.waitMs());
@@ -178,7 +163,6 @@ private slots:
         QTest::mouseClick(standardButton(&w, QDialogButtonBox::Apply), Qt::LeftButton);
         QVERIFY(save->isEnabled());
 
-        QTemporaryDir dir;
         const QString path = dir.filePath("step.nxs"_q);
         BoxCatcher answer;
         answer.file = path;

@@ -1,18 +1,44 @@
-// The bytes of every mailbox operation, checked against vectors written out
-// by hand from the message layout, and the decoding of replies.
+// What crosses the driver boundary. The production driver on a computer
+// without the feedback hardware: no acquisition library and no device nodes;
+// every call fails with a negative result and a fetch writes nothing, so that
+// the display cycle can tell a missing driver from a buffer. The bytes of
+// every mailbox operation, checked against vectors written out
+// by hand from the message layout, the decoding of replies, and the other
+// records that cross the driver boundary. Most record field offsets are
+// pinned by static_asserts beside the record definitions; the statistics'
+// spreads (nine doubles per BPM: mean, deviation, deviation at 1000 Hz of X,
+// then Y, then I0) and where a slot's record sits in its reply are pinned
+// here against the controller's layout. Where the display cycle finds each
+// value of a display record is checked in tst_updater, the DAC output set as
+// it leaves through the driver in tst_hostoutputs.
 
 #include "support/bytes.h"
 #include "support/recordingdriver.h"
 
 #include "device/globals.h"
+#include "device/hardwaredriver.h"
 #include "device/mailboxcomm.h"
+#include "device/picocurrents.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <vector>
 
-using zevo::MailboxMessage;
+using namespace zevo;
+
+static_assert(offsetof(BpmStatistics, xStd) == 8 && offsetof(BpmStatistics, xStd1kHz) == 16 &&
+                  offsetof(BpmStatistics, yStd) == 32 && offsetof(BpmStatistics, yStd1kHz) == 40 &&
+                  offsetof(BpmStatistics, i0Std) == 56,
+              "BPM statistics as the controller writes them");
+static_assert(kSlotReplyOffset == 8, "a slot's record is bytes 8 to 21 of its ReadSlot reply");
 
 namespace
 {
@@ -81,7 +107,7 @@ const int kMessages[] = {4, 3, 3, 3, 2, 3};
 
 } // namespace
 
-class TstMailboxProtocol : public QObject
+class TstDriverBoundary : public QObject
 {
     Q_OBJECT
 
@@ -106,17 +132,76 @@ private slots:
         driver->clearCalls();
     }
 
+    // A library that is not there, and one that loads but has no getBuffer:
+    // -1 on every call, never a count, and the destination untouched.
+    // Missing nodes do not open; requests on a descriptor that is not open,
+    // or that is not a node of the driver, fail.
+    void withoutLibraryOrNodes_everyCallFails_data()
+    {
+        QTest::addColumn<QByteArray>("library");
+        QTest::newRow("no library") << QByteArray("libzevo-absent.so.1");
+        QTest::newRow("no getBuffer symbol") << QByteArray("libm.so.6");
+    }
+    void withoutLibraryOrNodes_everyCallFails()
+    {
+        QFETCH(QByteArray, library);
+        HardwareDriver driver(library.constData());
+        std::vector<DisplayRecord> buffer(4);
+        std::memset(buffer.data(), 0x5a, buffer.size() * sizeof(DisplayRecord));
+        const std::vector<DisplayRecord> before = buffer;
+        for (int attempt = 0; attempt < 2; ++attempt)
+            QCOMPARE(driver.getBuffer(buffer.data(), int(buffer.size())), -1);
+        QVERIFY(std::memcmp(buffer.data(), before.data(), sizeof(DisplayRecord) * 4) == 0);
+
+        QTemporaryDir dir;
+        QCOMPARE(driver.open(QFile::encodeName(dir.filePath("zevo_mailbox")).constData(), O_RDWR),
+                 -1);
+        QCOMPARE(errno, ENOENT);
+        MailboxMessage message(cmd::ReadSwVersion);
+        DacOutputRecord outputs{};
+        char bytes[16];
+        const int other = driver.open("/dev/null", O_RDWR);
+        QVERIFY(other >= 0);
+        QVERIFY(driver.ioctl(other, MBOX_IOC_TRANSFER, &message) < 0);
+        QCOMPARE(driver.close(other), 0);
+        // Closed: the descriptor is gone for every call.
+        QVERIFY(driver.ioctl(other, DAC_IOC_SET_OUTPUTS, &outputs) < 0);
+        QVERIFY(driver.read(other, bytes, sizeof bytes) < 0);
+        QVERIFY(driver.close(other) < 0);
+    }
+
     // The driver's request codes. (The slot record's layout and its place in
-    // the reply are fixed at compile time, in the record's header and in
-    // tst_records; that it is copied from there is checked on every input of
+    // the reply are fixed at compile time, in the record's header and above;
+    // that it is copied from there is checked on every input of
     // fuzz_mailbox.)
     void requestCodes()
     {
-        using namespace zevo;
         QCOMPARE(
             QVector<unsigned long>({MBOX_IOC_TRANSFER, MBOX_IOC_READ_STATUS, AMM_IOC_GET_INFO,
                                     AMM_IOC_READ_CURRENTS, DAC_IOC_SET_OUTPUTS}),
             QVector<unsigned long>({0xc008420a, 0x8008420b, 0x80084214, 0x8008421e, 0x40084228}));
+    }
+
+    // Element 3 - c is channel c; a driver that writes far more than the four
+    // currents must not overrun the caller, and a failed read changes nothing.
+    void currents_firstFourValuesFromALongerReply()
+    {
+        QByteArray bytes = QByteArray::fromHex("0000000000001040 0000000000000840"
+                                               "0000000000000040 000000000000f03f");
+        bytes.append(QByteArray(int(kPicoCurrentsReplyBytes) - bytes.size(), '\xee'));
+        driver->setPicoCurrentsReply(bytes);
+        const int fd = driver->open(kPico0Node, O_RDWR | O_SYNC);
+
+        PicoCurrentsRecord record{};
+        QCOMPARE(readPicoCurrents(*driver, fd, record), 0);
+        QCOMPARE(QVector<double>({channelCurrent(record, 0), channelCurrent(record, 1),
+                                  channelCurrent(record, 2), channelCurrent(record, 3)}),
+                 QVector<double>({1.0, 2.0, 3.0, 4.0}));
+
+        driver->failRequest(AMM_IOC_READ_CURRENTS);
+        PicoCurrentsRecord kept{{9, 9, 9, 9}};
+        QVERIFY(readPicoCurrents(*driver, fd, kept) < 0);
+        QCOMPARE(kept.current[0], 9.0);
     }
 
     void goldenBytes_data()
@@ -134,10 +219,12 @@ private slots:
         QCOMPARE(driver->countCalls(RecordingDriver::Call::Ioctl), int(golden.sent.size()));
     }
 
-    // Reply layouts a round trip through the virtual controller cannot pin
-    // down: signed fields, unacknowledged replies, flag bytes, version words.
-    void replyFieldsDecoded()
+    // Replies a round trip through the virtual controller cannot pin down:
+    // signed fields, unacknowledged replies, flag bytes, version words,
+    // indices out of range, missing dividers and version commands, failures.
+    void repliesDecoded_outOfRangeIndicesKeepLastKnown()
     {
+        QCOMPARE(comm->readRegulationMode(), 0); // the default until the controller says
         int x = 9, y = 9, i0 = 9;
         reply({"030b0001 010001"});
         QVERIFY(comm->readPidSources(&x, &y, &i0));
@@ -161,14 +248,12 @@ private slots:
         reply({"03010000 04030201", "03020000 78563412", "03030000 01000002"});
         QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
         QCOMPARE(QStringList({hw, sw, pid}), QStringList({"305419896", "4.3.21", "1.0.02"}));
-    }
 
-    // Replies that later index a table (loop sources, mode, feedback state)
-    // are taken only in range; otherwise the last known value stays, at
-    // start-up the default.
-    void outOfRangeIndicesKeepLastKnown()
-    {
-        int x = 1, y = 0, i0 = 1;
+        // Replies that later index a table (loop sources, mode, feedback
+        // state) are taken only in range; otherwise the last known value
+        // stays (at start-up the default, as read first above).
+        x = i0 = 1;
+        y = 0;
         reply({"030b0001 02ff7f"});
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({1, 0, 1}));
@@ -176,7 +261,6 @@ private slots:
         QVERIFY(!comm->readPidSources(&x, &y, &i0));
         QCOMPARE(QVector<int>({x, y, i0}), QVector<int>({0, 0, 1}));
 
-        QCOMPARE(comm->readRegulationMode(), 0); // the default until the controller says
         const auto modeNow = [&] {
             return QVector<int>({comm->readRegulationMode(), comm->regulationModeCopy()});
         };
@@ -207,15 +291,13 @@ private slots:
         QCOMPARE(comm->deviceCount(), 1);
         QCOMPARE(QVector<int>({pidSourceX, pidSourceY, pidSourceI0}), QVector<int>({1, 1, 0}));
         pidSourceX = pidSourceY = pidSourceI0 = 0;
-    }
 
-    // A display rate without a divider sends nothing; a zero divider read
-    // back is no rate; a controller that knows no version command gets one
-    // message and the old firmware's versions; a failed request is not
-    // decoded. (That every decoded value stays in bounds, whatever the
-    // controller answers, is checked on every input of fuzz_mailbox.)
-    void displayRateWithoutDivider_unknownVersionCommands_failedRequest()
-    {
+        // A display rate without a divider sends nothing; a zero divider read
+        // back is no rate; a controller that knows no version command gets one
+        // message and the old firmware's versions; a failed request is not
+        // decoded. (That every decoded value stays in bounds, whatever the
+        // controller answers, is checked on every input of fuzz_mailbox.)
+        driver->clearCalls();
         for (int rate : {0, -5, 200000000}) {
             SAMP_FREQ = rate;
             comm->setDisplayFrequency(false);
@@ -227,7 +309,6 @@ private slots:
         driver->clearCalls();
         driver->defaultReply = [](MailboxMessage& m) { std::memset(m.bytes, 0xFF, 32); };
         // 0xF: the version commands are unknown; fixed versions after one message.
-        QString hw, sw, pid;
         QCOMPARE(comm->readVersions(&hw, &sw, &pid), 0);
         QCOMPARE(QStringList({hw, sw, pid}), QStringList({"1406615411", "0.0.90", "0.0.90"}));
         QCOMPARE(int(driver->transfers().size()), 1);
@@ -290,5 +371,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstMailboxProtocol)
-#include "tst_mailboxprotocol.moc"
+QTEST_GUILESS_MAIN(TstDriverBoundary)
+#include "tst_driverboundary.moc"
