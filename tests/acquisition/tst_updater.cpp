@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <tuple>
 
 using namespace zevo;
 using Call = RecordingDriver::Call;
@@ -99,11 +100,8 @@ private slots:
         SAMP_FREQ = 3000;
         bpmScale.set(0, 2.0, -3.0);
         bpmScale.set(1, 0.5, 4.0);
-        struct Expect {
-            int kind, slot, field;
-            double factor;
-        };
-        const Expect expect[] = {
+        // Kind, slot, record field, factor.
+        const std::tuple<int, int, int, double> expect[] = {
             {Updater::KindCurrents1, 0, 24, 1}, {Updater::KindCurrents1, 3, 27, 1},
             {Updater::KindCurrents2, 0, 28, 1}, {Updater::KindCurrents2, 3, 31, 1},
             {Updater::KindPosition1, 0, 0, 2},  {Updater::KindPosition1, 1, 1, -3},
@@ -112,8 +110,8 @@ private slots:
             {Updater::KindDac, 0, 8, 1},        {Updater::KindDac, 1, 9, 1},
             {Updater::KindDac, 2, 10, 1}};
         std::vector<SeriesPtr> s;
-        for (const Expect& e : expect)
-            s.push_back(rig.series(e.kind, e.slot));
+        for (const auto& [kind, slot, field, factor] : expect)
+            s.push_back(rig.series(kind, slot));
         const SeriesPtr fft = rig.series(Updater::KindFFT), stray = SeriesPtr::create();
         // clang-format off
         const std::pair<int, int> straySlots[] = {{5, 0}, {6, 0}, {10, 0}, {-1, 0},
@@ -130,7 +128,7 @@ private slots:
             for (int i : {0, 1, 777, 2047}) {
                 QCOMPARE(point(s[k], i).key, double(float(i) / 3000.0f));
                 QCOMPARE(point(s[k], i).value,
-                         expect[k].factor * (expect[k].field * 10000.0 + 952 + i));
+                         std::get<3>(expect[k]) * (std::get<2>(expect[k]) * 10000.0 + 952 + i));
             }
         }
         QCOMPARE(stray->size(), 0);

@@ -3,10 +3,11 @@
 // beamline, the SIMC rules against figures worked out by hand, the
 // controller's parameters against a continuous PI loop simulated here
 // independently, and the closed-loop prediction against the virtual
-// controller itself.
+// controller itself. And the step-response window's evaluation (gain, dead
+// time, rise time) on the same synthetic runs.
 
 #include "analysis/pidtuning.h"
-#include "pulserun.h"
+#include "analysis/stepresponse.h"
 #include "sim/beamlinemodel.h"
 #include "sim/simrig.h"
 
@@ -16,10 +17,50 @@
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace
 {
+// A step-response run as the step-response window records it: 14 335
+// samples at 50 kHz, the stimulus at its bias, stepped for 100 ms, back at
+// the bias; the response a first-order lag behind a dead time, whose
+// constants are therefore known exactly.
+
+constexpr double kRate = 50000.0;
+constexpr int kSamples = 14335;
+constexpr int kStepUp = 3333;
+constexpr int kStepDown = kStepUp + 5000;
+
+struct Plant {
+    double gain, tau, theta;
+};
+
+struct Run {
+    std::vector<double> response, stimulus, exact;
+};
+
+// offset + K * (lag behind a dead time) for a pulse of `step` volts from
+// `bias`, plus Gaussian noise. The stimulus really moves at `phase` of the
+// way from the sample before its recorded step to that one.
+Run pulseRun(const Plant& p, double offset, double step, double phase = 0.5, double noise = 0.0,
+             double bias = 2.0)
+{
+    Run run;
+    std::mt19937 generator(1);
+    std::normal_distribution<double> gauss(0.0, noise);
+    const double up = (kStepUp - 1 + phase) / kRate + p.theta;
+    const double down = (kStepDown - 1 + phase) / kRate + p.theta;
+    const auto rise = [&](double since) { return since <= 0 ? 0.0 : -std::expm1(-since / p.tau); };
+    for (int i = 0; i < kSamples; ++i) {
+        const double t = i / kRate;
+        run.stimulus.push_back(i >= kStepUp && i < kStepDown ? bias + step : bias);
+        run.exact.push_back(offset + p.gain * step * (rise(t - up) - rise(t - down)));
+        run.response.push_back(run.exact.back() + (noise > 0 ? gauss(generator) : 0.0));
+    }
+    return run;
+}
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 FopdtModel modelOf(const Plant& p)
@@ -70,6 +111,8 @@ Figures figuresOf(const std::vector<double>& response, double step, double rate)
 }
 } // namespace
 
+constexpr double kOneSample = 1.0 / kRate;
+
 struct FitCase {
     Plant plant;
     double offset, step, phase, noise;
@@ -77,6 +120,14 @@ struct FitCase {
 
 Q_DECLARE_METATYPE(std::vector<double>)
 Q_DECLARE_METATYPE(FitCase)
+
+// A run's bias, step and baseline, and whether its response is inverted.
+struct Case {
+    double bias, step, baseline;
+    Plant plant;
+    bool inverted;
+};
+Q_DECLARE_METATYPE(Case)
 
 class TestPidTuning : public QObject
 {
@@ -120,12 +171,13 @@ private slots:
             QVERIFY2(std::fabs(drawn[i] - run.exact[i]) < 0.02 * size, describe(m));
     }
 
-    void fit_missingSamplesLeftOut_fastOnAFullRun()
+    void missingSamplesLeftOut_fitFastOnAFullRun()
     {
         // Gaps in the response (a detector without current) and in the
         // stimulus: a stimulus gap over the step must not move the step.
         const Plant p{-0.2, 2.5e-3, 1.0e-3};
-        Run run = pulseRun(p, 0.01, 0.1);
+        const Run clean = pulseRun(p, 0.01, 0.1);
+        Run run = clean;
         for (int i = 100; i < kSamples; i += 37)
             run.response[std::size_t(i)] = kNaN;
         for (int i = 4000; i < 4200; ++i)
@@ -142,6 +194,15 @@ private slots:
         // Far more than it takes, even instrumented: a panel that waits seconds
         // for its fit is a fault.
         QVERIFY2(ms < 1000.0, QByteArray::number(ms));
+
+        // The step-response evaluation: samples that are not numbers take no
+        // part in the levels (they cannot be ordered) nor in the crossings,
+        // and the rest is evaluated as before.
+        const StepResponse r = evaluateStepResponse(run.response, run.stimulus, 2.0, 0.1, kRate);
+        const StepResponse e =
+            evaluateStepResponse(clean.response, clean.stimulus, 2.0, 0.1, kRate);
+        QVERIFY(std::fabs(r.low - e.low) < 1e-9 && std::fabs(r.high - e.high) < 1e-6);
+        QVERIFY(std::fabs(r.deadTime - e.deadTime) <= kOneSample);
     }
 
     void fit_noUsableStep_notValid_data()
@@ -407,6 +468,84 @@ private slots:
                      std::fabs(f.overshoot - predicted.overshoot) < 0.03 &&
                      std::fabs(f.settling - predicted.settlingTime) < 1.0 / rate,
                  figures);
+    }
+
+    // Gain, dead time and rise time come out to within a sample, whichever
+    // way the response moves and wherever it and the bias sit. A falling
+    // response is evaluated negated and flagged; a rising one never is, also
+    // below zero with a bias of 0 V, where a comparison of raw products of
+    // response and stimulus would call it inverted.
+    void firstOrderWithDeadTime_givesItsConstants_data()
+    {
+        QTest::addColumn<Case>("c");
+        QTest::newRow("rising") << Case{5.1, 0.1, 0.3, {0.2, 2.5e-3, 1.0e-3}, false};
+        QTest::newRow("falling") << Case{5.3, 0.1, 0.3, {-0.15, 4.0e-3, 1.5e-3}, true};
+        QTest::newRow("rising below zero, bias 0 V")
+            << Case{0.0, 1.0, -2.0, {0.05, 1.5e-3, 0.5e-3}, false};
+        QTest::newRow("falling above zero, bias 0 V")
+            << Case{0.0, 1.0, 2.0, {-0.05, 1.5e-3, 0.5e-3}, true};
+        QTest::newRow("intensity in amperes")
+            << Case{6.0, 0.5, 4e-5, {3e-6, 1.5e-3, 0.5e-3}, false};
+    }
+    void firstOrderWithDeadTime_givesItsConstants()
+    {
+        QFETCH(Case, c);
+        const auto& [bias, step, baseline, plant, inverted] = c;
+        const double gain = std::fabs(plant.gain), size = gain * step;
+        const Run p = pulseRun(plant, baseline, step, 1.0, 0.0, bias);
+        const StepResponse r = evaluateStepResponse(p.response, p.stimulus, bias, step, kRate);
+
+        QCOMPARE(r.inverted, inverted);
+        QCOMPARE(
+            (std::vector<double>{double(r.samples), double(r.is), r.du, r.response.front()}),
+            (std::vector<double>{kSamples, kStepUp - 1, step, inverted ? -baseline : baseline}));
+        QVERIFY2(std::fabs(r.dc - size) < 1e-6 * size && std::fabs(r.gain - gain) < 1e-6 * gain,
+                 qPrintable(QString("%1 %2").arg(r.dc).arg(r.gain)));
+        // The 10 % level is passed ln(10/9) lags after the dead time, the 90 %
+        // level ln 9 lags after that (10-90 % rise time).
+        QVERIFY2(std::fabs(r.deadTime - plant.theta - plant.tau * std::log(10.0 / 9.0)) <=
+                         kOneSample &&
+                     std::fabs(r.settleTime - plant.tau * std::log(9.0)) <= kOneSample,
+                 qPrintable(QString("%1 %2 ms").arg(r.deadTime * 1e3).arg(r.settleTime * 1e3)));
+        QCOMPARE(r.longest, std::max(r.deadTime, r.settleTime));
+    }
+
+    // No step, or a response that does not move: no division by zero, the
+    // gain is "not a number" instead of an infinity, every time is finite,
+    // and every axis still spans a real interval.
+    void zeroStepOrFlatResponse_finiteTimesAndUsableRanges()
+    {
+        for (const double step : {0.0, 0.1}) { // no step, or the response does not follow
+            const Run p = pulseRun({0.0, 2.5e-3, 1e-3}, 0.3, step, 1.0, 0.0, 5.0);
+            const StepResponse r = evaluateStepResponse(p.response, p.stimulus, 5.0, step, kRate);
+            // The gain not a number without a step, never an infinity; nothing rises.
+            QCOMPARE(std::make_tuple(std::isinf(r.gain), std::isnan(r.gain), r.dc,
+                                     r.level90 - r.level10, r.i10, r.i90, r.settleTime),
+                     std::make_tuple(false, step == 0.0, 0.0, 0.0, kSamples - 1, kSamples, 0.0));
+            for (double t : {r.t10, r.t90, r.ts, r.deadTime, r.settleTime})
+                QVERIFY(std::isfinite(t));
+
+            const StepResponseView v = stepResponseView(r, 5.0, step);
+            for (auto [lower, upper] :
+                 {std::pair{v.timeLower, v.timeUpper}, std::pair{v.stimulusLower, v.stimulusUpper},
+                  std::pair{v.responseLower, v.responseUpper}}) {
+                QVERIFY(std::isfinite(lower) && std::isfinite(upper) && upper > lower);
+            }
+            QVERIFY(v.responseLower < 0.3 && v.responseUpper > 0.3);
+        }
+    }
+
+    // Inputs of unequal length are evaluated over the shorter; a stimulus
+    // above half the step from the first sample on crosses "before" the
+    // record (-1).
+    void stepResponse_shortInputs()
+    {
+        const StepResponse none = evaluateStepResponse({}, {}, 5.0, 0.1, kRate);
+        const StepResponse shortOne = evaluateStepResponse({1, 1, 2}, {0, 1}, 0.0, 1.0, kRate);
+        const StepResponse early = evaluateStepResponse({1, 1, 2}, {1, 1, 1}, 0.0, 1.0, kRate);
+        QCOMPARE(std::make_tuple(none.samples, int(none.response.size()), shortOne.samples,
+                                 shortOne.is, early.is, early.ts),
+                 std::make_tuple(0, 0, 2, 0, -1, -1.0 / kRate));
     }
 };
 

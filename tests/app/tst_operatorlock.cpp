@@ -1,5 +1,13 @@
+// The operator lock: its file, taking it again in the same process, a holder
+// that ignores the hand-over request, and a late request after the file is
+// closed. And the style sheet step of the start-up: a sheet that is there is
+// applied up to its first NUL byte; one that is missing leaves the program
+// unstyled, without a message box.
+
 #include "app/operatorlock.h"
+#include "app/startup.h"
 #include "support/lockprobe.h"
+#include "support/programfixture.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -72,7 +80,7 @@ private slots:
 
     // The lock file is open to every user whatever the umask; one that cannot
     // be created fails at once, and the login does not wait on it.
-    void lockFile_sharedByAllUsers_brokenOneFailsAtOnce()
+    void lockFile_sharedByAllUsers_brokenOneFailsAtOnce_closedOneLeftAlone()
     {
         const mode_t oldMask = umask(077);
         const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("shared_lock")));
@@ -95,6 +103,35 @@ private slots:
         QVERIFY(clock.elapsed() < 500);
         QCOMPARE(std::make_pair(result, error), std::make_pair(kOperatorLockError, EBADF));
         QCOMPARE(lines, QStringList({".", "Error getting lock", "fcntl(): Bad file descriptor"}));
+
+        // Once the lock file is closed, its descriptor number may name another
+        // file; a hand-over request arriving afterwards must not unlock that one.
+        const int closed = openOperatorLockFile(m_dir.filePath(QStringLiteral("closed_lock")));
+        QVERIFY(closed >= 0);
+        QVERIFY(installOperatorLockHandler(closed));
+        closeOperatorLockFile(closed);
+
+        const QString otherPath = m_dir.filePath(QStringLiteral("other_file"));
+        int other = ::open(QFile::encodeName(otherPath), O_RDWR | O_CREAT, 0600);
+        QVERIFY(other >= 0);
+        if (other != closed) { // make sure the number is reused, whatever else is open
+            QCOMPARE(dup2(other, closed), closed);
+            close(other);
+            other = closed;
+        }
+        const int probe = ::open(QFile::encodeName(otherPath), O_RDWR);
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        QCOMPARE(fcntl(other, F_SETLK, &lock), 0);
+        QCOMPARE(lockHolder(probe), getpid());
+
+        raise(SIGUSR1);
+        QCOMPARE(lockHolder(probe), getpid());
+
+        installOperatorLockHandler(-1);
+        close(probe);
+        close(other);
     }
 
     // A login in the process that holds the lock takes it again at once; a
@@ -171,36 +208,26 @@ private slots:
         close(fd);
     }
 
-    // Once the lock file is closed, its descriptor number may name another file;
-    // a hand-over request arriving afterwards must not unlock that one.
-    void closedDescriptor_lateSignalLeavesItsSuccessorAlone()
+    void styleSheet_appliedUpToNul_missingOneLeavesTheProgramUnstyled()
     {
-        const int fd = openOperatorLockFile(m_dir.filePath(QStringLiteral("closed_lock")));
-        QVERIFY(fd >= 0);
-        QVERIFY(installOperatorLockHandler(fd));
-        closeOperatorLockFile(fd);
-
-        const QString otherPath = m_dir.filePath(QStringLiteral("other_file"));
-        int other = ::open(QFile::encodeName(otherPath), O_RDWR | O_CREAT, 0600);
-        QVERIFY(other >= 0);
-        if (other != fd) { // make sure the number is reused, whatever else is open
-            QCOMPARE(dup2(other, fd), fd);
-            close(other);
-            other = fd;
+        const QString sheet = m_dir.filePath(QStringLiteral("style.qss"));
+        QFile file(sheet);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("QLabel { color: red; }\0junk", 27));
+        file.close();
+        // path, the sheet applied
+        const std::pair<QString, QString> rows[] = {
+            {QStringLiteral(":/qss/missing.qss"), QString()},
+            {m_dir.filePath(QStringLiteral("none.qss")), QString()},
+            {sheet, QStringLiteral("QLabel { color: red; }")}};
+        for (const auto& [path, expected] : rows) {
+            qApp->setStyleSheet(QString());
+            BoxCatcher boxes;
+            applyStyleSheet(*qApp, path);
+            QCoreApplication::processEvents();
+            QCOMPARE(qApp->styleSheet(), expected);
+            QVERIFY(boxes.boxes.empty() && QApplication::topLevelWidgets().isEmpty());
         }
-        const int probe = ::open(QFile::encodeName(otherPath), O_RDWR);
-        struct flock lock = {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        QCOMPARE(fcntl(other, F_SETLK, &lock), 0);
-        QCOMPARE(lockHolder(probe), getpid());
-
-        raise(SIGUSR1);
-        QCOMPARE(lockHolder(probe), getpid());
-
-        installOperatorLockHandler(-1);
-        close(probe);
-        close(other);
     }
 
 private:
@@ -230,6 +257,6 @@ private:
     QList<QProcess*> m_peers;
 };
 
-QTEST_GUILESS_MAIN(TestOperatorLock)
+QTEST_MAIN(TestOperatorLock)
 
 #include "tst_operatorlock.moc"

@@ -2,7 +2,10 @@
 // stores and sends, and in which order (byte for byte); the refused DAC
 // assignment; the threshold text with a decimal comma; the high-voltage
 // readback; and, in every window, what follows the devices plugged in. (Who
-// may change what: tst_windowpidparams.)
+// may change what: tst_windowpidparams.) One BPM panel on its own: the
+// electrode set of each orientation and its channel check, the conversions
+// between scale/offset and the encoder fields, the offsets by controller
+// version, and the high-voltage buttons and readback.
 
 #include "app/initresources.h"
 #include "app/mainwindow.h"
@@ -31,6 +34,7 @@ class TestWindowBeamlineConf : public QObject
 
     std::unique_ptr<ProgramFixture> f;
     std::unique_ptr<WindowBeamlineConf> w;
+    std::unique_ptr<BPM> bpm;
 
     // The controller with these devices; with `open`, the window shown over it.
     void start(const Ids& slotIds, bool open = true)
@@ -81,6 +85,42 @@ class TestWindowBeamlineConf : public QObject
         inPanel<QDoubleSpinBox>(panel, "yOffset")->setValue(oy);
     }
 
+    // One BPM panel on its own, for BPM 2.
+    void startPanel()
+    {
+        start(kOnePico, false);
+        bpm = std::make_unique<BPM>();
+        bpm->setBpmIndex(1);
+    }
+    template <class T = QWidget> T* onPanel(const char* name) { return child<T>(bpm.get(), name); }
+    bool shown(const char* name) { return onPanel(name)->isVisibleTo(bpm.get()); }
+    bool invalidShown() { return shown("textInvalidConf"); }
+    int choice(const char* box) { return onPanel<QComboBox>(box)->currentIndex(); }
+    QVector<int> channels()
+    {
+        int top = -1, right = -1, bottom = -1, left = -1;
+        bpm->getChannels(top, right, bottom, left);
+        return {top, right, bottom, left};
+    }
+    // The values of spin boxes, whole-numbered or not.
+    QVector<double> values(std::initializer_list<const char*> names)
+    {
+        QVector<double> out;
+        for (const char* name : names) {
+            auto* box = onPanel<QAbstractSpinBox>(name);
+            auto* real = qobject_cast<QDoubleSpinBox*>(box);
+            out << (real ? real->value() : qobject_cast<QSpinBox*>(box)->value());
+        }
+        return out;
+    }
+    QVector<double> scalingAndOffsets()
+    {
+        double sx = 0, sy = 0, ox = 0, oy = 0;
+        bpm->getScaling(sx, sy);
+        bpm->getOffsets(ox, oy);
+        return {sx, sy, ox, oy};
+    }
+
 private slots:
     void initTestCase() { initResources(); }
 
@@ -94,6 +134,7 @@ private slots:
     void cleanup()
     {
         w.reset();
+        bpm.reset();
         if (f)
             f->tearDown();
         f.reset();
@@ -107,7 +148,7 @@ private slots:
     // window stays open for a correction (or Cancel, which sends nothing).
     // One BPM: the messages go out in their fixed order, and nothing is
     // stored or sent for the absent BPM 2 except its threshold.
-    void save_oneBpm_refusedUntilUnique_thenStoresAndSendsInOrder()
+    void save_oneBpm_refusedUntilUnique_thenStoresAndSendsInOrder_thresholdAsShown()
     {
         start(kOnePico);
         QSignalSpy scaleChanged(w.get(), &WindowBeamlineConf::BPMscaleChanged);
@@ -141,13 +182,35 @@ private slots:
                       "000a0001 01000000 000000000000e03f", "000a0001 00000000 000000000000c0bf",
                       "00030001 00000000 03020100", "000b0001 00000000"}));
 
-        QCOMPARE(stored({"Beamline/DAC_posX", "Beamline/BeamThreshold2", "BPM1/Scale_X",
-                         "BPM1/Offset_Y", "BPM1/Top", "BPM2/Orient"}),
-                 (QStringList{"Beamline/DAC_posX=2", "Beamline/BeamThreshold2=20",
-                              "BPM1/Scale_X=1000", "BPM1/Offset_Y=-0.25", "BPM1/Top=3",
-                              "BPM2/Orient=-"}));
+        QCOMPARE(
+            stored({"Beamline/DAC_posX", "Beamline/BeamThreshold2", "BPM1/Scale_X", "BPM1/Offset_Y",
+                    "BPM1/Top", "BPM2/Orient"}),
+            (QStringList{"Beamline/DAC_posX=2", "Beamline/BeamThreshold2=20", "BPM1/Scale_X=1000",
+                         "BPM1/Offset_Y=-0.25", "BPM1/Top=3", "BPM2/Orient=-"}));
         QCOMPARE(QVector<double>({bpmScale.x(0), bpmScale.y(0)}), QVector<double>({1000, 2}));
         QVERIFY(closed.count() == 1 && !w->isVisible() && scaleChanged.count() == 1);
+
+        // The threshold is read from the text the box shows, a decimal comma
+        // included; a text in digits of another script falls back to the value
+        // instead of switching the beam-off check off with 0.
+        auto* box = get<QDoubleSpinBox>("beamOffTh");
+        // The C locale's 12.5 went out in the golden bytes above.
+        for (const auto& [locale, shown] : {std::pair{QLocale(QLocale::German), "12,500 uA"},
+                                            {QLocale(QLocale::Arabic, QLocale::Egypt), ""}}) {
+            w->showWindow();
+            f->driver.clearCalls();
+            box->setValue(1.0);
+            box->setLocale(locale);
+            box->setValue(12.5);
+            QVERIFY(!*shown || box->text() == shown);
+            press(QDialogButtonBox::Save);
+            double stored = 0;
+            theConfig->getBeamThreshold(&stored, 0);
+            QCOMPARE(hexOf({f->sent(cmd::SetRocLimit).at(0)}) +
+                         QStringList(QString::number(stored)),
+                     goldenHex({"00060002 02000000 0000000000000000 2d431cebe236ea3e"}) +
+                         QStringList("12.5")); // 1.25e-5 A
+        }
     }
 
     // Two BPMs: BPM 2's messages and the loop sources follow BPM 1's; the
@@ -179,34 +242,9 @@ private slots:
         QCOMPARE(order, (QStringList{"scale", "selector"}));
     }
 
-    // The threshold is read from the text the box shows, a decimal comma
-    // included; a text in digits of another script falls back to the value
-    // instead of switching the beam-off check off with 0.
-    void threshold_readFromTheShownText()
-    {
-        start(kOnePico);
-        auto* box = get<QDoubleSpinBox>("beamOffTh");
-        // The C locale's 12.5 goes out in save_oneBpm's golden bytes.
-        for (const auto& [locale, shown] : {std::pair{QLocale(QLocale::German), "12,500 uA"},
-                                            {QLocale(QLocale::Arabic, QLocale::Egypt), ""}}) {
-            w->showWindow();
-            f->driver.clearCalls();
-            box->setValue(1.0);
-            box->setLocale(locale);
-            box->setValue(12.5);
-            QVERIFY(!*shown || box->text() == shown);
-            press(QDialogButtonBox::Save);
-            double stored = 0;
-            theConfig->getBeamThreshold(&stored, 0);
-            QCOMPARE(hexOf({f->sent(cmd::SetRocLimit).at(0)}) + QStringList(QString::number(stored)),
-                     goldenHex({"00060002 02000000 0000000000000000 2d431cebe236ea3e"}) +
-                         QStringList("12.5")); // 1.25e-5 A
-        }
-    }
-
     // The BPM panels are reloaded on every opening; the DAC assignment and
     // the thresholds only when the window is built.
-    void loading_panelsEachOpeningDacAndThresholdsOnce()
+    void loading_panelsEachOpeningDacAndThresholdsOnce_readbackAndSources()
     {
         start(kTwoPicos, false);
         QVERIFY(theConfig->setBeamlineDacs(1, 2, 0) && theConfig->setBeamThreshold(0, 3.5) &&
@@ -227,7 +265,10 @@ private slots:
                 .arg(inPanel<QDoubleSpinBox>("boxBPM2", "xGain")->value())
                 .arg(inPanel<QDoubleSpinBox>("boxBPM2", "xOffset")->value())
                 .arg(get<BPM>("boxBPM2")->isOrientation90() ? 90 : 45)
-                .arg(top).arg(right).arg(bottom).arg(left);
+                .arg(top)
+                .arg(right)
+                .arg(bottom)
+                .arg(left);
         };
         QCOMPARE(loaded(), QStringLiteral("CH2 CH1 3.5 7.25 50 5 45 3120"));
 
@@ -235,6 +276,23 @@ private slots:
         w->hide();
         w->showWindow();
         QCOMPARE(loaded(), QStringLiteral("CH2 CH1 3.5 7.25 70 5 45 3120"));
+
+        // Every 770 ms each shown panel shows its picoammeter's latest
+        // high-voltage state (the low four bits); the loop sources pick their
+        // buttons, hidden or not. (The readback's formats: the BPM panel case.)
+        PicoInfoRecord first{}, other{};
+        first.hvState = 0x13; // rising
+        other.hvState = kHvOn;
+        f->driver.setPicoInfo(0, first);
+        f->driver.setPicoInfo(1, other);
+        f->updater->updateDorvishs();
+        pidSourceX = 1;
+        openWindow(); // the sources are picked as the window is built
+        QTRY_COMPARE_WITH_TIMEOUT(inPanel<QLabel>("boxBPM1", "statusLabel")->text() + ", " +
+                                      inPanel<QLabel>("boxBPM2", "statusLabel")->text(),
+                                  QStringLiteral("HV rising, HV ON"), 2000);
+        QVERIFY(get<QRadioButton>("pidSourceX_BPM2")->isChecked() &&
+                get<QRadioButton>("pidSourceY_BPM1")->isChecked());
     }
 
     // A damaged file naming a DAC output the module lacks leaves the form's
@@ -270,10 +328,15 @@ private slots:
                                     "Conf/pidSourceY_BPM2", "Conf/pidSourceI_BPM2",
                                     "Roc/rocWidget1",       "Panel/bpm2Table",
                                     "Pico/widgetPico1"};
-        const QStringList intensity = {
-            "Conf/pidSourceI_BPM1", "Conf/beamOffTh",       "Conf/beamOffTh_2",
-            "Conf/boxBPM1/hv_widget", "Panel/i0slider",     "Panel/confI0checkbox",
-            "Panel/i0MeanLineEdit", "Panel/posXStdFiltLineEdit", "Pos/intens"};
+        const QStringList intensity = {"Conf/pidSourceI_BPM1",
+                                       "Conf/beamOffTh",
+                                       "Conf/beamOffTh_2",
+                                       "Conf/boxBPM1/hv_widget",
+                                       "Panel/i0slider",
+                                       "Panel/confI0checkbox",
+                                       "Panel/i0MeanLineEdit",
+                                       "Panel/posXStdFiltLineEdit",
+                                       "Pos/intens"};
         const QStringList encoder = {"Conf/boxBPM1/encoderWidget", "Conf/boxBPM2/encoderWidget"};
         const QMap<QString, QString> classes = {{"Conf", "WindowBeamlineConf"},
                                                 {"Roc", "WindowROC_ROI"},
@@ -319,27 +382,6 @@ private slots:
         }
     }
 
-    // Every 770 ms each shown panel shows its picoammeter's latest
-    // high-voltage state (the low four bits); the loop sources pick their
-    // buttons, hidden or not. (The readback's formats: tst_bpm.)
-    void readbackAndSources_followTheProgram()
-    {
-        start(kTwoPicos, false);
-        PicoInfoRecord first{}, other{};
-        first.hvState = 0x13; // rising
-        other.hvState = kHvOn;
-        f->driver.setPicoInfo(0, first);
-        f->driver.setPicoInfo(1, other);
-        f->updater->updateDorvishs();
-        pidSourceX = 1;
-        openWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(inPanel<QLabel>("boxBPM1", "statusLabel")->text() + ", " +
-                                      inPanel<QLabel>("boxBPM2", "statusLabel")->text(),
-                                  QStringLiteral("HV rising, HV ON"), 2000);
-        QVERIFY(get<QRadioButton>("pidSourceX_BPM2")->isChecked() &&
-                get<QRadioButton>("pidSourceY_BPM1")->isChecked());
-    }
-
     // After a save the main window's XY plots zoom to the new regions.
     void mainWindow_resetsXYPlotsAfterSave()
     {
@@ -354,6 +396,122 @@ private slots:
         standardButton(conf, QDialogButtonBox::Save)->click();
         QCOMPARE(plot->xAxis->range(), QCPRange(-150.0, 150.0));
         QVERIFY(!conf->isVisible());
+    }
+
+    // One BPM panel. Each orientation has its own four choices; only the shown set is read
+    // and written, and the warning about two electrodes on one input follows
+    // the shown set.
+    void bpmPanel_channelsEncoderConversionHighVoltageAndOffsetRows()
+    {
+        startPanel();
+        QVERIFY(bpm->isOrientation90() && shown("BPMvisual90") && !shown("BPMvisual45"));
+        bpm->setChannels(3, 2, 1, 0);
+        QCOMPARE(QVector<int>({choice("BPM90_top"), choice("BPM90_left")}), QVector<int>({3, 0}));
+
+        bpm->setOrientation(0);
+        QVERIFY(!bpm->isOrientation90() && shown("BPMvisual45") && !shown("BPMvisual90"));
+        // The 45° set still holds its form default (all "Ch 1"), which the
+        // warning reports as soon as that set is on show.
+        QCOMPARE(channels(), QVector<int>({0, 0, 0, 0}));
+        QVERIFY(invalidShown());
+        bpm->setChannels(1, 2, 3, 0);
+        QVERIFY(!invalidShown());
+        // The other set untouched.
+        QCOMPARE(QVector<int>({choice("BPM45_right"), choice("BPM90_top")}), QVector<int>({2, 3}));
+
+        bpm->setOrientation(7); // no such orientation: nothing changes
+        QVERIFY(!bpm->isOrientation90());
+        bpm->setOrientation(1);
+        bpm->setChannels(0, 1, 2, 3);
+        QVERIFY(bpm->isOrientation90() && !invalidShown());
+        onPanel<QComboBox>("BPM90_bottom")->setCurrentIndex(1); // "Ch 2" twice
+        QVERIFY(invalidShown());
+        onPanel<QComboBox>("BPM90_right")->setCurrentIndex(2);
+        QVERIFY(!invalidShown());
+
+        // A channel outside the four inputs (a damaged file) keeps the choice
+        // instead of leaving an empty box that would be sent as 255.
+        bpm->setChannels(9, -1, 1, 3);
+        QCOMPARE(channels(), QVector<int>({0, 2, 1, 3}));
+
+        // Loading scale and stored offset fills the encoder fields, and "Set"
+        // turns the encoder fields back into the same scale and offset; nothing
+        // goes to the controller before the window's Save.
+        QVERIFY(theConfig->setOffsetX(1, 1610612.736) && theConfig->setOffsetY(1, 1.5e8));
+        bpm->setScaling(2147483.648, 1.6e8);
+        // The vertical counts come from the offset as its box holds it (1e8
+        // at most): 2^31 x (1 - 1e8 / 1.6e8).
+        QCOMPARE(values({"horNradCountDoubleSpinBox", "horOffsetCountsSpinBox", "xOffset",
+                         "yOffset", "vertOffsetCountsSpinBox"}),
+                 QVector<double>({1.0, 536870912, 1610612.736, 1e8, 805306368}));
+
+        onPanel<QDoubleSpinBox>("xGain")->setValue(1.0);
+        onPanel<QDoubleSpinBox>("xOffset")->setValue(0.0);
+        onPanel<QDoubleSpinBox>("horNradCountDoubleSpinBox")->setValue(1.0);
+        onPanel<QSpinBox>("horOffsetCountsSpinBox")->setValue(536870912);
+        onPanel<QDoubleSpinBox>("vertNradCountDoubleSpinBox")->setValue(0.5);
+        onPanel<QSpinBox>("vertOffsetCountsSpinBox")->setValue(0);
+        onPanel<QPushButton>("encoderSetButton")->click();
+        // Count 0: offset = scale.
+        QCOMPARE(scalingAndOffsets(),
+                 QVector<double>({2147483.648, 1073741.824, 1610612.736, 1073741.824}));
+        QCOMPARE(int(f->driver.transfers().size()), 0);
+
+        // A scale of 0 and offsets far outside the count range neither divide
+        // by zero nor overflow the conversion to int: the counts stay in the
+        // box; "Set" from a zero nrad/count gives a zero scale and offset,
+        // never NaN.
+        const double rows[][3] = {// scale, offset, counts
+                                  {0.0, 5.0, 999999999},
+                                  {0.001, -1e4, 999999999},
+                                  {1.0, 1e8, 0},
+                                  {4.0, 3.0, 536870912}};
+        for (const auto& [scale, offset, counts] : rows) {
+            QVERIFY(theConfig->setOffsetX(1, offset) && theConfig->setOffsetY(1, offset));
+            bpm->setScaling(scale, scale);
+            QCOMPARE(QVector<double>({scale, offset}) +
+                         values({"horOffsetCountsSpinBox", "vertOffsetCountsSpinBox"}),
+                     QVector<double>({scale, offset, counts, counts}));
+            onPanel<QDoubleSpinBox>("horNradCountDoubleSpinBox")->setValue(0.0);
+            onPanel<QPushButton>("encoderSetButton")->click();
+            QCOMPARE(scalingAndOffsets().at(2), 0.0);
+        }
+
+        // Each high-voltage state its text, other values none; volts and
+        // microamperes.
+        QStringList texts;
+        for (int state : {0, 1, 2, 3, 4, 5, 15}) {
+            onPanel<QLabel>("statusLabel")->setText(QStringLiteral("stale"));
+            bpm->setHVstatus(state, 12.345f, 0.5f);
+            texts << onPanel<QLabel>("statusLabel")->text();
+        }
+        QCOMPARE(texts.join('|'), QStringLiteral("HV OFF|HV ON||HV rising||HV falling|"));
+        QCOMPARE(onPanel<QLineEdit>("voltageReadoutLineEdit")->text() + " " +
+                     onPanel<QLineEdit>("currentReadoutLineEdit")->text(),
+                 QStringLiteral("12.35V 0.50uA"));
+
+        // The enable button alternates on/off for this panel's picoammeter,
+        // whatever the readback says; "Set HV" sends the bias in single
+        // precision.
+        bpm->setHVstatus(1, 500.0f, 0.1f); // the readback has no say
+        onPanel<QPushButton>("enableHVbutton")->click();
+        onPanel<QPushButton>("enableHVbutton")->click();
+        onPanel<QDoubleSpinBox>("biasVoltageDoubleSpinBox")->setValue(250.5);
+        onPanel<QPushButton>("setHVbutton")->click();
+        QCOMPARE(hexOf(f->driver.transfers()), goldenHex({"00010004 01000000 01", // on, index 1
+                                                          "00010004 01000000 00", // off
+                                                          "00020004 01000000 00807a43"}));
+
+        // The offset rows only for controllers that take offsets (1.0.03 on).
+        QString shownAt;
+        for (const char* version : {"1.0.02", "1.0.03", "1.1", ""}) {
+            controllerVersions.swVersion = version;
+            bpm->updateOffsetVisibility();
+            for (const char* name : {"labelOffsetX", "xOffset", "labelOffsetY", "yOffset"})
+                shownAt += shown(name) ? '1' : '0';
+            shownAt += ' ';
+        }
+        QCOMPARE(shownAt, QStringLiteral("0000 1111 1111 0000 "));
     }
 };
 

@@ -76,7 +76,7 @@ private slots:
     // "cruise" asks for no password: any text, or none, will do. The lock is
     // kept until another instance asks for it; the dialog stays open with
     // what was typed.
-    void rightPasswords_setLevelShowNameAndAnnounce()
+    void passwords_rightOnesSetLevelShowNameAndAnnounce_wrongOnesWarn()
     {
         QCOMPARE(shownLevel(), QString()); // nothing applied yet
         QSignalSpy changed(m_login, &DialogLogin::userLevelChanged);
@@ -86,26 +86,26 @@ private slots:
                                              {"cruise", QStringLiteral("anything")},
                                              {"cruise", QString()}}) {
             logIn(name, password);
-            levels << QString("%1 %2 %3").arg(shownLevel()).arg(userLevel).arg(
-                          changed.takeFirst().at(0).toInt());
+            levels << QString("%1 %2 %3")
+                          .arg(shownLevel())
+                          .arg(userLevel)
+                          .arg(changed.takeFirst().at(0).toInt());
             QCOMPARE(lockHolder(m_probe), getpid());
         }
         QCOMPARE(levels, (QStringList{"user 1 1", "admin 2 2", "cruise 0 0", "cruise 0 0"}));
         QVERIFY(m_login->isVisible() && changed.isEmpty());
         QCOMPARE(child<QLineEdit>(m_login, "usernameLineEdit")->text(), QStringLiteral("cruise"));
-    }
 
-    // A wrong name or password: one warning without parent that says which,
-    // and the level, the name shown and the announcements stay as they were.
-    void wrongNameOrPassword_warnsAndChangesNothing()
-    {
+        // A wrong name or password: one warning without parent that says
+        // which, and the level, the name shown and the announcements stay as
+        // they were.
         logIn(QStringLiteral("user"), kUserPassword);
-        QSignalSpy changed(m_login, &DialogLogin::userLevelChanged);
+        changed.clear();
         BoxCatcher boxes;
         const QStringList rows[] = {
             // name, password, what is wrong: the case, another user's, a prefix, a longer one
-            {"Admin", kAdminPassword, "Username"},   {"admin", kUserPassword, "Password"},
-            {"user", "stoneharbour", "Password"},    {"user", "StoneHarbou", "Password"},
+            {"Admin", kAdminPassword, "Username"},  {"admin", kUserPassword, "Password"},
+            {"user", "stoneharbour", "Password"},   {"user", "StoneHarbou", "Password"},
             {"admin", "KiteRiverSun2", "Password"},
         };
         for (const QStringList& row : rows) {
@@ -114,8 +114,8 @@ private slots:
             QStringList seen = {row.join('/')};
             for (const BoxCatcher::Box& box : boxes.boxes)
                 seen << box.text << QString::number(box.hasParent);
-            QCOMPARE(seen, (QStringList{row.join('/'), row[2] + " entered does not match.\n\n",
-                                        "0"}));
+            QCOMPARE(seen,
+                     (QStringList{row.join('/'), row[2] + " entered does not match.\n\n", "0"}));
             QCOMPARE(shownLevel() + QString::number(userLevel), QStringLiteral("user1"));
         }
         QCOMPARE(changed.count(), 0);
@@ -123,7 +123,7 @@ private slots:
 
     // Opening the dialog at level 2 logs in again: the lock, which this
     // process already holds, is taken at once and every window hears of it.
-    void openingAtLevel2_takesLockAgainAtOnceAndReannounces()
+    void levels_reopeningAtLevel2_mainWindowActions_brokenLockFile()
     {
         logIn(QStringLiteral("admin"), kAdminPassword);
         QSignalSpy changed(m_login, &DialogLogin::userLevelChanged);
@@ -135,29 +135,22 @@ private slots:
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toInt(), 2);
         QVERIFY(lockHolder(m_probe) == getpid() && m_login->isVisible());
-    }
 
-    // A lock file that cannot be used must not keep the operator out.
-    void brokenLockFile_loginStillProceeds()
-    {
-        closeOperatorLockFile(lockFileFd);
-        lockFileFd = -1;
-        logIn(QStringLiteral("admin"), kAdminPassword);
-        QCOMPARE(shownLevel() + QString::number(userLevel), QStringLiteral("admin2"));
-    }
-
-    // Level 1 after level 2 leaves the measurements as they were; the
-    // dialog's level reaches the main window's actions. (Every menu action
-    // at each level from a fresh start: tst_programinstances.)
-    void mainWindowActions_level1AfterLevel2KeepsTheMeasurements()
-    {
-        logIn(QStringLiteral("admin"), kAdminPassword);
+        // Level 1 after level 2 leaves the measurements as they were; the
+        // dialog's level reaches the main window's actions. (Every menu action
+        // at each level from a fresh start: tst_programinstances.)
         logIn(QStringLiteral("user"), kUserPassword);
         for (const char* name : {"action_Rocking_Curve", "actionRocking_Curve_3D",
                                  "actionStep_Response", "actionManual_Output_Control"})
             QVERIFY2(action(name)->isEnabled(), name);
         logIn(QStringLiteral("cruise"), QString());
         QVERIFY(!action("actionManual_Output_Control")->isEnabled());
+
+        // A lock file that cannot be used must not keep the operator out.
+        closeOperatorLockFile(lockFileFd);
+        lockFileFd = -1;
+        logIn(QStringLiteral("admin"), kAdminPassword);
+        QCOMPARE(shownLevel() + QString::number(userLevel), QStringLiteral("admin2"));
     }
 };
 

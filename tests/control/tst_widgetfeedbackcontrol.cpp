@@ -1,7 +1,8 @@
 // The feedback panel over a scripted controller: the regulation mode that
 // the check boxes send and show, setpoints converted by the scale of the BPM
 // that feeds each loop, the lamp per feedback state, the statistics, the I0
-// entry and slider, and the panel inside the main window. (Gating by user
+// entry and slider, and the panel inside the main window; the lamp's pictures
+// and the I0 slider's decade scale, bar and handle on their own. (Gating by user
 // level: tst_windowpidparams; what follows the devices plugged in:
 // tst_windowbeamlineconf.)
 
@@ -17,10 +18,27 @@
 
 #include <QtWidgets>
 
+#include <limits>
+
 using namespace zevo;
 
 namespace
 {
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+QStringList scaleTexts(const Slider& slider)
+{
+    QStringList texts;
+    for (const QLabel* label : slider.findChildren<QLabel*>())
+        texts << label->text();
+    return texts;
+}
+
+int barOf(const Slider& slider)
+{
+    return slider.findChild<QProgressBar*>()->value();
+}
+
 QDoubleSpinBox* field(QWidget& panel, const char* name)
 {
     return child<QDoubleSpinBox>(panel, name);
@@ -200,7 +218,7 @@ private slots:
     // The panel's own 770 ms refresh shows the controller's state: the lamp
     // by its off-colour, never lit, and the state's text; a state it does
     // not know leaves lamp and text alone.
-    void heartbeat_lampAndTextPerState()
+    void heartbeat_lampAndTextPerState_buttonAsksForTheOtherState()
     {
         WidgetFeedbackControl panel;
         auto* led = panel.findChild<QLed*>("heartbeatLed");
@@ -220,12 +238,10 @@ private slots:
                                      row(QLed::Purple, "Beam OFF"), row(QLed::Green, "Feedback ON"),
                                      row(QLed::Green, "Feedback ON")}));
         QVERIFY(!led->value());
-    }
 
-    // Each click asks for the other state; the text follows the controller.
-    void feedbackButton_asksForTheOtherState()
-    {
-        WidgetFeedbackControl panel;
+        // Each click asks for the other state; the text follows the controller.
+        c->pidStatus = PID_STATUS_OFF;
+        poll();
         auto* button = child<QPushButton>(panel, "buttonFdbk");
         m_program->driver.clearCalls();
         click(&panel, "buttonFdbk");
@@ -293,6 +309,81 @@ private slots:
         c->setpoints[1] = 0.125;
         emit window.graphXY(1)->XYchanged();
         QCOMPARE(field(*panel, "posYDoubleSpinBox")->value(), 125.0);
+    }
+
+    // The lamp shows the picture of its shape and its present colour; only
+    // the rounded lamps have pictures (the others draw nothing); Designer
+    // forms set it up by name.
+    void led_showsThePictureOfItsState()
+    {
+        QLed led;
+        QStringList paths;
+        led.setOffColor(QLed::Purple);
+        paths << led.picturePath();
+        led.setShape(QLed::Rounded);
+        led.setOnColor(QLed::Green);
+        for (int i = 0; i < 3; ++i, led.toggleValue())
+            paths << led.picturePath();
+        QCOMPARE(paths,
+                 (QStringList{":/resources/circle_purple.svg", ":/resources/round_purple.svg",
+                              ":/resources/round_green.svg", ":/resources/round_purple.svg"}));
+        QVERIFY(QFile::exists(paths[1]) && QFile::exists(paths[2]) && !QFile::exists(paths[0]));
+        QLed named;
+        QVERIFY(named.setProperty("shape", QStringLiteral("Rounded")) &&
+                named.setProperty("onColor", QStringLiteral("Yellow")) &&
+                named.setProperty("value", true));
+        QCOMPARE(named.picturePath(), QStringLiteral(":/resources/round_yellow.svg"));
+    }
+
+    // The scale takes the decade of a measured value (a power of ten is its
+    // own full scale), rebuilt rather than added to; a value without a decade
+    // keeps the scale, the bar empty (full for +inf and a decade beyond
+    // float). A measured value is no operator's move; the handle is. The
+    // handle stays on the scale; a handle moved by program is reported like
+    // a drag; a scale of no width has no positions and no bar.
+    void slider_decadeScaleBarAndHandle()
+    {
+        Slider slider;
+        QSignalSpy moved(&slider, &Slider::valueChanged);
+        slider.setValue(3.7e-7f);
+        QCOMPARE(scaleTexts(slider),
+                 (QStringList{"0", "2e-07", "4e-07", "6e-07", "8e-07", "1e-06"}));
+        QCOMPARE(barOf(slider), 37);
+        slider.setValue(100.0f);
+        QCOMPARE(scaleTexts(slider).last() + " " + QString::number(barOf(slider)),
+                 QStringLiteral("1e+02 100"));
+        int ticks = 0;
+        for (const QFrame* frame : slider.findChildren<QFrame*>())
+            ticks += !qobject_cast<const QLabel*>(frame) && frame->frameShape() == QFrame::VLine;
+        QCOMPARE(ticks, 6);
+        slider.setValue(0.1f); // the float just above 0.1 belongs to the next decade
+        QCOMPARE(slider.scaleMaximum(), 1.0f);
+
+        slider.setValue(4e-5f);
+        QStringList bars;
+        for (float value : {0.0f, -2.5e-6f, kNaN, std::numeric_limits<float>::infinity(), 3e38f}) {
+            slider.setValue(value);
+            bars << QString::number(slider.scaleMaximum()) + ":" + QString::number(barOf(slider));
+        }
+        QCOMPARE(bars.join(' '),
+                 QStringLiteral("0.0001:0 0.0001:0 0.0001:0 0.0001:100 0.0001:100"));
+        QCOMPARE(moved.size(), 0);
+        auto* handle = slider.findChild<QSlider*>();
+        handle->setValue(99);   // as far right as the handle goes
+        slider.setValue(6e-5f); // 0 .. 1e-4
+        slider.setSliderValue(2.5e-5f);
+        QCOMPARE(handle->value(), 25);
+        QCOMPARE(moved.size(), 2);
+        QCOMPARE(QVector<float>({moved.at(0).at(0).toFloat(), moved.at(1).at(0).toFloat()}),
+                 QVector<float>({9.9e-5f, 2.5e-5f}));
+        for (float beyond : {5e-3f, kNaN}) {
+            slider.setSliderValue(beyond);
+            QCOMPARE(handle->value(), 99);
+        }
+        slider.setScale(5, 1.0f, 1.0f);
+        slider.setSliderValue(1.0f);
+        slider.setBarValue(1.0f);
+        QCOMPARE(QString("%1 %2").arg(handle->value()).arg(barOf(slider)), QStringLiteral("99 0"));
     }
 };
 

@@ -9,6 +9,7 @@
 
 #include <QtWidgets>
 
+#include <algorithm>
 #include <cstring>
 
 #include <fcntl.h>
@@ -42,7 +43,8 @@ class TestWindowManOutCtrl : public QObject
         for (const Call& c : m_driver.calls())
             if (c.kind == Call::Ioctl && c.request == DAC_IOC_SET_OUTPUTS) {
                 DacOutputRecord r{};
-                std::memcpy(&r, c.sent.constData(), sizeof r);
+                // The driver takes the volts and the flag, not the record's tail padding.
+                std::memcpy(&r, c.sent.constData(), std::min(sizeof r, std::size_t(c.sent.size())));
                 out << QString("%1: %2 %3 %4 %5")
                            .arg(c.fd)
                            .arg(r.volts[0])
@@ -52,8 +54,14 @@ class TestWindowManOutCtrl : public QObject
             }
         return out;
     }
-    QString lastVolts() const { return dacRecords().value(dacRecords().size() - 1).section(": ", 1); }
-    int lastFd() const { return dacRecords().value(dacRecords().size() - 1).section(':', 0, 0).toInt(); }
+    QString lastVolts() const
+    {
+        return dacRecords().value(dacRecords().size() - 1).section(": ", 1);
+    }
+    int lastFd() const
+    {
+        return dacRecords().value(dacRecords().size() - 1).section(':', 0, 0).toInt();
+    }
     bool closed(int fd) const
     {
         for (const Call& c : m_driver.calls())
@@ -104,41 +112,33 @@ private slots:
 
     // The node is opened once, read-write and synchronous, records go to it
     // (four little-endian doubles in volts, then the enable word 1), and it
-    // is closed with the window.
-    void dacNode_openForTheWindowsLife()
+    // is closed with the window. A box leaving its slider's volt moves the
+    // slider, which cuts the box to whole volts; a fraction within the
+    // slider's volt stays. Moving one output leaves the others alone,
+    // fractions included; below the boxes' range is 0 V; half-typed values
+    // ("1" of "12") never reach the outputs.
+    void dacNode_openForTheWindowsLife_boxAndSliderKeepInStepPerChannel()
     {
         const auto calls = m_driver.calls();
         QCOMPARE(int(calls.size()), 1);
         QCOMPARE(std::make_tuple(calls[0].kind, calls[0].path, calls[0].flags),
                  std::make_tuple(Call::Open, std::string(kDacNode), O_RDWR | O_SYNC));
-        typeInto(3, 7.0);
-        QCOMPARE(m_driver.calls().back().sent.toHex(),
-                 QByteArray("0000000000000000 0000000000000000 0000000000000000 "
-                            "0000000000001c40 01000000")
-                     .replace(' ', ""));
-        const int dacFd = lastFd();
-        m_driver.clearCalls();
-        w.reset();
-        QVERIFY(m_driver.calls().size() == 1 && closed(dacFd));
-    }
-
-    // A box leaving its slider's volt moves the slider, which cuts the box to
-    // whole volts; a fraction within the slider's volt stays. Moving one
-    // output leaves the others alone, fractions included; below the boxes'
-    // range is 0 V; half-typed values ("1" of "12") never reach the outputs.
-    void boxAndSlider_keepInStep_eachChannelOnItsOwn()
-    {
         typeInto(0, 2.5);
         QCOMPARE(lastVolts(), QStringLiteral("2 0 0 0"));
         typeInto(0, 2.5);
         slider(1)->setValue(-1);
         typeInto(3, 7.0);
+        QCOMPARE(m_driver.calls().back().sent.toHex(),
+                 QByteArray("0000000000000440 0000000000000000 0000000000000000 "
+                            "0000000000001c40 01000000")
+                     .replace(' ', ""));
         typeInto(3, 7.25);
         slider(1)->setValue(5);
         QStringList shown;
         for (int ch = 0; ch < 4; ++ch)
             shown << QString("%1/%2").arg(slider(ch)->value()).arg(box(ch)->value());
-        QCOMPARE(shown.join(' ') + ", " + lastVolts(), QStringLiteral("2/2.5 5/5 0/0 7/7.25, 2.5 5 0 7.25"));
+        QCOMPARE(shown.join(' ') + ", " + lastVolts(),
+                 QStringLiteral("2/2.5 5/5 0/0 7/7.25, 2.5 5 0 7.25"));
 
         m_driver.clearCalls();
         box(2)->selectAll();
@@ -148,11 +148,16 @@ private slots:
         QCOMPARE(slider(2)->value(), 12);
         for (const QString& record : dacRecords())
             QCOMPARE(record.section(' ', 3, 3), QStringLiteral("12"));
+
+        const int dacFd = lastFd();
+        m_driver.clearCalls();
+        w.reset();
+        QVERIFY(m_driver.calls().size() == 1 && closed(dacFd));
     }
 
     // The box shows who drives the outputs; only the operator's click hands
     // them over, opening the window never does, not even after a failed read.
-    void enableBox_showsOutputSource_andHandsOverOnlyOnClick()
+    void enableBox_showsOutputSource_andHandsOverOnlyOnClick_mainWindowKeepsOne()
     {
         w->showWindow();
         QVERIFY(!enableBox()->isChecked());
@@ -168,6 +173,15 @@ private slots:
         m_driver.failTransfer(1);
         w->showWindow();
         QCOMPARE(sourceRequests(), QString());
+
+        // The main window keeps one instance and shows it from its action.
+        MainWindow main;
+        QAction* show = main.findChild<QAction*>(QStringLiteral("actionManual_Output_Control"));
+        main.handleUserLevelChange(1);
+        show->trigger();
+        show->trigger();
+        const auto windows = main.findChildren<WindowManOutCtrl*>();
+        QVERIFY(windows.size() == 1 && windows[0]->isVisible());
     }
 
     // Without the DAC node nothing is sent and the window says why; the node
@@ -213,18 +227,6 @@ private slots:
         QVERIFY(!noteShown());
         slider(1)->setValue(7);
         QCOMPARE(lastVolts(), QStringLiteral("0 7 4.5 0"));
-    }
-
-    // The main window keeps one instance and shows it from its action.
-    void mainWindowAction_showsTheKeptWindow()
-    {
-        MainWindow main;
-        QAction* show = main.findChild<QAction*>(QStringLiteral("actionManual_Output_Control"));
-        main.handleUserLevelChange(1);
-        show->trigger();
-        show->trigger();
-        const auto windows = main.findChildren<WindowManOutCtrl*>();
-        QVERIFY(windows.size() == 1 && windows[0]->isVisible());
     }
 };
 

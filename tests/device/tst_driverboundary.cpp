@@ -10,7 +10,7 @@
 // then Y, then I0) and where a slot's record sits in its reply are pinned
 // here against the controller's layout. Where the display cycle finds each
 // value of a display record is checked in tst_updater, the DAC output set as
-// it leaves through the driver in tst_hostoutputs.
+// it leaves through the driver in tst_windowrockingcurve and tst_windowstepresponse.
 
 #include "support/bytes.h"
 #include "support/recordingdriver.h"

@@ -60,24 +60,41 @@ private slots:
         }
     }
 
-    // An encoder interface: no picoammeter window, two encoder series in
-    // the first currents plot, two DAC outputs.
-    void devices_changeCurrentsAndDacPlots_data()
+    // The display rate comes from controllers that can set it. An encoder
+    // interface: no picoammeter window, two encoder series in the first
+    // currents plot, two DAC outputs.
+    void devicesAndDisplayRate_data()
     {
         QTest::addColumn<uint16_t>("second");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<uint>("divider"); // 33333: 3000.03 Hz
+        QTest::addColumn<bool>("settable");
+        QTest::addColumn<int>("sampFreq");
         QTest::addColumn<int>("series");
         QTest::addColumn<int>("outputs");
-        QTest::newRow("picoammeters") << uint16_t(0) << 4 << 3;
-        QTest::newRow("encoder interface") << uint16_t(0x2300) << 2 << 2;
+        // clang-format off
+        QTest::newRow("1.0.02") << uint16_t(0) << "1.0.02" << 33333u << false << 1000 << 4 << 3;
+        QTest::newRow("unread") << uint16_t(0) << "" << 33333u << false << 1000 << 4 << 3;
+        QTest::newRow("1.0.03") << uint16_t(0) << "1.0.03" << 33333u << true << 3000 << 4 << 3;
+        QTest::newRow("1.1") << uint16_t(0) << "1.1" << 33333u << true << 3000 << 4 << 3;
+        QTest::newRow("no rate read") << uint16_t(0) << "1.0.03" << 0u << true << 1000 << 4 << 3;
+        QTest::newRow("encoder interface")
+            << uint16_t(0x2300) << "1.0.03" << 33333u << true << 3000 << 2 << 2;
+        // clang-format on
     }
-    void devices_changeCurrentsAndDacPlots()
+    void devicesAndDisplayRate()
     {
         QFETCH(uint16_t, second);
+        QFETCH(QString, version);
+        QFETCH(uint, divider);
+        QFETCH(bool, settable);
+        QFETCH(int, sampFreq);
         QFETCH(int, series);
         QFETCH(int, outputs);
-        startController({0x2101, second, 0x2200, 0}, QStringLiteral("1.0.03"));
+        startController({0x2101, second, 0x2200, 0}, version, divider);
         MainWindow w;
-        w.show();
+        QCOMPARE(child<QAction>(w, "action_Display_Settings")->isVisible(), settable);
+        QCOMPARE(SAMP_FREQ, sampFreq);
         QCOMPARE(child<QAction>(w, "actionPico_Amp")->isVisible(), second == 0);
         auto shown = [&](const char* name) {
             QDockWidget* d = child<QDockWidget>(w, name);
@@ -86,32 +103,8 @@ private slots:
                 n += box->isVisibleTo(d) ? 1 : 0;
             return n;
         };
-        QCOMPARE(shown("dockCurrents1"), series);
-        QCOMPARE(shown("dockDAC"), outputs);
-    }
-
-    void displayRate_comesFromControllersThatCanSetIt_data()
-    {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<uint>("divider"); // 33333: 3000.03 Hz
-        QTest::addColumn<bool>("settable");
-        QTest::addColumn<int>("sampFreq");
-        QTest::newRow("1.0.02") << "1.0.02" << 33333u << false << 1000;
-        QTest::newRow("unread") << "" << 33333u << false << 1000;
-        QTest::newRow("1.0.03") << "1.0.03" << 33333u << true << 3000;
-        QTest::newRow("1.1") << "1.1" << 33333u << true << 3000;
-        QTest::newRow("no rate read") << "1.0.03" << 0u << true << 1000;
-    }
-    void displayRate_comesFromControllersThatCanSetIt()
-    {
-        QFETCH(QString, version);
-        QFETCH(uint, divider);
-        QFETCH(bool, settable);
-        QFETCH(int, sampFreq);
-        startController({0x2101, 0x2200, 0, 0}, version, divider);
-        MainWindow w;
-        QCOMPARE(child<QAction>(w, "action_Display_Settings")->isVisible(), settable);
-        QCOMPARE(SAMP_FREQ, sampFreq);
+        QCOMPARE(QVector<int>({shown("dockCurrents1"), shown("dockDAC")}),
+                 QVector<int>({series, outputs}));
     }
 
     // The menus open a new window each time, the main window its parent; a

@@ -6,10 +6,8 @@
 
 #include "app/operatorlock.h"
 #include "support/lockprobe.h"
+#include "support/simprocess.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -46,42 +44,30 @@ QStringList lockLines(const QStringList& lines)
 }
 
 // One running copy of the simulator build, driven through its test console.
-class SimInstance
+class SimInstance : public SimProcess
 {
 public:
-    explicit SimInstance(const QString& runtimeDir)
+    explicit SimInstance(const QString& runtimeDir) : SimProcess({}, runtimeDir)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.remove(QStringLiteral("XDG_DATA_HOME"));
-        env.remove(QStringLiteral("XDG_CACHE_HOME"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C")); // the perror texts
-        m_process.setProcessEnvironment(env);
         // Standard error carries the perror lines between the lock messages.
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        process().setProcessChannelMode(QProcess::MergedChannels);
     }
 
     // The end of its input ends a copy the normal way, so that a sanitized
     // build checks it for leaks on the way out.
     ~SimInstance()
     {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+        process().closeWriteChannel();
+        process().waitForFinished(10000);
     }
 
     bool start()
     {
-        m_process.start(QStringLiteral(ZEVO_SIM_PROGRAM), {QStringLiteral("--test-console")});
+        SimProcess::start(QStringLiteral(ZEVO_SIM_PROGRAM), {QStringLiteral("--test-console")});
         return waitFor(QStringLiteral("test-console: ready ")) >= 0;
     }
 
-    void send(const QString& command) { m_process.write(command.toUtf8() + '\n'); }
+    void send(const QString& command) { process().write(command.toUtf8() + '\n'); }
 
     // Index of the first line at or after `from` that starts with `prefix`,
     // waiting for it up to 30 s; -1 if it did not come.
@@ -90,13 +76,13 @@ public:
         QElapsedTimer clock;
         clock.start();
         for (;;) {
-            collect();
-            for (int i = from; i < m_lines.size(); ++i)
-                if (m_lines.at(i).startsWith(prefix))
+            const QStringList lines = linesFrom(0);
+            for (int i = from; i < lines.size(); ++i)
+                if (lines.at(i).startsWith(prefix))
                     return i;
-            if (clock.elapsed() > 30000 || m_process.state() == QProcess::NotRunning)
+            if (clock.elapsed() > 30000 || !running())
                 return -1;
-            m_process.waitForReadyRead(20);
+            process().waitForReadyRead(20);
         }
     }
 
@@ -105,30 +91,17 @@ public:
     QString waitForState(const QString& state, int from)
     {
         const int i = waitFor(QStringLiteral("test-console: ") + state, from);
-        return i < 0 ? QString() : m_lines.at(i).mid(14);
+        return i < 0 ? QString() : linesFrom(i).first().mid(14);
     }
 
-    int lineCount()
+    int lineCount() { return linesFrom(0).size(); }
+    QStringList linesFrom(int from)
     {
-        collect();
-        return m_lines.size();
+        QStringList lines = output().split('\n');
+        lines.removeLast(); // a line not yet ended
+        return lines.mid(from);
     }
-    QStringList linesFrom(int from) { return m_lines.mid(from, lineCount() - from); }
-    pid_t pid() const { return pid_t(m_process.processId()); }
-    QProcess& process() { return m_process; }
-
-private:
-    void collect()
-    {
-        m_partial += m_process.readAll();
-        for (int end; (end = m_partial.indexOf('\n')) >= 0; m_partial.remove(0, end + 1))
-            m_lines << QString::fromLocal8Bit(m_partial.left(end));
-    }
-
-    QTemporaryDir m_home;
-    QProcess m_process;
-    QByteArray m_partial;
-    QStringList m_lines;
+    pid_t pid() const { return pid_t(SimProcess::pid()); }
 };
 } // namespace
 
@@ -179,7 +152,8 @@ private slots:
         second.send("login admin " + kAdminPassword);
         QCOMPARE(second.waitForState("level 2 ", mark), kAdminState);
         // Well within the bound: the first copy let go at once.
-        QVERIFY2(clock.elapsed() < kOperatorLockTimeoutMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < kOperatorLockTimeoutMs,
+                 qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(lockHolder(m_probe), second.pid());
 
         // ".", the refusal, the request to the first copy; refusals until the
@@ -187,7 +161,8 @@ private slots:
         // then ".", "Got lock".
         const QStringList lines = lockLines(second.linesFrom(mark));
         QCOMPARE(lines.mid(0, 4),
-                 kRefusal + QStringList{QStringLiteral("Sending signal to PID %1").arg(first.pid())});
+                 kRefusal +
+                     QStringList{QStringLiteral("Sending signal to PID %1").arg(first.pid())});
         QCOMPARE(lines.mid(lines.size() - 2), kTaken);
 
         QCOMPARE(first.waitForState("level 0 ", firstMark), kCruiseState);
@@ -208,15 +183,11 @@ private slots:
     // tst_operatorlock.)
     void holderIgnoringRequest_boundedWaitMessageLevelKept()
     {
-        QProcess holder;
-        holder.setProcessChannelMode(QProcess::MergedChannels);
-        holder.start(QStringLiteral(LOCK_PEER), {m_lockPath, "--ignore-signal", "--hold-ms", "60000"});
-        QElapsedTimer wait;
-        wait.start();
-        while (!holder.peek(holder.bytesAvailable()).contains("Got lock") &&
-               wait.elapsed() < 5000 && holder.state() != QProcess::NotRunning)
-            holder.waitForReadyRead(50);
-        const pid_t holderPid = pid_t(holder.processId());
+        SimProcess holder; // a process that takes the lock and ignores requests
+        holder.start(QStringLiteral(LOCK_PEER),
+                     {m_lockPath, "--ignore-signal", "--hold-ms", "60000"});
+        holder.waitFor(QStringLiteral("Got lock"), 5000);
+        const pid_t holderPid = pid_t(holder.pid());
         QCOMPARE(lockHolder(m_probe), holderPid);
 
         SimInstance sim(m_runtime->path());
@@ -243,9 +214,8 @@ private slots:
         QCOMPARE(sim.waitForState("level ", stateAt), kCruiseState);
         QVERIFY(!sim.linesFrom(mark).join('\n').contains("test-console: level 2"));
         QCOMPARE(lockHolder(m_probe), holderPid);
-        QCOMPARE(holder.state(), QProcess::Running);
-        holder.kill();
-        holder.waitForFinished(2000);
+        QVERIFY(holder.running());
+        holder.process().kill();
     }
 };
 

@@ -1,9 +1,9 @@
-// The 3D view with a real OpenGL context (virtual X display): mouse rotation
-// of its angles, and a whole 3D rocking-curve scan on the virtual beamline
-// (manual clock, no noise or drift) drawn by it: a flat blue plane in the
-// grey grid box before, a surface peaking in red where the beamline's
-// rocking curve does after, and the controller gets its outputs back. With
-// ZEVO_SCREENSHOT_DIR set, the window after the scan is saved there as
+// The 3D view with a real OpenGL context (virtual X display): a whole 3D
+// rocking-curve scan on the virtual beamline (manual clock, no noise or
+// drift) drawn by it: a flat blue plane in the grey grid box before, a
+// surface peaking in red where the beamline's rocking curve does after, and
+// the controller gets its outputs back; then mouse rotation of its angles.
+// With ZEVO_SCREENSHOT_DIR set, the window after the scan is saved there as
 // rocking-curve-3d.png.
 
 #include "measure/graph3d.h"
@@ -12,9 +12,9 @@
 
 #include "analysis/surfacegrid.h"
 #include "sim/beamlinemodel.h"
-#include "sim/simrig.h"
 #include "support/opengldriver.h"
 #include "support/screenshot.h"
+#include "support/simfixture.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -98,39 +98,9 @@ private slots:
         keepOpenGLDriverLoaded();
     }
 
-    // Ten pixels of drag turn the view by five degrees (80 sixteenths):
-    // left button about x (vertical) and y (horizontal), right button about
-    // x and z. Moves are counted from the last position, so two halves make
-    // one whole; turning back past zero wraps round; moves without a button
-    // turn nothing.
-    void mouseDrag_tenPixelsFiveDegrees()
+    void scan_surfacePeaksAtBeamlinePeak_thenMouseRotation()
     {
-        Graph3D g;
-        const auto angles = [&g] { return std::array<int, 3>{g.angleX(), g.angleY(), g.angleZ()}; };
-        QCOMPARE(angles(), (std::array<int, 3>{4690, 21, 3744}));
-        g.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&g));
-        struct Drag {
-            Qt::MouseButton button;
-            std::vector<QPoint> path; // from (100, 100)
-            std::array<int, 3> angles;
-        };
-        for (const Drag& d : std::vector<Drag>{
-                 {Qt::LeftButton, {{110, 100}}, {4690, 21 + 80, 3744}},
-                 {Qt::RightButton, {{105, 100}, {110, 100}}, {4690, 21 + 80, 3744 + 80}},
-                 {Qt::LeftButton, {{100, 90}}, {4690 - 80, 21 + 80, 3744 + 80}},
-                 {Qt::LeftButton, {{80, 100}}, {4690 - 80, 5760 + 101 - 160, 3744 + 80}}, // wraps
-                 {Qt::NoButton, {{300, 300}}, {4690 - 80, 5760 + 101 - 160, 3744 + 80}}}) {
-            drag(&g, d.button, {100, 100}, d.path);
-            QCOMPARE(angles(), d.angles);
-        }
-    }
-
-    void scan_surfacePeaksAtBeamlinePeak()
-    {
-        SimRig rig;
-        theDriver = &rig.driver;
-        theMailbox = &rig.mailbox;
+        SimFixture rig(SimFixture::quiet());
         {
             WindowRocking3D window;
             window.setSleeper(
@@ -139,12 +109,19 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             Graph3D* g = window.graph3D();
             QVERIFY(g);
+            const auto angles = [g] {
+                return std::array<int, 3>{g->angleX(), g->angleY(), g->angleZ()};
+            };
+            QCOMPARE(angles(), (std::array<int, 3>{4690, 21, 3744}));
             QCOMPARE(int(g->surface().quads().size()), 3969);
             QImage image = g->grabFrameBuffer();
             auto n = countPixels(image);
             const auto seen = [&n] {
                 return qPrintable(QString("white %1, blue %2, red %3, grey %4")
-                                      .arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3]));
+                                      .arg(n[0])
+                                      .arg(n[1])
+                                      .arg(n[2])
+                                      .arg(n[3]));
             };
             QVERIFY2(n[0] > image.width() * image.height() / 4 && n[1] > 2000 && n[2] == 0 &&
                          n[3] > 200,
@@ -162,7 +139,10 @@ private slots:
             const int i = int(top - raw.begin()) / 64, j = int(top - raw.begin()) % 64;
             QVERIFY2(std::abs(i - peakI) <= 1 && std::abs(j - peakJ) <= 1,
                      qPrintable(QString("maximum at steps %1, %2; the model's at %3, %4")
-                                    .arg(i).arg(j).arg(peakI).arg(peakJ)));
+                                    .arg(i)
+                                    .arg(j)
+                                    .arg(peakI)
+                                    .arg(peakJ)));
             QVERIFY(peakI > 0 && peakI < 63 && peakJ > 0 && peakJ < 63);
             QVERIFY(*top > 3.0f * *std::min_element(raw.begin(), raw.end()));
 
@@ -188,12 +168,31 @@ private slots:
                 painter.end();
                 QVERIFY(saveScreenshot(picture, QStringLiteral("rocking-curve-3d.png")));
             }
+
+            // Ten pixels of drag turn the view by five degrees (80
+            // sixteenths): left button about x (vertical) and y
+            // (horizontal), right button about x and z. Moves are counted
+            // from the last position, so two halves make one whole; turning
+            // back past zero wraps round; moves without a button turn
+            // nothing.
+            struct Drag {
+                Qt::MouseButton button;
+                std::vector<QPoint> path; // from (100, 100)
+                std::array<int, 3> angles;
+            };
+            for (const Drag& d : std::vector<Drag>{
+                     {Qt::LeftButton, {{110, 100}}, {4690, 21 + 80, 3744}},
+                     {Qt::RightButton, {{105, 100}, {110, 100}}, {4690, 21 + 80, 3744 + 80}},
+                     {Qt::LeftButton, {{100, 90}}, {4690 - 80, 21 + 80, 3744 + 80}},
+                     {Qt::LeftButton, {{80, 100}}, {4690 - 80, 5760 + 101 - 160, 3744 + 80}},
+                     {Qt::NoButton, {{300, 300}}, {4690 - 80, 5760 + 101 - 160, 3744 + 80}}}) {
+                drag(g, d.button, {100, 100}, d.path);
+                QCOMPARE(angles(), d.angles);
+            }
         }
         // Feedback stays off; the controller drives the outputs again.
         QVERIFY(rig.settings().outputsFromController);
         QVERIFY(!rig.settings().feedbackEnabled);
-        theDriver = nullptr;
-        theMailbox = nullptr;
     }
 };
 

@@ -48,14 +48,17 @@ StepRecording recording(int loop, double gain, double noise = 0.0)
 using Loop = std::array<double, 10>;
 Loop stored(int loop)
 {
-    const auto get = loop == kPidX ? &ConfigStore::getPidX
+    const auto get = loop == kPidX   ? &ConfigStore::getPidX
                      : loop == kPidY ? &ConfigStore::getPidY
                                      : &ConfigStore::getPidI0;
     Loop l{};
     (theConfig->*get)(&l[0], &l[1], &l[2], &l[3], &l[4], &l[5], &l[6], &l[7], &l[8], &l[9]);
     return l;
 }
-std::vector<Loop> storedLoops() { return {stored(kPidX), stored(kPidY), stored(kPidI0)}; }
+std::vector<Loop> storedLoops()
+{
+    return {stored(kPidX), stored(kPidY), stored(kPidI0)};
+}
 } // namespace
 
 class TestWindowPidTuning : public QObject
@@ -72,9 +75,9 @@ class TestWindowPidTuning : public QObject
     QString text(const char* label) const { return child<QLabel>(w.get(), label)->text(); }
     void storeLoops()
     {
-        QVERIFY(f.config->setPidX(1000, 0.3, 0.1, 0.01, 0, 100, -12, 12, 1, 5.1));
+        QVERIFY(f.config->setPidX(1500, 0.3, 0.1, 0.01, 0, 100, -12, 12, 1, 5.1));
         QVERIFY(f.config->setPidY(2000, 4, 8, 16, 2, 50, -5, 5, 1, -1.5));
-        QVERIFY(f.config->setPidI0(500, 0.75, 1.5, 3, 4, 200, -2, 2, 4, 0.25));
+        QVERIFY(f.config->setPidI0(1000, 0.75, 1.5, 3, 0, 200, -2, 12, 4, 6));
     }
     void setLevel(int level)
     {
@@ -109,13 +112,42 @@ private slots:
         pidSourceX = 0;
     }
 
-    // The proposal is the rules' at the rate the controller really runs the
-    // loop (3000 Hz requested: 33 base ticks, 3030.30 Hz); the slider's
-    // smooth end is ten dead times. A loop that regulates on the other BPM
-    // is named.
-    void proposal_atTheLoopsRealRate_sliderAndSource()
+    // Noise without a step gives no model: said so, nothing proposed, Apply
+    // disabled even for an administrator; a good run brings it all back.
+    // Apply only for an administrator, following the login, and only with a
+    // PID window to send through; the PID window itself refuses anyone
+    // else. Cancel closes and changes nothing, on the controller or in the
+    // file. The proposal is the rules' at the rate the controller really
+    // runs the loop (3000 Hz requested: 33 base ticks, 3030.30 Hz); the
+    // slider's smooth end is ten dead times. A loop that regulates on the
+    // other BPM is named. Tries along the slider, even over a new run of the
+    // same loop, end where they began with one Undo; a run of another loop
+    // drops it.
+    void gatingProposalAndUndo()
     {
+        const QByteArray file = fileText(f.config->filePath());
+        w->showWindow();
+        w->setRecording(recording(kPidX, 0.0, 1e-3));
+        QVERIFY(!w->model().valid && !w->proposalValid() && !apply()->isEnabled());
+        QCOMPARE(text("proposedKp"), QString("-"));
+
+        w->setRecording(recording(kPidX, 0.2));
+        QVERIFY(apply()->isEnabled() && !undo()->isEnabled());
+        for (int level : {0, 1}) {
+            setLevel(level);
+            QVERIFY(!apply()->isEnabled());
+            QVERIFY(!pid->applyLoopGains(kPidX, 1, 1, 0, 1));
+        }
+        setLevel(2);
+        QVERIFY(apply()->isEnabled());
+        child<QSlider>(w.get(), "tauCSlider")->setValue(40);
+        standardButton(w.get(), QDialogButtonBox::Cancel)->click();
+        QVERIFY(!w->isVisible());
+        QVERIFY(f.driver.transfers().empty());
+        QCOMPARE(fileText(f.config->filePath()), file);
+
         QVERIFY(f.config->setPidX(3000, 0.3, 0.1, 0.01, 0, 100, -12, 12, 1, 5.1));
+        const Loop original = stored(kPidX);
         const StepRecording run = recording(kPidX, 0.2, 2e-4);
         w->setRecording(run);
         QCOMPARE(w->tauC(), w->model().deadTime);
@@ -123,33 +155,25 @@ private slots:
         const PidLawParameters expected =
             controllerParameters(simcTuning(w->model(), w->tauC(), rate), rate, PidLawParameters());
         QCOMPARE(QStringList({text("proposedKp"), text("proposedKi")}),
-                 QStringList({QString::number(expected.kp, 'f', 5),
-                              QString::number(expected.ki, 'f', 5)}));
+                 QStringList(
+                     {QString::number(expected.kp, 'f', 5), QString::number(expected.ki, 'f', 5)}));
         QVERIFY(w->prediction().settled);
         QVERIFY(child<QLabel>(w.get(), "sourceWarningLabel")->isHidden());
-
+        apply()->click();
         child<QSlider>(w.get(), "tauCSlider")->setValue(WindowPidTuning::kSmoothPosition);
         QCOMPARE(w->tauC(), 10.0 * w->model().deadTime);
         QVERIFY(text("proposedKp") != QString::number(expected.kp, 'f', 5));
-
+        apply()->click();
         pidSourceX = 1;
-        w->setRecording(run);
+        w->setRecording(recording(kPidX, 0.25));
         QVERIFY(text("sourceWarningLabel").contains("regulates on BPM 2"));
-    }
+        apply()->click();
+        QVERIFY(stored(kPidX) != original);
+        undo()->click();
+        QVERIFY(stored(kPidX) == original);
 
-    // Apply only for an administrator, following the login, and only with a
-    // PID window to send through; the PID window itself refuses anyone else.
-    void apply_onlyAtLevelTwo()
-    {
-        w->setRecording(recording(kPidX, 0.2));
-        for (int level : {0, 1}) {
-            setLevel(level);
-            QVERIFY(!apply()->isEnabled());
-            QVERIFY(!pid->applyLoopGains(kPidX, 1, 1, 0, 1));
-        }
-        QVERIFY(f.driver.transfers().empty());
-        setLevel(2);
-        QVERIFY(apply()->isEnabled());
+        apply()->click();
+        w->setRecording(recording(kPidY, 0.2));
         QVERIFY(!undo()->isEnabled());
         w->setPidWindow(nullptr);
         QVERIFY(!apply()->isEnabled());
@@ -159,24 +183,36 @@ private slots:
     // window sends with the proposal typed into the measured loop's panel:
     // the other loops and the rest of this one as stored, edits left unsent
     // in the PID window dropped. Undo then stores and sends the old gains.
+    // The boxes take no negative gains and at most 10000: an inverted
+    // actuator gets a negative O gain, an intensity loop (amperes per volt)
+    // a power of ten in the O gain, and the gains are scaled to it. Either
+    // way the predicted loop settles.
     void apply_sendsWhatOkWould_undoRestores_data()
     {
         QTest::addColumn<int>("loop");
-        QTest::newRow("X") << int(kPidX);
-        QTest::newRow("Y") << int(kPidY);
-        QTest::newRow("I0") << int(kPidI0);
+        QTest::addColumn<double>("gain");
+        QTest::addColumn<double>("oGain");
+        QTest::newRow("X") << int(kPidX) << 0.2 << 1.0;
+        QTest::newRow("Y") << int(kPidY) << 0.2 << 1.0;
+        QTest::newRow("I0, amperes") << int(kPidI0) << 2e-5 << 10000.0;
+        QTest::newRow("X inverted") << int(kPidX) << -0.2 << -1.0;
     }
     void apply_sendsWhatOkWould_undoRestores()
     {
         QFETCH(int, loop);
+        QFETCH(double, gain);
+        QFETCH(double, oGain);
         const char* panels[3] = {"posXwidget", "posYwidget", "intI0widget"};
         const std::vector<Loop> before = storedLoops();
         pid->showWindow();
         auto* other = pid->findChild<WidgetPIDparams*>(panels[(loop + 1) % 3]);
         child<QDoubleSpinBox>(other, "boxKp")->setValue(77); // never sent
-        w->setRecording(recording(loop, 0.2, 2e-4));
-        QVERIFY(w->proposalValid());
+        w->setRecording(recording(loop, gain, std::fabs(gain) * 1e-3));
+        // Y's stored dead band (e min 2) is wider than its step.
+        QVERIFY(w->proposalValid() && (w->prediction().settled || loop == kPidY));
         const PidLawParameters proposal = w->proposal();
+        QCOMPARE(proposal.oGain, oGain);
+        QVERIFY(proposal.kp > 0 && proposal.kp <= 10000 && proposal.ki > 0 && proposal.ki <= 10000);
         f.driver.clearCalls();
         apply()->click();
         const QStringList applied = hexOf(f.driver.transfers());
@@ -209,78 +245,6 @@ private slots:
         QVERIFY(!undo()->isEnabled());
         QCOMPARE(int(f.driver.transfers().size()), 18);
         QVERIFY(storedLoops() == before);
-    }
-
-    // Tries along the slider, even over a new run of the same loop, end
-    // where they began with one Undo; a run of another loop drops it.
-    void undo_afterSeveralApplies_restoresTheOriginal()
-    {
-        const Loop original = stored(kPidX);
-        w->setRecording(recording(kPidX, 0.2));
-        apply()->click();
-        child<QSlider>(w.get(), "tauCSlider")->setValue(30);
-        apply()->click();
-        w->setRecording(recording(kPidX, 0.25));
-        apply()->click();
-        QVERIFY(stored(kPidX) != original);
-        undo()->click();
-        QVERIFY(stored(kPidX) == original);
-
-        apply()->click();
-        w->setRecording(recording(kPidY, 0.2));
-        QVERIFY(!undo()->isEnabled());
-    }
-
-    // Noise without a step gives no model: said so, nothing proposed, Apply
-    // disabled even for an administrator; a good run brings it all back.
-    // Cancel closes and changes nothing, on the controller or in the file.
-    void noStep_noProposal_cancelChangesNothing()
-    {
-        const QByteArray file = fileText(f.config->filePath());
-        w->showWindow();
-        w->setRecording(recording(kPidX, 0.0, 1e-3));
-        QVERIFY(!w->model().valid && !w->proposalValid() && !apply()->isEnabled());
-        QCOMPARE(text("proposedKp"), QString("-"));
-
-        w->setRecording(recording(kPidX, 0.2));
-        QVERIFY(apply()->isEnabled());
-        child<QSlider>(w.get(), "tauCSlider")->setValue(40);
-        standardButton(w.get(), QDialogButtonBox::Cancel)->click();
-        QVERIFY(!w->isVisible());
-        QVERIFY(f.driver.transfers().empty());
-        QCOMPARE(fileText(f.config->filePath()), file);
-    }
-
-    // The boxes take no negative gains and at most 10000: an inverted
-    // actuator gets a negative O gain, an intensity loop (amperes per volt)
-    // a power of ten in the O gain, and the gains are scaled to it. Either
-    // way the predicted loop settles.
-    void proposal_fitsTheBoxes_data()
-    {
-        QTest::addColumn<int>("loop");
-        QTest::addColumn<double>("gain");
-        QTest::addColumn<double>("oGain");
-        QTest::newRow("inverted position") << int(kPidX) << -0.2 << -1.0;
-        QTest::newRow("intensity, amperes") << int(kPidI0) << 2e-5 << 10000.0;
-    }
-    void proposal_fitsTheBoxes()
-    {
-        QFETCH(int, loop);
-        QFETCH(double, gain);
-        QFETCH(double, oGain);
-        if (loop == kPidI0)
-            QVERIFY(f.config->setPidI0(1000, 0.75, 1.5, 3, 0, 200, -2, 12, 4, 6));
-        w->setRecording(recording(loop, gain, std::fabs(gain) * 1e-3));
-        QVERIFY(w->proposalValid());
-        const PidLawParameters p = w->proposal();
-        QCOMPARE(p.oGain, oGain);
-        QVERIFY(p.kp > 0 && p.kp <= 10000);
-        QVERIFY(p.ki > 0 && p.ki <= 10000);
-        QVERIFY(w->prediction().settled);
-
-        apply()->click();
-        QCOMPARE(stored(loop)[1], p.kp);
-        QCOMPARE(stored(loop)[8], oGain);
     }
 };
 

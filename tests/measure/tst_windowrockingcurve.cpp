@@ -2,8 +2,12 @@
 // points lie and what reaches the DAC module at each, in which order outputs
 // are set and currents read, which electrodes are read, and what becomes of
 // the outputs when a scan is refused, fails, is started twice or is cut
-// short by closing the window.
+// short by closing the window. The 3D rocking curve over the recording
+// driver where the display gives no OpenGL: what a scan sends and reads and
+// in which order, how it waits, how Stop, Close and a destroyed window end
+// it, refused and failing scans, and what Save Data hands to the grid file.
 
+#include "measure/windowrocking3d.h"
 #include "measure/windowrockingcurve.h"
 
 #include "support/bytes.h"
@@ -14,13 +18,18 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QRegularExpression>
 #include <QSpinBox>
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 using namespace zevo;
+using Call = RecordingDriver::Call;
+using Volts = std::array<double, 4>;
 
 namespace
 {
@@ -53,14 +62,10 @@ struct Rig : SimFixture {
     }
 };
 
-QCustomPlot* plot(QWidget* w) { return child<QCustomPlot>(w, "graph"); }
-double valueAt(QWidget* w, int graph, int i) { return (plot(w)->graph(graph)->data()->constBegin() + i)->value; }
-double keyAt(QWidget* w, int graph, int i) { return (plot(w)->graph(graph)->data()->constBegin() + i)->key; }
-int points(QWidget* w) { return plot(w)->graph(2)->data()->size(); }
-
 struct Failure {
     QString what, title, said;
-    int points, sets; // sets sent, the failing one included
+    int points, sets;     // sets sent, the failing one included
+    bool surface = false; // in the 3D rocking curve
 };
 } // namespace
 
@@ -69,6 +74,66 @@ Q_DECLARE_METATYPE(Failure)
 class TestWindowRockingCurve : public QObject
 {
     Q_OBJECT
+
+    // The rocking curve's plot: graphs 0 and 1 the two electrodes, 2 their
+    // sum; point i of graph g at x volts, y amperes.
+    static QCustomPlot* plot(QWidget* w) { return child<QCustomPlot>(w, "graph"); }
+    static double x(QWidget* w, int g, int i) { return plot(w)->graph(g)->data()->at(i)->key; }
+    static double y(QWidget* w, int g, int i) { return plot(w)->graph(g)->data()->at(i)->value; }
+    static int points(QWidget* w) { return plot(w)->graph(2)->data()->size(); }
+
+    static constexpr int kWaitsPerPoint = 12;
+
+    std::unique_ptr<ProgramFixture> m_program;
+    QPointer<WindowRocking3D> m_window;
+    std::vector<unsigned long> m_waits;
+    // Called when a point is complete, before its events are let through:
+    // whatever it queues reaches the window at that point.
+    std::function<void(int point)> m_onPoint;
+
+    void makeWindow(QWidget* parent = nullptr)
+    {
+        m_window = new WindowRocking3D(parent);
+        m_window->setSleeper([this](unsigned long us) {
+            m_waits.push_back(us);
+            if (m_waits.size() % kWaitsPerPoint == 0 && m_onPoint)
+                m_onPoint(int(m_waits.size() / kWaitsPerPoint) - 1);
+        });
+        m_window->show();
+    }
+    template <typename T = QPushButton> T* part(const char* name) const
+    {
+        return child<T>(m_window.data(), name);
+    }
+    // Clicks a button from the event loop, as the operator does.
+    static void queueClick(QAbstractButton* button)
+    {
+        QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+    }
+    void pressGo()
+    {
+        queueClick(part("goButton"));
+        QCoreApplication::processEvents(); // the whole scan runs in here
+    }
+    std::vector<Volts> outputSets() const
+    {
+        std::vector<Volts> out;
+        for (const DacOutputRecord& r : m_program->driver.outputSets())
+            out.push_back({r.volts[0], r.volts[1], r.volts[2], r.volts[3]});
+        return out;
+    }
+    // The outputs taken once and given back, both nodes closed.
+    void verifyHandedBackAndClosed() const
+    {
+        QCOMPARE(hexOf(m_program->sent(cmd::SetOutputsFromController)),
+                 goldenHex({"00070001 00", "00070001 01"}));
+        QCOMPARE(m_program->driver.countCalls(Call::Close), 2);
+    }
+    void setCurrents(double total)
+    {
+        const double c[4] = {0.1 * total, 0.2 * total, 0.3 * total, 0.4 * total};
+        m_program->driver.setPicoCurrentsReply(QByteArray(reinterpret_cast<const char*>(c), 32));
+    }
 
 private slots:
     // The defaults over a quiet beamline: 1000 points from 4.000 to 5.998 V,
@@ -105,9 +170,9 @@ private slots:
         QCOMPARE(sets[0].volts[0], 4.0);
         for (int i = 0; i < 1000; ++i) {
             const double* v = sets[std::size_t(1 + i)].volts;
-            QVERIFY2(std::fabs(keyAt(&window, 2, i) - (4.0 + 0.002 * i)) < 1e-9 &&
-                         v[0] == keyAt(&window, 2, i) && v[1] == 5.2 &&
-                         valueAt(&window, 2, i) == valueAt(&window, 0, i) + valueAt(&window, 1, i),
+            QVERIFY2(std::fabs(x(&window, 2, i) - (4.0 + 0.002 * i)) < 1e-9 &&
+                         v[0] == x(&window, 2, i) && v[1] == 5.2 &&
+                         y(&window, 2, i) == y(&window, 0, i) + y(&window, 1, i),
                      qPrintable(QString::number(i)));
         }
         QCOMPARE(hexOf(rig.driver.transfers()),
@@ -166,23 +231,23 @@ private slots:
         QCOMPARE(std::make_pair(int(currents.size()), int(sets.size())),
                  std::make_pair(40, 1 + 40));
         for (std::size_t i = 0; i < 40; ++i)
-            QCOMPARE((std::array<double, 4>{valueAt(&window, 0, int(i)),
-                                            valueAt(&window, 1, int(i)),
+            QCOMPARE((std::array<double, 4>{y(&window, 0, int(i)), y(&window, 1, int(i)),
                                             sets[1 + i].volts[direction],
                                             sets[1 + i].volts[1 - direction]}),
                      (std::array<double, 4>{currents[i].current[firstElement],
                                             currents[i].current[secondElement],
-                                            keyAt(&window, 2, int(i)), direction == 0 ? 5.3 : 5.1}));
-        QVERIFY(std::fabs(keyAt(&window, 2, 39) - (4.5 + 1.4 * 39 / 40)) < 1e-12);
+                                            x(&window, 2, int(i)), direction == 0 ? 5.3 : 5.1}));
+        QVERIFY(std::fabs(x(&window, 2, 39) - (4.5 + 1.4 * 39 / 40)) < 1e-12);
         // Past the detector's centre the beam falls more on the right (X) or
         // the top (Y) electrode: a pair read the wrong way round shows here.
-        QCOMPARE(valueAt(&window, 1, 39) > valueAt(&window, 0, 39), direction == 0);
+        QCOMPARE(y(&window, 1, 39) > y(&window, 0, 39), direction == 0);
     }
 
     // Refused (a missing node, a configuration that names no output or
     // channel): a message, and neither the controller nor the outputs are
     // touched. A request that fails ends the scan there, says so, and leaves
-    // no point without currents of its own; the outputs go back.
+    // no point without currents of its own; the outputs go back. The same
+    // for the 3D rocking curve, whose scan ends at its first failed read.
     void refusedOrFailed_data()
     {
         QTest::addColumn<Failure>("f");
@@ -197,6 +262,12 @@ private slots:
         // Feedback off goes through, the hand-over of the outputs does not.
         QTest::newRow("outputs not handed over")
             << Failure{"handover", rocking, "the scan was not started", 0, 0};
+        const QString surface = "3D Rocking Curve";
+        QTest::newRow("3D: picoammeter node") << Failure{"pico", open, kPico0Node, 0, 0, true};
+        QTest::newRow("3D: currents fail")
+            << Failure{"read", surface, "X = 4 V, Y = 4 V: the currents", 0, 1, true};
+        QTest::newRow("3D: outputs not handed over")
+            << Failure{"handover", surface, "did not hand the DAC", 0, 0, true};
     }
     void refusedOrFailed()
     {
@@ -218,20 +289,31 @@ private slots:
         if (what == "read")
             rig.faults.inject(Target::ioctl(AMM_IOC_READ_CURRENTS), FaultDriver::Fault::Fail, 6);
         if (what == "handover")
-            rig.faults.inject(Target::mailbox(cmd::SetOutputsFromController), FaultDriver::Fault::Fail);
+            rig.faults.inject(Target::mailbox(cmd::SetOutputsFromController),
+                              FaultDriver::Fault::Fail);
         rig.driver.clearCalls();
         WindowRockingCurve window;
         rig.prepare(&window, 4.0, 6.0, 20);
         BoxCatcher catcher;
-        click(&window, "buttonStart");
+        int measured = 0;
+        if (f.surface) {
+            makeWindow();
+            pressGo();
+            measured = int(std::count_if(m_window->rawGrid().begin(), m_window->rawGrid().end(),
+                                         [](float v) { return v != 0.0f; }));
+            QVERIFY(part("goButton")->isEnabled() && !m_window->isScanning());
+        } else {
+            click(&window, "buttonStart");
+            measured = points(&window);
+        }
 
         QCOMPARE(int(catcher.boxes.size()), 1);
         QCOMPARE(catcher.boxes[0].title, f.title);
         QVERIFY2(catcher.boxes[0].text.contains(f.said), qPrintable(catcher.boxes[0].text));
         QVERIFY(!catcher.boxes[0].hasParent);
-        QCOMPARE(std::make_pair(::points(&window), int(rig.driver.outputSets().size())),
+        QCOMPARE(std::make_pair(measured, int(rig.driver.outputSets().size())),
                  std::make_pair(f.points, f.sets));
-        QCOMPARE(rig.driver.transfers().empty(), f.points == 0 && what != "handover"); // refused
+        QCOMPARE(rig.driver.transfers().empty(), f.sets == 0 && what != "handover"); // refused
         QVERIFY(rig.settings().outputsFromController);
         QCOMPARE(rig.driver.stillOpen(), 0);
         QVERIFY(child<QPushButton>(&window, "buttonStart")->isEnabled() && !window.isScanning());
@@ -292,7 +374,144 @@ private slots:
             delete window.data();
         }
     }
+
+    void init()
+    {
+        m_program = std::make_unique<ProgramFixture>();
+        m_program->setUp();
+        m_waits.clear();
+        m_onPoint = nullptr;
+    }
+    void cleanup()
+    {
+        delete m_window;
+        m_program->tearDown();
+    }
+
+    // Without OpenGL the window says so where the view would be, and a whole
+    // scan still runs: nodes, feedback off, outputs taken, X outer and Y
+    // inner from end to end of both ranges with outputs 3 and 4 at 0, ten
+    // reads and the waits of each point, outputs back, nodes closed. Go or
+    // a start while the scan runs starts nothing more.
+    void fullScan_withoutOpenGL_thenStopAndSave()
+    {
+        setCurrents(1e-5);
+        makeWindow();
+        QVERIFY(!m_window->graph3D());
+        m_onPoint = [this](int point) {
+            if (point == 5) {
+                QVERIFY(!part("goButton")->isEnabled());
+                queueClick(part("goButton"));
+                QMetaObject::invokeMethod(m_window, "startMeasurement", Qt::QueuedConnection);
+            }
+        };
+        pressGo();
+
+        QCOMPARE(hexOf({m_program->driver.transfers()[0]}), goldenHex({"00050001 00"}));
+        verifyHandedBackAndClosed();
+
+        const auto sets = outputSets();
+        QCOMPARE(int(sets.size()), 4096);
+        const double step = 2.0 / 63.0;
+        QCOMPARE((std::vector<Volts>{sets[1], sets[63], sets[64], sets[4095]}),
+                 (std::vector<Volts>{{4.0, 4.0 + step, 0, 0},
+                                     {4.0, 6.0, 0, 0},
+                                     {4.0 + step, 4.0, 0, 0},
+                                     {6.0, 6.0, 0, 0}}));
+        QCOMPARE(m_program->driver.countCalls(Call::Ioctl) - m_program->driver.transfers().size(),
+                 std::size_t(4096 * 11));
+        QCOMPARE(m_waits.size(), std::size_t(4096 * kWaitsPerPoint));
+        QCOMPARE(std::vector<unsigned long>(m_waits.begin(), m_waits.begin() + kWaitsPerPoint),
+                 (std::vector<unsigned long>{10000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000,
+                                             1000, 1000, 10000}));
+        // The same current everywhere: a flat surface, not 0 / 0.
+        for (std::size_t i = 0; i < m_window->rawGrid().size(); ++i)
+            QVERIFY(qFuzzyCompare(m_window->rawGrid()[i], 1e-5f) &&
+                    m_window->normalisedGrid()[i] == 0.0f);
+        QVERIFY(part("goButton")->isEnabled());
+
+        // Stop ends the scan after the point it reaches, which starts from a
+        // cleared grid. The step time counts in whole milliseconds, its tenth
+        // in whole microseconds. Save Data then proposes a dated name and
+        // hands the grid as scanned (zeros where the scan did not get) and
+        // the ranges the boxes show to the CSV file (the NeXus file is
+        // tst_nexuswindows'); a file that cannot be written is reported.
+        m_program->driver.clearCalls();
+        m_waits.clear();
+        setCurrents(1e-6);
+        part<QDoubleSpinBox>("xMinBox")->setValue(5.25);
+        part<QDoubleSpinBox>("xMaxBox")->setValue(5.25);
+        part<QDoubleSpinBox>("timeBox")->setValue(7);
+        m_onPoint = [this](int point) {
+            if (point == 99)
+                queueClick(part("stopButton"));
+        };
+        pressGo();
+        QCOMPARE(std::make_tuple(int(outputSets().size()), m_waits[0], m_waits[1]),
+                 std::make_tuple(100, 7000ul, 700ul));
+        verifyHandedBackAndClosed();
+        QVERIFY(m_window->rawGrid()[99] > 0.0f && m_window->rawGrid()[100] == 0.0f);
+
+        QTemporaryDir dir;
+        BoxCatcher answer;
+        answer.file = dir.filePath("chosen.csv");
+        QTest::mouseClick(part("saveButton"), Qt::LeftButton);
+        const QString proposed = answer.dialogs[0].proposedName;
+        QVERIFY2(QRegularExpression("^ZEVO_rock3D_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
+                     .match(proposed)
+                     .hasMatch(),
+                 qPrintable(proposed));
+        // The grid as scanned and the ranges the boxes show reach the file.
+        const QList<QByteArray> lines = fileText(answer.file).split('\n');
+        QCOMPARE((QList<QByteArray>{lines[6 + 99], lines[6 + 100]}),
+                 (QList<QByteArray>{"5.25,5.11111,1e-06\r", "5.25,5.14286,0\r"}));
+        QVERIFY(!m_window->writeDataFile(dir.filePath("chosen.csv/not-a-folder.csv")));
+        QCOMPARE(int(answer.boxes.size()), 1);
+        QVERIFY(!answer.boxes[0].hasParent);
+    }
+
+    // Closing the window or destroying it (its parent going) during a scan
+    // ends the scan; the outputs go back and the nodes close.
+    void windowGone_midScan_data()
+    {
+        QTest::addColumn<bool>("byClose");
+        QTest::newRow("Close") << true;
+        QTest::newRow("parent destroyed") << false;
+    }
+    void windowGone_midScan()
+    {
+        QFETCH(bool, byClose);
+        auto* parent = new QWidget;
+        makeWindow(byClose ? nullptr : parent);
+        m_window->setAttribute(Qt::WA_DeleteOnClose);
+        m_onPoint = [this, byClose, parent](int point) {
+            if (point != 10)
+                return;
+            if (byClose)
+                queueClick(part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close));
+            else
+                QMetaObject::invokeMethod(
+                    parent, [parent] { delete parent; }, Qt::QueuedConnection);
+        };
+        pressGo();
+        QTRY_VERIFY(!m_window);
+        QCOMPARE(int(outputSets().size()), 11);
+        verifyHandedBackAndClosed();
+        if (byClose)
+            delete parent;
+    }
 };
 
-QTEST_MAIN(TestWindowRockingCurve)
+// Tested where the display gives no OpenGL: the offscreen platform without
+// its GLX variant, even when an X display is at hand.
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_OFFSCREEN_NO_GLX", "1");
+    QApplication app(argc, argv);
+    TestWindowRockingCurve test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_windowrockingcurve.moc"

@@ -2,7 +2,7 @@
 // display node and hands to the file writer (records, ticked columns, sample
 // rate, scale, comment, host, encoder counts), the questions it asks and the
 // status line it leaves, including every way a save can fail. The file
-// format itself is tst_displaycsv's.
+// format itself is tst_exportfiles's.
 
 #include "support/bytes.h"
 #include "support/displayrecords.h"
@@ -43,7 +43,10 @@ class TestWindowSaveData : public QObject
         for (const char* name : names)
             child<QCheckBox>(w, name)->setChecked(on);
     }
-    static void save(WindowSaveData& w) { QTest::mouseClick(buttonNamed(&w, "Save"), Qt::LeftButton); }
+    static void save(WindowSaveData& w)
+    {
+        QTest::mouseClick(buttonNamed(&w, "Save"), Qt::LeftButton);
+    }
     static QString status(WindowSaveData& w) { return child<QLabel>(w, "statusLabel")->text(); }
     // A window saving `samples` to `name` (in the temporary folder when relative).
     QString prepare(WindowSaveData& w, const QString& name, int samples)
@@ -80,11 +83,19 @@ private slots:
 
     // One read of the whole buffer from the display node (not the updater's
     // copy), records written from 0 with the positions scaled at the display
-    // rate, the comment and host handed over, the selection kept.
-    void save_writesSnapshotFromTheDisplayNode()
+    // rate, the comment and host handed over, the selection kept. Saved
+    // again over an existing file: Yes overwrites, Cancel leaves the file and
+    // the status line as they were (No appends: tst_nexuswindows). An empty
+    // path asks for the file, proposing a dated name; cancelling writes
+    // nothing and says so on the status line only. Return after typing the
+    // path saves to that path: it does not open the file dialog, whose Cancel
+    // would wipe the typed path. Close writes nothing.
+    void save_snapshotExistingFileAndPath()
     {
         bpmScale.set(0, 2.0, 4.0);
         WindowSaveData w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QString path = prepare(w, "run7.csv", 3);
         child<QPlainTextEdit>(w, "commentTextEdit")->setPlainText(QStringLiteral("run 7\nslit 2"));
         tick(w, {"checkBPMposX_2", "checkBPMposY_2", "checkBPMi0_2"}, false);
@@ -98,55 +109,39 @@ private slots:
         const QList<QByteArray> lines = fileText(path).split('\n');
         QCOMPARE(lines.size(), 9 + 1 + 3 + 1);
         QCOMPARE(lines[4], "Host Name: " + QHostInfo::localHostName().toLocal8Bit() + "\r");
-        QCOMPARE(lines.mid(6, 7), (QList<QByteArray>{
-                                      "Comment: run 7", "slit 2\r", "\r",
-                                      "Nr, Rel. time, BPM1 Pos X, BPM1 Pos Y, BPM1 I0, Ostrel Ch2, \r",
-                                      "0, 0, 0.5, 5, 2.25, 9.25, \r",
-                                      "1, 0.002, 2000.5, 4005, 1002.25, 1009.25, \r",
-                                      "2, 0.004, 4000.5, 8005, 2002.25, 2009.25, \r"}));
+        QCOMPARE(lines.mid(6, 7),
+                 (QList<QByteArray>{
+                     "Comment: run 7", "slit 2\r", "\r",
+                     "Nr, Rel. time, BPM1 Pos X, BPM1 Pos Y, BPM1 I0, Ostrel Ch2, \r",
+                     "0, 0, 0.5, 5, 2.25, 9.25, \r", "1, 0.002, 2000.5, 4005, 1002.25, 1009.25, \r",
+                     "2, 0.004, 4000.5, 8005, 2002.25, 2009.25, \r"}));
 
         // The display node opened read-only once, read whole, closed again.
-        QStringList calls;
-        for (const RecordingDriver::Call& c : program->driver.calls())
-            if (c.kind == RecordingDriver::Call::Open)
-                calls << QString("open %1 %2").arg(c.path.c_str()).arg(c.flags == O_RDONLY);
-            else if (c.kind != RecordingDriver::Call::Close)
-                calls << QString("%1 %2").arg(int(c.kind)).arg(c.count);
-        QCOMPARE(calls, (QStringList{QString("open %1 1").arg(kDisplayNode),
-                                     QString("%1 %2").arg(int(RecordingDriver::Call::Read))
-                                         .arg(kDisplayBufferBytes)}));
-        QCOMPARE(program->driver.stillOpen(), 0);
+        using Call = RecordingDriver::Call;
+        const std::vector<Call> calls = program->driver.calls();
+        QCOMPARE(int(calls.size()), 3);
+        QCOMPARE(std::make_tuple(calls[0].path, calls[0].flags, calls[1].kind, calls[1].count,
+                                 calls[2].kind),
+                 std::make_tuple(std::string(kDisplayNode), O_RDONLY, Call::Read,
+                                 kDisplayBufferBytes, Call::Close));
 
         displaycsv::Selection expected{};
         expected[displaycsv::Bpm1PosX] = expected[displaycsv::Bpm1PosY] =
             expected[displaycsv::Bpm1I0] = expected[displaycsv::Dac2] = true;
         QCOMPARE(w.selection(), expected);
-
-        if (screenshotsWanted()) {
-            w.show();
-            QCoreApplication::processEvents(); // lays the window out
+        if (screenshotsWanted())
             QVERIFY(saveScreenshot(w, QStringLiteral("save-data.png")));
-        }
-    }
 
-    // Yes overwrites, Cancel leaves the file and the status line as they
-    // were (No appends: tst_nexuswindows).
-    void existingFile_askedOverwriteAppendOrCancel()
-    {
-        WindowSaveData w;
-        const QString path = prepare(w, "old.csv", 2);
-        auto writeOld = [&] {
+        const auto writeOld = [&] {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write("old\r\n");
         };
-        BoxCatcher answerer;
         writeOld();
         answerer.answer = QMessageBox::Yes;
         save(w);
         QVERIFY(fileText(path).startsWith("Quorvex ZEVO\r\n"));
         QCOMPARE(fileText(path).count("Quorvex ZEVO"), 1);
-
         writeOld();
         child<QLabel>(w, "statusLabel")->setText(QStringLiteral("before"));
         answerer.answer = QMessageBox::Cancel;
@@ -155,6 +150,32 @@ private slots:
                  std::make_pair(QByteArray("old\r\n"), QStringLiteral("before")));
         QCOMPARE(answerer.boxes.size(), std::size_t(2));
         QVERIFY(!answerer.boxes[0].hasParent);
+
+        auto* edit = child<QLineEdit>(w, "pathLineEdit");
+        edit->clear();
+        save(w);
+        QCOMPARE(answerer.dialogs.size(), std::size_t(1));
+        const QString proposed = answerer.dialogs[0].proposedName;
+        QVERIFY2(QRegularExpression("^ZEVO_meas_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
+                     .match(proposed)
+                     .hasMatch(),
+                 qPrintable(proposed));
+        QVERIFY(answerer.boxes.size() == 2 && edit->text().isEmpty());
+        QVERIFY2(status(w).endsWith(QStringLiteral(": Not saved: no file chosen")),
+                 qPrintable(status(w)));
+
+        const QString typed = dir->filePath(QStringLiteral("typed.csv"));
+        edit->setFocus();
+        QTest::keyClicks(edit, typed);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(answerer.dialogs.size(), std::size_t(1));
+        QCOMPARE(kSavedAs.match(status(w)).captured(1), typed);
+
+        program->driver.clearCalls();
+        edit->setText(dir->filePath(QStringLiteral("never.csv")));
+        QTest::mouseClick(buttonNamed(&w, "Close"), Qt::LeftButton);
+        QVERIFY(!w.isVisible() && !QFileInfo::exists(edit->text()));
+        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Read), 0);
     }
 
     // With an encoder interface the writer is told the picoammeter columns
@@ -217,41 +238,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir->filePath(path)));
         QVERIFY2(status(w).contains(QStringLiteral(": Not saved: ")), qPrintable(status(w)));
         QCOMPARE(program->driver.stillOpen(), 0);
-    }
-
-    // An empty path asks for the file, proposing a dated name; cancelling
-    // writes nothing and says so on the status line only. Return after
-    // typing the path saves to that path: it does not open the file dialog,
-    // whose Cancel would wipe the typed path. Close writes nothing.
-    void path_askedCancelledOrTyped_closeNeverWrites()
-    {
-        WindowSaveData w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto* edit = child<QLineEdit>(w, "pathLineEdit");
-        BoxCatcher answerer;
-        save(w);
-        QCOMPARE(answerer.dialogs.size(), std::size_t(1));
-        const QString proposed = answerer.dialogs[0].proposedName;
-        QVERIFY2(QRegularExpression("^ZEVO_meas_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.csv$")
-                     .match(proposed).hasMatch(),
-                 qPrintable(proposed));
-        QVERIFY(answerer.boxes.empty() && edit->text().isEmpty());
-        QVERIFY2(status(w).endsWith(QStringLiteral(": Not saved: no file chosen")),
-                 qPrintable(status(w)));
-
-        const QString path = dir->filePath(QStringLiteral("typed.csv"));
-        edit->setFocus();
-        QTest::keyClicks(edit, path);
-        QTest::keyClick(edit, Qt::Key_Return);
-        QCOMPARE(answerer.dialogs.size(), std::size_t(1));
-        QCOMPARE(kSavedAs.match(status(w)).captured(1), path);
-
-        program->driver.clearCalls();
-        edit->setText(dir->filePath(QStringLiteral("never.csv")));
-        QTest::mouseClick(buttonNamed(&w, "Close"), Qt::LeftButton);
-        QVERIFY(!w.isVisible() && !QFileInfo::exists(edit->text()));
-        QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Read), 0);
     }
 };
 

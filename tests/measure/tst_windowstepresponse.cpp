@@ -1,16 +1,23 @@
 // The step-response window over a scripted controller: what a run sends
 // (feedback, display rate, output sets from the preset biases, the one read)
 // and what it gives back afterwards, the results it shows, and every
-// way a run is refused or stopped with a message.
+// way a run is refused or stopped with a message. Then runs measuring the
+// virtual beamline (a manual clock advanced by the window's own waits, the
+// simulator's first-start configuration): the gain, dead time and rise time
+// reported are the beamline model's.
 
 #include "support/bytes.h"
 #include "support/programfixture.h"
 #include "support/widgets.h"
 
 #include "measure/windowstepresponse.h"
+#include "sim/beamlinemodel.h"
+#include "support/simfixture.h"
 
+#include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QRadioButton>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -31,14 +38,14 @@ class Window : public WindowStepResponse
 public:
     int quits = 0;
     std::vector<int> waits;
-    Window() { setWaitFunction([this](int ms) { waits.push_back(ms); }); }
+    Window()
+    {
+        setWaitFunction([this](int ms) { waits.push_back(ms); });
+    }
 
 protected:
     void requestQuit() override { ++quits; }
 };
-
-QString text(QWidget* w, const char* label) { return child<QLabel>(w, label)->text(); }
-QDoubleSpinBox* box(QWidget* w, const char* name) { return child<QDoubleSpinBox>(w, name); }
 
 // A display buffer as the controller records it during a run: bias, 100 ms
 // of step on `output` (0..2), bias again; BPM 1 X (field 0) follows with
@@ -58,15 +65,26 @@ std::vector<DisplayRecord> recordedRun(int output, double bias, double step, dou
     return records;
 }
 
-// The four volts and the enable word of every output set.
-std::vector<std::array<double, 5>> outputSets(const RecordingDriver& driver)
+// The DAC output sets as they left through the driver, in hex: four volts
+// (doubles) and the enable word.
+QStringList outputSets(const RecordingDriver& driver)
 {
-    std::vector<std::array<double, 5>> sets;
-    for (const DacOutputRecord& r : driver.outputSets())
-        sets.push_back({r.volts[0], r.volts[1], r.volts[2], r.volts[3], double(r.enable)});
+    QStringList sets;
+    for (const RecordingDriver::Call& c : driver.calls())
+        if (c.request == DAC_IOC_SET_OUTPUTS)
+            sets << QString::fromLatin1(c.sent.toHex());
     return sets;
 }
+struct Run {
+    int axis;
+    bool bpm2;
+    double noise;
+    bool swapped;
+    double step, bias; // bias in volts; negative: as preset from the PID offset
+};
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class TestWindowStepResponse : public QObject
 {
@@ -74,6 +92,18 @@ class TestWindowStepResponse : public QObject
 
     std::unique_ptr<ProgramFixture> program;
     bool m_takesRate = true; // the controller takes the display rate it is sent
+
+    static QString text(QWidget* w, const char* label) { return child<QLabel>(w, label)->text(); }
+    static QDoubleSpinBox* box(QWidget* w, const char* n) { return child<QDoubleSpinBox>(w, n); }
+    // The number a result label shows ("1.263 ms" gives 1.263).
+    static double shown(QWidget* w, const char* l)
+    {
+        return text(w, l).section(' ', 0, 0).toDouble();
+    }
+    static bool within10Percent(double v, double e)
+    {
+        return std::fabs(v - e) <= 0.1 * std::fabs(e);
+    }
 
     // Mailbox messages sent in hex, without those of the once-a-second poll.
     QStringList controllerMessages() const
@@ -165,8 +195,13 @@ private slots:
 
         // Output 3 steps; output 1 holds Y's bias, output 2 I0's; output 4,
         // assigned to nothing, stays at 0.
-        const std::array<double, 5> biasSet{4.0, 6.0, 5.0, 0.0, 1}, stepSet{4.0, 6.0, 5.5, 0.0, 1};
-        QCOMPARE(outputSets(program->driver), (std::vector<std::array<double, 5>>{biasSet, stepSet, biasSet}));
+        const auto set = [](const char* output3) { // 4 V, 6 V, output 3, 0 V; enabled
+            return "00000000000010400000000000001840" + QString(output3) +
+                   "000000000000000001000000";
+        };
+        const QString bias = set("0000000000001440"); // 5 V
+        QCOMPARE(outputSets(program->driver),
+                 (QStringList{bias, set("0000000000001640"), bias})); // 5.5 V
         QCOMPARE(w.waits, (std::vector<int>{100, 100, 120}));
         QCOMPARE(program->driver.countCalls(RecordingDriver::Call::Read), 1);
         for (const auto& call : program->driver.calls())
@@ -196,18 +231,28 @@ private slots:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("outputSets");
-        QTest::newRow("zero step") << "step 0" << "0.00 V" << 0;
-        QTest::newRow("Y on output 9") << "dacs 0 9" << "Beamline/DAC_posY = 9" << 0;
-        QTest::newRow("stepped X on output 4") << "dacs 3 1" << "DAC output 4" << 0;
-        QTest::newRow("DAC node missing") << "dac node" << "zevo_ostrel0 could not be opened" << 0;
-        QTest::newRow("display node missing") << "display node" << "will now quit." << 0;
-        QTest::newRow("rate not taken") << "rate" << "50000 records" << 0;
-        QTest::newRow("DAC request fails") << "dac request" << "could not be set" << 1;
-        QTest::newRow("short read") << "short read" << "could not be read" << 3;
+        QTest::newRow("zero step") << "step 0"
+                                   << "0.00 V" << 0;
+        QTest::newRow("Y on output 9") << "dacs 0 9"
+                                       << "Beamline/DAC_posY = 9" << 0;
+        QTest::newRow("stepped X on output 4") << "dacs 3 1"
+                                               << "DAC output 4" << 0;
+        QTest::newRow("DAC node missing") << "dac node"
+                                          << "zevo_ostrel0 could not be opened" << 0;
+        QTest::newRow("display node missing") << "display node"
+                                              << "will now quit." << 0;
+        QTest::newRow("rate not taken") << "rate"
+                                        << "50000 records" << 0;
+        QTest::newRow("DAC request fails") << "dac request"
+                                           << "could not be set" << 1;
+        QTest::newRow("short read") << "short read"
+                                    << "could not be read" << 3;
         // The run's mailbox requests with the feedback on: 7 switches it back
         // on, 8 sets the display rate back and 9 reads it.
-        QTest::newRow("feedback not back on") << "transfer 7" << "feedback may still be off" << 3;
-        QTest::newRow("display rate not back") << "transfer 8" << "rate of 1000 records" << 3;
+        QTest::newRow("feedback not back on") << "transfer 7"
+                                              << "feedback may still be off" << 3;
+        QTest::newRow("display rate not back") << "transfer 8"
+                                               << "rate of 1000 records" << 3;
         QTest::newRow("DAC request fails, feedback not back on")
             << "dac request, transfer 7"
             << "could not be set.*\n\nThe controller did not switch the feedback back on" << 1;
@@ -256,14 +301,14 @@ private slots:
                  qPrintable(shown.text));
         // Only what the controller did not take back is named; the previous
         // results stay, nodes are closed, the display rate is as before.
-        QCOMPARE((std::make_tuple(shown.text.contains("may still be off"),
-                                  shown.text.contains("return to the display rate"),
-                                  shown.hasParent, w.quits,
-                                  int(program->driver.outputSets().size()), text(&w, "Klabel"),
-                                  program->driver.stillOpen(), SAMP_FREQ)),
-                 (std::make_tuple(failure.contains("transfer 7"), failure.contains("transfer 8"),
-                                  false, failure == "display node" ? 1 : 0, outputSets,
-                                  QString("0.2"), 0, 1000)));
+        QCOMPARE(
+            (std::make_tuple(shown.text.contains("may still be off"),
+                             shown.text.contains("return to the display rate"), shown.hasParent,
+                             w.quits, int(program->driver.outputSets().size()), text(&w, "Klabel"),
+                             program->driver.stillOpen(), SAMP_FREQ)),
+            (std::make_tuple(failure.contains("transfer 7"), failure.contains("transfer 8"), false,
+                             failure == "display node" ? 1 : 0, outputSets, QString("0.2"), 0,
+                             1000)));
         if (refused)
             QCOMPARE(program->driver.calls().size(), std::size_t(0));
 
@@ -279,6 +324,62 @@ private slots:
         if (controllerTouched)
             QCOMPARE(sent.mid(sent.size() - 3),
                      goldenHex({"00050001 01", "00090001 00000000 a0860100", "01090001"}));
+    }
+
+    // K, Tdead and Tset within 10 % of what the model's constants give: the
+    // position gain per volt at that BPM, and for a lag behind a dead time
+    // Tdead = dead time + lag ln(10/9) (to the 10 % level) and Tset = lag ln 9
+    // (10 % to 90 %). On the quiet beamline with the default 0.1 V step, on
+    // the noisy, drifting one, and with the detector's left and right
+    // electrodes swapped in the channel map, which turns the response upside
+    // down.
+    void run_reportsTheModelsGainAndTimes_data()
+    {
+        QTest::addColumn<Run>("run");
+        QTest::newRow("Y at BPM 2, quiet") << Run{1, true, 0.0, false, 0.1, -1.0};
+        QTest::newRow("X at BPM 1, swapped") << Run{0, false, 1.0, true, 0.5, -1.0};
+        QTest::newRow("I0 at BPM 1, noisy") << Run{2, false, 1.0, false, 1.0, 3.5};
+    }
+    void run_reportsTheModelsGainAndTimes()
+    {
+        QFETCH(Run, run);
+        const auto [axis, bpm2, noise, swapped, step, bias] = run;
+        Scenario scenario;
+        scenario.noiseLevel = scenario.driftLevel = noise;
+        SimFixture rig(scenario);
+        if (swapped)
+            rig.mailbox.setBpmChannelMap(0, 3, 2, 1, 0); // right on channel 4, left on 2
+        rig.advance(0.5);
+        // One run as the operator makes it: open the window (biases from the
+        // PID offsets), choose the axis and BPM, set the step, press Run.
+        WindowStepResponse w;
+        w.setWaitFunction(rig.waitMs());
+        w.showWindow();
+        const char* buttons[] = {"stepInXbutton", "stepInYbutton", "stepInI0button"};
+        const char* steps[] = {"posXStepDoubleSpinBox", "posYStepDoubleSpinBox",
+                               "i0StepDoubleSpinBox"};
+        QTest::mouseClick(child<QRadioButton>(&w, buttons[axis]), Qt::LeftButton);
+        child<QDoubleSpinBox>(&w, steps[axis])->setValue(step);
+        if (bias >= 0.0)
+            child<QDoubleSpinBox>(&w, "i0biasDoubleSpinBox")->setValue(bias); // the I0 row only
+        child<QCheckBox>(&w, "useBPM2checkbox")->setChecked(bpm2);
+        QTest::mouseClick(standardButton(&w, QDialogButtonBox::Apply), Qt::LeftButton);
+
+        const double dead = BeamlineModel::deadTimeSeconds(axis);
+        const double lag = BeamlineModel::lagSeconds(axis);
+        const QString seen =
+            QStringLiteral("K %1, Tdead %2, Tset %3")
+                .arg(text(&w, "Klabel"), text(&w, "Tdeadlabel"), text(&w, "Tsetlabel"));
+        // The intensity's gain depends on where the beam sits: only its sign.
+        QVERIFY2((axis == 2 ? shown(&w, "Klabel") > 0
+                            : within10Percent(shown(&w, "Klabel"),
+                                              BeamlineModel::positionGain(bpm2 ? 1 : 0, axis))) &&
+                     within10Percent(shown(&w, "Tdeadlabel"),
+                                     1e3 * (dead + lag * std::log(10.0 / 9.0))) &&
+                     within10Percent(shown(&w, "Tsetlabel"), 1e3 * lag * std::log(9.0)),
+                 qPrintable(seen));
+        QCOMPARE(text(&w, "invertedLabel"),
+                 swapped ? QStringLiteral("Inverted display") : QString());
     }
 };
 

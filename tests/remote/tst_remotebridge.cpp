@@ -125,7 +125,7 @@ private slots:
 
     // Setpoints in micrometres of the BPM that feeds the loop, as the panel
     // enters them; the local panel, lamp and status bar show every write.
-    void allowedRequestsRunWithThePanelsOperations()
+    void allowedRequestsRunWithThePanelsOperations_neverLateUnallowedOrAfterTheEnd()
     {
         auto* panel = m_window->findChild<WidgetFeedbackControl*>();
         pidSourceX = 1;
@@ -156,11 +156,10 @@ private slots:
         QCOMPARE(outcome(Op::ResetPid), int(Outcome::Done));
         QCOMPARE(int(m_program->sent(cmd::ResetPidController).size()), 1);
         QCOMPARE(userLevel, 0); // remote control never logs anybody in
-    }
 
-    void requestsNeverRunLateUnallowedOrAfterTheEnd()
-    {
-        bridge().setControlAllowed(true);
+        // Requests never run when invalid, late, unallowed or after the end.
+        m_program->driver.clearCalls();
+        m_window->statusBar()->clearMessage();
         const std::pair<Op, double> invalid[] = {
             {Op::SetpointY, NAN},    {Op::SetpointY, 1e5},    {Op::SetpointY, -1e5},
             {Op::SetpointI0, -1e-9}, {Op::RegulationMode, 7}, {Op::RegulationMode, 2.5}};

@@ -6,7 +6,7 @@
 // end within two seconds however the program is ended.
 
 #include "remoteclient.h"
-#include "simprocess.h"
+#include "support/simprocess.h"
 
 #include "device/configstore.h"
 #include "sim/simrig.h"
@@ -104,8 +104,9 @@ private slots:
     // status block. Control not allowed (the default): every write and command
     // is refused with one clear message, the controller keeps its state. What
     // could end the program, write files or lock clients out is not offered at
-    // all, and nothing listens beyond loopback.
-    void controlNotAllowed_everyAttributeReadable_everythingRefusedAndClosed()
+    // all, and nothing listens beyond loopback. Two instances side by side,
+    // and a busy port.
+    void controlNotAllowed_everyAttributeReadable_everythingRefusedAndClosed_twoInstances()
     {
         SimProcess sim;
         const int port = SimProcess::freePort();
@@ -206,6 +207,32 @@ private slots:
             }
         }
         QCOMPARE(ours, 1);
+
+        // A second instance beside it is configured through its [Remote]
+        // group; a third one on a port already taken says so and runs on
+        // without the server.
+        const int port2 = SimProcess::freePort(); // not port: the first listens on it
+        SimProcess second("[Remote]\nEnabled=true\nPort=" + QByteArray::number(port2) +
+                          "\nDeviceName=test/feedback/2\nControlAllowed=1\n");
+        second.start(kSim, {});
+        QVERIFY(second.waitFor(QStringLiteral("/test/feedback/2#dbase=no"), kStartLimitMs));
+        RemoteClient two(port2, QStringLiteral("test/feedback/2"));
+        QVERIFY(two.value("ControlAllowed").toBool());
+        QVERIFY(two.connectReply["admin"].toString().contains(QString::number(port2)));
+        QTRY_VERIFY_WITH_TIMEOUT(settled(two), 30000);
+        QVERIFY_REPLY(two.command("FeedbackOn"));
+        QCOMPARE(two.value("State").toString(), QStringLiteral("ON"));
+        QCOMPARE(client.value("State").toString(), QStringLiteral("OFF"));
+
+        SimProcess third;
+        third.start(kSim, {"--remote", QString::number(port)});
+        const QString busy =
+            QStringLiteral("Remote access is off: Port %1 on 127.0.0.1 is already in use");
+        QVERIFY(third.waitFor(busy.arg(port), kStartLimitMs));
+        QTest::qWait(1500);
+        QVERIFY(third.running());
+        QVERIFY(listeningAddresses(third.pid()).isEmpty());
+        QCOMPARE(client.value("State").toString(), QStringLiteral("OFF")); // the first serves on
     }
 
     // Allowed by the start option: the beam goes to the remote setpoints,
@@ -246,38 +273,6 @@ private slots:
                 QRegularExpression::escape(QString::fromLatin1(write)) + QLatin1Char('\n'));
             QVERIFY2(line.match(log).hasMatch(), write);
         }
-    }
-
-    // The second instance is configured through its [Remote] group; a third
-    // one on a port already taken says so and runs on without the server.
-    void twoInstancesSideBySide_busyPortReported()
-    {
-        SimProcess first;
-        const int port1 = SimProcess::freePort();
-        QVERIFY(startServing(first, port1));
-        const int port2 = SimProcess::freePort(); // not port1: the first listens on it
-        SimProcess second("[Remote]\nEnabled=true\nPort=" + QByteArray::number(port2) +
-                          "\nDeviceName=test/feedback/2\nControlAllowed=1\n");
-        second.start(kSim, {});
-        QVERIFY(second.waitFor(QStringLiteral("/test/feedback/2#dbase=no"), kStartLimitMs));
-
-        RemoteClient one(port1), two(port2, QStringLiteral("test/feedback/2"));
-        QVERIFY(!one.value("ControlAllowed").toBool() && two.value("ControlAllowed").toBool());
-        QVERIFY(two.connectReply["admin"].toString().contains(QString::number(port2)));
-        QTRY_VERIFY_WITH_TIMEOUT(settled(two), 30000);
-        QVERIFY_REPLY(two.command("FeedbackOn"));
-        QCOMPARE(two.value("State").toString(), QStringLiteral("ON"));
-        QCOMPARE(one.value("State").toString(), QStringLiteral("OFF"));
-
-        SimProcess third;
-        third.start(kSim, {"--remote", QString::number(port1)});
-        const QString busy =
-            QStringLiteral("Remote access is off: Port %1 on 127.0.0.1 is already in use");
-        QVERIFY(third.waitFor(busy.arg(port1), kStartLimitMs));
-        QTest::qWait(1500);
-        QVERIFY(third.running());
-        QVERIFY(listeningAddresses(third.pid()).isEmpty());
-        QCOMPARE(one.value("State").toString(), QStringLiteral("OFF")); // the first serves on
     }
 
     void endsCleanlyWithinTwoSeconds_data()

@@ -2,7 +2,7 @@
 // loops hold the beam against drift, and the interlocks stop them. (The
 // loops bringing the beam to the operator's setpoints are driven through the
 // feedback panel in tst_feedback; what a host-driven output step shows is
-// measured through the step-response window in tst_stepresponsesim and
+// measured through the step-response window in tst_windowstepresponse and
 // fitted in tst_pidtuning.)
 
 #include "simrig.h"
@@ -48,7 +48,7 @@ private slots:
         QVERIFY_NEAR(worstClosed, 0.0, kPositionTolerance);
     }
 
-    void positionOutsideEnabledRocIsALatchedFault()
+    void positionOutsideRocIsALatchedFault_beamBelowThresholdIsBeamOff()
     {
         SimRig rig(noDrift());
         MailboxComm& mb = rig.mailbox;
@@ -75,27 +75,21 @@ private slots:
         rig.advance(kSettleSeconds);
         QCOMPARE(mb.readPidStatus(), int(zevo::PID_STATUS_ON));
         QVERIFY_NEAR(rig.statistics().xMean, 0.0, kPositionTolerance);
-    }
 
-    // Below an enabled threshold the beam is off, not latched: the feedback
-    // resumes when the beam returns. Disabled checks never trip.
-    void beamBelowEnabledThresholdIsBeamOff_disabledChecksNeverTrip()
-    {
-        SimRig rig(noDrift());
-        MailboxComm& mb = rig.mailbox;
+        // Below an enabled threshold the beam is off, not latched: the
+        // feedback resumes when the beam returns. Disabled checks never trip.
         const auto beam = [&rig](bool present, double seconds) {
             rig.driver.changeScenario([present](Scenario& s) { s.beamPresent = present; });
             rig.advance(seconds);
         };
         mb.setRocLimit(zevo::rocIndex(0, 2), 0.0, 10e-6);
         mb.setRocEnables(false, false, true, false, false, false);
-        mb.setFeedbackEnabled(true);
         rig.advance(0.1);
         QCOMPARE(mb.readPidStatus(), int(zevo::PID_STATUS_ON));
         beam(false, 0.05);
         QCOMPARE(mb.readPidStatus(), int(zevo::PID_STATUS_BEAM_OFF));
-        const auto recent = rig.newest(10);
-        QVERIFY(meanOf(recent, zevo::disp::Bpm1I0, 0, recent.size()) < 10e-6);
+        const auto dark = rig.newest(10);
+        QVERIFY(meanOf(dark, zevo::disp::Bpm1I0, 0, dark.size()) < 10e-6);
         beam(true, 0.05);
         QCOMPARE(mb.readPidStatus(), int(zevo::PID_STATUS_ON));
 

@@ -186,8 +186,9 @@ private slots:
         QVERIFY2(filtered < raw / 3, qPrintable(QStringLiteral("%1 %2").arg(raw).arg(filtered)));
     }
 
-    // A wrong channel map flips the sign of the coordinate whose electrodes it swaps.
-    void swappedElectrodesFlipThePosition()
+    // A wrong channel map flips the sign of the coordinate whose electrodes
+    // it swaps; a wrong orientation gives nonsense.
+    void swappedElectrodesFlipThePosition_orientationMustMatch()
     {
         SimRig rig;
         rig.hostOutputs(5.3, 5.1, 6.0); // beam right of and below the centre
@@ -206,26 +207,24 @@ private slots:
             QVERIFY_NEAR(rig.last().value[zevo::disp::Bpm1X], w.x, 1e-9);
             QVERIFY_NEAR(rig.last().value[zevo::disp::Bpm1Y], w.y, 1e-9);
         }
-    }
 
-    void orientationMustMatchTheDetector()
-    {
-        // BPM 1's detector is mounted at 45 degrees and wired out of order.
+        // The orientation must match the detector: BPM 1's detector is mounted at 45 degrees and
+        // wired out of order.
         Scenario s = SimFixture::quiet();
         s.wiring[0].orientation90 = false;
         s.wiring[0].channel = {2, 0, 3, 1};
-        SimRig rig(s);
-        rig.hostOutputs(5.3, 5.1, 6.0);
-        rig.advance(0.05);
+        SimRig tilted(s);
+        tilted.hostOutputs(5.3, 5.1, 6.0);
+        tilted.advance(0.05);
         // The controller powers up knowing the detector.
         const double gx = BeamlineModel::positionGain(0, 0), gy = BeamlineModel::positionGain(0, 1);
-        QVERIFY_NEAR(rig.last().value[zevo::disp::Bpm1X], gx * 0.2, 0.02 * gx * 0.2);
-        QVERIFY(rig.last().value[zevo::disp::Bpm1Y] < -0.5 * gy * 0.2);
+        QVERIFY_NEAR(tilted.last().value[zevo::disp::Bpm1X], gx * 0.2, 0.02 * gx * 0.2);
+        QVERIFY(tilted.last().value[zevo::disp::Bpm1Y] < -0.5 * gy * 0.2);
 
         // Told that it is a 90 degree detector, the controller computes nonsense.
-        rig.mailbox.setBpmOrientation(1, 0);
-        rig.advance(0.01);
-        QVERIFY(std::fabs(rig.last().value[zevo::disp::Bpm1X] - gx * 0.2) > 0.5 * gx * 0.2);
+        tilted.mailbox.setBpmOrientation(1, 0);
+        tilted.advance(0.01);
+        QVERIFY(std::fabs(tilted.last().value[zevo::disp::Bpm1X] - gx * 0.2) > 0.5 * gx * 0.2);
     }
 
     // An encoder interface: counts and inverted counts of both actuators,

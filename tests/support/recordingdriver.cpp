@@ -36,8 +36,8 @@ const Request kRequests[] = {
     // What every driver writes at least.
     {AMM_IOC_READ_CURRENTS, "AMM_IOC_READ_CURRENTS", sizeof(PicoCurrentsRecord),
      sizeof(PicoCurrentsRecord)},
-    {DAC_IOC_SET_OUTPUTS, "DAC_IOC_SET_OUTPUTS", offsetof(DacOutputRecord, enable) + sizeof(uint32_t),
-     0}};
+    {DAC_IOC_SET_OUTPUTS, "DAC_IOC_SET_OUTPUTS",
+     offsetof(DacOutputRecord, enable) + sizeof(uint32_t), 0}};
 
 const Request& requestOf(unsigned long code)
 {
@@ -51,6 +51,20 @@ const Request& requestOf(unsigned long code)
 bool garbage(Fault f)
 {
     return f >= Fault::Random;
+}
+
+// The argument of every ioctl `request` among `calls`, as sent, in order.
+template <typename T>
+std::vector<T> arguments(const std::vector<RecordingDriver::Call>& calls, unsigned long request)
+{
+    std::vector<T> out;
+    for (const RecordingDriver::Call& c : calls)
+        if (c.kind == RecordingDriver::Call::Ioctl && c.request == request && !c.sent.isEmpty()) {
+            T r{};
+            std::memcpy(&r, c.sent.constData(), std::min(sizeof r, std::size_t(c.sent.size())));
+            out.push_back(r);
+        }
+    return out;
 }
 } // namespace
 
@@ -398,13 +412,16 @@ ssize_t RecordingDriver::passRead(int fd, void* buffer, size_t bytes)
     if (m_inner)
         return m_inner->read(fd, buffer, bytes);
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_open.count(fd))
-        return -1;
+    return m_open.count(fd) ? ssize_t(newest(buffer, bytes)) : -1;
+}
+
+std::size_t RecordingDriver::newest(void* destination, std::size_t bytes) const
+{
     const std::size_t have = m_display.size() * sizeof(DisplayRecord);
     const std::size_t n = std::min(have, bytes);
     if (n)
-        std::memcpy(buffer, reinterpret_cast<const char*>(m_display.data()) + (have - n), n);
-    return ssize_t(n);
+        std::memcpy(destination, reinterpret_cast<const char*>(m_display.data()) + (have - n), n);
+    return n;
 }
 
 int RecordingDriver::getBuffer(void* destination, int records)
@@ -446,30 +463,22 @@ int RecordingDriver::passGetBuffer(void* destination, int records)
     if (m_inner)
         return m_inner->getBuffer(destination, records);
     std::lock_guard<std::mutex> lock(m_mutex);
-    int n = m_getBufferResult;
-    if (n == INT_MIN) {
-        n = std::min<int>(records, int(m_display.size()));
-        if (n > 0)
-            std::memcpy(destination, m_display.data() + (m_display.size() - std::size_t(n)),
-                        std::size_t(n) * sizeof(DisplayRecord));
-    }
-    return n;
+    if (m_getBufferResult != INT_MIN)
+        return m_getBufferResult;
+    const std::size_t bytes = std::size_t(std::max(records, 0)) * sizeof(DisplayRecord);
+    return records <= 0 ? records : int(newest(destination, bytes) / sizeof(DisplayRecord));
 }
 
 // ---------------------------------------------------------------- inspection
 
 std::vector<MailboxMessage> RecordingDriver::transfers() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<MailboxMessage> out;
-    for (const Call& c : m_calls) {
-        if (c.kind == Call::Ioctl && c.request == MBOX_IOC_TRANSFER && c.sent.size() == 32) {
-            MailboxMessage m;
-            std::memcpy(m.bytes, c.sent.constData(), 32);
-            out.push_back(m);
-        }
-    }
-    return out;
+    return arguments<MailboxMessage>(calls(), MBOX_IOC_TRANSFER);
+}
+
+std::vector<DacOutputRecord> RecordingDriver::outputSets() const
+{
+    return arguments<DacOutputRecord>(calls(), DAC_IOC_SET_OUTPUTS);
 }
 
 std::vector<MailboxMessage> RecordingDriver::sent(uint32_t command) const
@@ -489,17 +498,3 @@ int RecordingDriver::stillOpen() const
         n += c.kind == Call::Open && c.result >= 0 ? 1 : c.kind == Call::Close ? -1 : 0;
     return n;
 }
-
-std::vector<DacOutputRecord> RecordingDriver::outputSets() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<DacOutputRecord> out;
-    for (const Call& c : m_calls)
-        if (c.kind == Call::Ioctl && c.request == DAC_IOC_SET_OUTPUTS) {
-            DacOutputRecord r{};
-            std::memcpy(&r, c.sent.constData(), std::min(sizeof r, std::size_t(c.sent.size())));
-            out.push_back(r);
-        }
-    return out;
-}
-

@@ -191,6 +191,8 @@ private:
     ssize_t passRead(int fd, void* buffer, size_t bytes);
     int faultyGetBuffer(void* destination, int records);
     int passGetBuffer(void* destination, int records);
+    // Copies the newest display records, at most `bytes` of them; the bytes copied.
+    std::size_t newest(void* destination, std::size_t bytes) const;
 
     // The fault that this call gets, if any (counts the call).
     bool strikes(const Target& target, Fault* fault);

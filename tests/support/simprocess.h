@@ -1,8 +1,8 @@
 #pragma once
 
-// The simulator build (or another program) as a real process for the remote
-// interface's tests: configuration and runtime folders of its own (never the
-// user's), its output collected as it comes.
+// The simulator build (or another program) as a real process: home,
+// configuration and runtime folders of its own (never the user's), its output
+// collected as it comes.
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,17 +16,24 @@ class SimProcess
 {
 public:
     // `configLines` are written into the simulator's configuration file
-    // before it starts; its first-run defaults fill in the rest.
-    explicit SimProcess(const QByteArray& configLines = QByteArray())
+    // before it starts; its first-run defaults fill in the rest. Copies
+    // given one `runtimeDir` share it, and with it the operator lock.
+    explicit SimProcess(const QByteArray& configLines = QByteArray(),
+                        const QString& runtimeDir = QString())
     {
         QDir(m_home.path()).mkpath(QStringLiteral("config/zevo"));
         QFile file(m_home.filePath(QStringLiteral("config/zevo/zevo-lui-sim.ini")));
         if (!configLines.isEmpty() && file.open(QIODevice::WriteOnly))
             file.write(configLines);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_home.path());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path()); // mode 0700
+        env.remove(QStringLiteral("XDG_DATA_HOME"));
+        env.remove(QStringLiteral("XDG_CACHE_HOME"));
+        // Mode 0700, as a runtime folder must be.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.isEmpty() ? home() : runtimeDir);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C")); // the perror texts
         m_process.setProcessEnvironment(env);
     }
 
@@ -74,7 +81,7 @@ public:
 
     bool running() const { return m_process.state() == QProcess::Running; }
     qint64 pid() const { return m_process.processId(); }
-    const QProcess& process() const { return m_process; }
+    QProcess& process() { return m_process; }
     QString home() const { return m_home.path(); }
 
     // Milliseconds from the signal (none for 0) to the end of the process;
