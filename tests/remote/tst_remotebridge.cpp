@@ -172,6 +172,14 @@ private slots:
             return bridge().perform({Op::FeedbackOn}, QStringLiteral("c"), 100);
         });
         QCOMPARE(int(held.get().outcome), int(Outcome::Busy));
+        // Control off: refused before it is queued, so a held GUI thread
+        // does not keep the client waiting.
+        bridge().setControlAllowed(false);
+        auto unallowed = std::async(std::launch::async, [&] {
+            return bridge().perform({Op::FeedbackOn}, QStringLiteral("c"), 100);
+        });
+        QCOMPARE(int(unallowed.get().outcome), int(Outcome::Refused));
+        bridge().setControlAllowed(true);
         // Switched off by the operator while a request waits: refused.
         auto waiting = std::async(std::launch::async, [&] {
             return bridge().perform({Op::FeedbackOn}, QStringLiteral("c"), 5000);
