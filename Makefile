@@ -129,6 +129,12 @@ coverage: deps
 check-test-share:
 	scripts/test-share 40
 
+# Every tracked C++ file laid out as .clang-format says; names each file
+# that is not (`clang-format -i FILE` lays it out).
+.PHONY: check-format
+check-format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 # Plants one-line faults in a copy of the tree, one at a time, and tells which
 # the test suite catches (scripts/check-mutants); about an hour, not in CI.
 check-mutants: deps

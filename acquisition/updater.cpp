@@ -1,7 +1,7 @@
 #include "acquisition/updater.h"
 
-#include "device/globals.h"
 #include "device/driver.h"
+#include "device/globals.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -18,7 +18,8 @@
 
 using namespace zevo;
 
-namespace {
+namespace
+{
 
 constexpr int kPicoCount = 2;
 constexpr int kChannelsPerPico = 4;
@@ -52,8 +53,7 @@ int largestPowerOfTwoAtMost(int n)
 // One registered data series and the points handed to it last. The series
 // shares the vector until the next refill takes it back, so the points are
 // refilled in place instead of reallocated every second.
-struct Updater::SeriesSlot
-{
+struct Updater::SeriesSlot {
     QWeakPointer<QCPGraphDataContainer> series;
     QVector<QCPGraphData> points;
 
@@ -71,8 +71,7 @@ struct Updater::SeriesSlot
     void commit(QCPGraphDataContainer& into) { into.set(points, true); }
 };
 
-struct Updater::SeriesTable
-{
+struct Updater::SeriesTable {
     SeriesSlot xy[2];
     SeriesSlot fft;
     SeriesSlot currents[kPicoCount][kChannelsPerPico];
@@ -86,22 +85,30 @@ struct Updater::SeriesTable
             return index >= 0 && index < count ? first + index : nullptr;
         };
         switch (kind) {
-        case KindXY1: return pick(&xy[0], 1);
-        case KindXY2: return pick(&xy[1], 1);
-        case KindFFT: return pick(&fft, 1);
-        case KindCurrents1: return pick(currents[0], kChannelsPerPico);
-        case KindCurrents2: return pick(currents[1], kChannelsPerPico);
-        case KindPosition1: return pick(positions[0], kPositionSlots);
-        case KindPosition2: return pick(positions[1], kPositionSlots);
-        case KindDac: return pick(dac, kDacSlots);
-        default: return nullptr;
+        case KindXY1:
+            return pick(&xy[0], 1);
+        case KindXY2:
+            return pick(&xy[1], 1);
+        case KindFFT:
+            return pick(&fft, 1);
+        case KindCurrents1:
+            return pick(currents[0], kChannelsPerPico);
+        case KindCurrents2:
+            return pick(currents[1], kChannelsPerPico);
+        case KindPosition1:
+            return pick(positions[0], kPositionSlots);
+        case KindPosition2:
+            return pick(positions[1], kPositionSlots);
+        case KindDac:
+            return pick(dac, kDacSlots);
+        default:
+            return nullptr;
         }
     }
 };
 
 // Transform arrays, kept while the length stays the same.
-struct Updater::SpectrumBuffers
-{
+struct Updater::SpectrumBuffers {
     double* input = nullptr;
     fftw_complex* output = nullptr;
     int length = 0;
@@ -130,11 +137,10 @@ struct Updater::SpectrumBuffers
 };
 
 Updater::Updater(Driver& driver, QObject* parent)
-    : QObject(parent),
-      m_driver(driver),
-      m_buffer(new DisplayRecord[kBufferCapacityRecords]), // not zeroed: pages are touched only when filled
-      m_series(std::make_unique<SeriesTable>()),
-      m_spectrum(std::make_unique<SpectrumBuffers>())
+    : QObject(parent), m_driver(driver),
+      m_buffer(new DisplayRecord[kBufferCapacityRecords]), // not zeroed: pages are touched only
+                                                           // when filled
+      m_series(std::make_unique<SeriesTable>()), m_spectrum(std::make_unique<SpectrumBuffers>())
 {
 }
 
@@ -217,7 +223,8 @@ void Updater::refreshPicoInfo(int pico)
 
 bool Updater::fetchBuffer()
 {
-    const int wanted = std::clamp(BUFFER_BYTES / kDisplayRecordBytes, 1, int(kBufferCapacityRecords));
+    const int wanted =
+        std::clamp(BUFFER_BYTES / kDisplayRecordBytes, 1, int(kBufferCapacityRecords));
     const int got = m_driver.getBuffer(m_buffer.get(), wanted);
     // A short or failed fetch may have overwritten part of the buffer: keep
     // nobody reading it as the last fetch.
@@ -317,7 +324,8 @@ void Updater::fillXY(int bpm)
     }
 
     // Stable, so records with equal X stay in arrival order and the last of each run wins.
-    std::stable_sort(out, out + kept, [](const QCPGraphData& a, const QCPGraphData& b) { return a.key < b.key; });
+    std::stable_sort(out, out + kept,
+                     [](const QCPGraphData& a, const QCPGraphData& b) { return a.key < b.key; });
     int unique = 0;
     for (int i = 0; i < kept; ++i) {
         if (i + 1 < kept && out[i + 1].key == out[i].key)

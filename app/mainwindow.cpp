@@ -29,7 +29,8 @@
 #include <QDockWidget>
 #include <QStatusBar>
 
-namespace {
+namespace
+{
 const QString kTitle = QStringLiteral("ZEVO Local User Interface v1.0");
 
 // How long an accepted remote write stays in the status bar.
@@ -153,7 +154,8 @@ void MainWindow::connectActions()
     connect(ui->action_Remote_Access, &QAction::triggered, this, &MainWindow::showRemoteAccess);
     connect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
     if (theMailbox) {
-        connect(theMailbox, &MailboxComm::nrDorvishsChanged, this, &MainWindow::nr_dorvishs_changed);
+        connect(theMailbox, &MailboxComm::nrDorvishsChanged, this,
+                &MainWindow::nr_dorvishs_changed);
         connect(theMailbox, &MailboxComm::nrDorvishsChanged, m_beamlineConf,
                 &WindowBeamlineConf::nr_dorvishs_changed);
         connect(theMailbox, &MailboxComm::nrDorvishsChanged, m_rocRoi,
@@ -238,8 +240,8 @@ void MainWindow::buildTimePlots(bool encoder)
     m_dac->setLabels(time, QStringLiteral("Voltage [V]"), dacNames);
 
     addBottomDock(QStringLiteral("dockPosition1"), QStringLiteral("Graph Position"), m_pos1);
-    m_dockPos2 = addBottomDock(QStringLiteral("dockPosition2"), QStringLiteral("Graph Position 2"),
-                               m_pos2);
+    m_dockPos2 =
+        addBottomDock(QStringLiteral("dockPosition2"), QStringLiteral("Graph Position 2"), m_pos2);
     m_dockPos2->hide();
     ui->dockFFT->raise();
 

@@ -10,8 +10,7 @@ class MainWindow;
 // What distinguishes the production program from the simulator build: the
 // driver it talks to, where its settings and operator lock live, and what it
 // adds to the main window.
-struct Platform
-{
+struct Platform {
     Driver* driver = nullptr;
     QString configPath;
     QString lockPath;

@@ -1,14 +1,15 @@
 #include "app/startup.h"
 
 #include "acquisition/updater.h"
-#include "device/globals.h"
 #include "app/initresources.h"
 #include "app/mainwindow.h"
 #include "app/operatorlock.h"
 #include "app/platform.h"
 #include "control/dialoglogin.h"
 #include "device/configstore.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "device/userlevel.h"
 
 #include <QApplication>
 #include <QFile>
@@ -19,30 +20,22 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // How long the GUI waits for the worker thread to open the mailbox node
 // before its first controller requests.
 constexpr int kMailboxOpenTimeoutMs = 5000;
 constexpr int kDisplayCycleMs = 1000;
 
-// A scale that was never configured reads as 0, which would flatten every
-// position to 0 and make setpoints unreachable; such a BPM shows raw units.
-double usableScale(double stored)
-{
-    return stored != 0.0 ? stored : 1.0;
-}
-
 void readControllerIdentity()
 {
     QString hw, sw, pid;
     if (theMailbox->readVersions(&hw, &sw, &pid) >= 0)
         controllerVersions = {hw, sw, pid};
-    int x = 0, y = 0, i0 = 0;
-    theMailbox->readPidSources(&x, &y, &i0);
-    pidSourceX = x;
-    pidSourceY = y;
-    pidSourceI0 = i0;
+    PidSourceSet sources;
+    theMailbox->readPidSources(&sources.x, &sources.y, &sources.i0);
+    pidSources.store(sources);
 }
 
 // A settings file with lines that cannot be read is named to the operator
@@ -90,8 +83,7 @@ int runProgram(int& argc, char** argv, const Platform& platform)
     // 1-2: settings and the BPM scale factors.
     theConfig = new ConfigStore(platform.configPath);
     for (int bpm = 0; bpm < 2; ++bpm)
-        bpmScale.set(bpm, usableScale(theConfig->getScaleX(bpm)),
-                     usableScale(theConfig->getScaleY(bpm)));
+        bpmScale.set(bpm, theConfig->getScaleX(bpm), theConfig->getScaleY(bpm));
 
     // 3: the display updater.
     theUpdater = new Updater(*platform.driver);
@@ -133,7 +125,7 @@ int runProgram(int& argc, char** argv, const Platform& platform)
     installOperatorLockHandler(lockFileFd);
     OperatorLock operatorLock;
     QObject::connect(&operatorLock, &OperatorLock::lockLost, mainWindow.get(), [] {
-        userLevel = 0;
+        userLevel = zevo::LevelCruise;
         if (theLogin)
             theLogin->applyUserLevel();
     });

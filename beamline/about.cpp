@@ -2,10 +2,9 @@
 #include "ui_about.h"
 
 #include "device/globals.h"
+#include "device/version.h"
 
 #include <QStyle>
-
-const QString about::kVersion = QStringLiteral("1.0");
 
 namespace
 {
@@ -21,8 +20,8 @@ about::about(QWidget* parent) : QDialog(parent), ui(new Ui::about)
     setWindowIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
 
     ui->label_2->setText(QStringLiteral("Quorvex ZEVO Local User Interface<br>") +
-                         QStringLiteral("v") + kVersion + QStringLiteral(" build ") +
-                         QString::number(kBuild));
+                         QStringLiteral("v") + zevo::programVersion() + QStringLiteral(" build ") +
+                         QString::number(zevo::kProgramBuild));
 
     // Rich text whose links open in the desktop's browser or mail program
     // (set in the form).

@@ -17,9 +17,6 @@ class about : public QDialog
     Q_OBJECT
 
 public:
-    static const QString kVersion;
-    static constexpr int kBuild = 826;
-
     explicit about(QWidget* parent = nullptr);
     ~about() override;
 

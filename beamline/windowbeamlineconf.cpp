@@ -8,6 +8,7 @@
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "device/userlevel.h"
 
 #include "ui_windowbeamlineconf.h"
 
@@ -46,14 +47,6 @@ double shownMicroamperes(const QDoubleSpinBox* box)
     return ok ? microamperes : box->value();
 }
 
-// A scale of 0 (never configured, or typed) has no conversion between
-// micrometres and raw units. As at start-up, such a BPM works in raw units:
-// the plots multiply by 1, and an offset goes to the controller unchanged
-// instead of as an infinite or undefined quotient.
-double usableScale(double scale)
-{
-    return scale != 0.0 ? scale : 1.0;
-}
 } // namespace
 
 WindowBeamlineConf::WindowBeamlineConf(QWidget* parent)
@@ -134,9 +127,10 @@ void WindowBeamlineConf::nr_dorvishs_changed(int n)
     for (QWidget* w : secondBpm)
         w->setVisible(second);
 
-    (pidSourceX.load() != 0 ? ui->pidSourceX_BPM2 : ui->pidSourceX_BPM1)->setChecked(true);
-    (pidSourceY.load() != 0 ? ui->pidSourceY_BPM2 : ui->pidSourceY_BPM1)->setChecked(true);
-    (pidSourceI0.load() != 0 ? ui->pidSourceI_BPM2 : ui->pidSourceI_BPM1)->setChecked(true);
+    const PidSourceSet sources = pidSources.load();
+    (sources.x != 0 ? ui->pidSourceX_BPM2 : ui->pidSourceX_BPM1)->setChecked(true);
+    (sources.y != 0 ? ui->pidSourceY_BPM2 : ui->pidSourceY_BPM1)->setChecked(true);
+    (sources.i0 != 0 ? ui->pidSourceI_BPM2 : ui->pidSourceI_BPM1)->setChecked(true);
 
     // An encoder interface gives BPM 1 a position without an intensity.
     const bool encoder = theMailbox && theMailbox->pavunPresent();
@@ -150,9 +144,9 @@ void WindowBeamlineConf::nr_dorvishs_changed(int n)
 
 void WindowBeamlineConf::checkUserLevel()
 {
-    if (userLevel != 0 && userLevel != 1 && userLevel != 2)
+    if (!zevo::isUserLevel(userLevel))
         return;
-    const bool admin = userLevel == 2;
+    const bool admin = userLevel == zevo::LevelAdmin;
     QWidget* const gated[] = {ui->boxDac, ui->boxBPM1, ui->boxBPM2, ui->beamOffTh, ui->beamOffTh_2};
     for (QWidget* w : gated)
         w->setEnabled(admin);
@@ -214,14 +208,12 @@ bool WindowBeamlineConf::saveSettings()
     if (!ui->boxBPM2->isHidden())
         stored &= saveBpm(ui->boxBPM2);
 
-    const int sourceX = ui->pidSourceX_BPM2->isChecked() ? 1 : 0;
-    const int sourceY = ui->pidSourceY_BPM2->isChecked() ? 1 : 0;
-    const int sourceI0 = ui->pidSourceI_BPM2->isChecked() ? 1 : 0;
-    pidSourceX = sourceX;
-    pidSourceY = sourceY;
-    pidSourceI0 = sourceI0;
+    const PidSourceSet sources{ui->pidSourceX_BPM2->isChecked() ? 1 : 0,
+                               ui->pidSourceY_BPM2->isChecked() ? 1 : 0,
+                               ui->pidSourceI_BPM2->isChecked() ? 1 : 0};
+    pidSources.store(sources);
     if (theMailbox)
-        theMailbox->setPidSources(sourceX, sourceY, sourceI0);
+        theMailbox->setPidSources(sources.x, sources.y, sources.i0);
 
     return stored;
 }
@@ -252,7 +244,7 @@ bool WindowBeamlineConf::saveBpm(const BPM* panel)
         stored &= theConfig->setScaleX(bpm, scaleX);
         stored &= theConfig->setScaleY(bpm, scaleY);
     }
-    bpmScale.set(bpm, usableScale(scaleX), usableScale(scaleY));
+    bpmScale.set(bpm, scaleX, scaleY);
     if (theMailbox)
         theMailbox->setBpmScale(bpm, scaleX, scaleY);
 
@@ -264,8 +256,8 @@ bool WindowBeamlineConf::saveBpm(const BPM* panel)
         stored &= theConfig->setOffsetY(bpm, offsetY);
     }
     if (theMailbox)
-        theMailbox->setBpmOffsets(bpm, offsetX / usableScale(scaleX),
-                                  offsetY / usableScale(scaleY));
+        theMailbox->setBpmOffsets(bpm, offsetX / BpmScaleFactors::usable(scaleX),
+                                  offsetY / BpmScaleFactors::usable(scaleY));
 
     int top = 0, right = 0, bottom = 0, left = 0;
     panel->getChannels(top, right, bottom, left);

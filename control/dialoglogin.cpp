@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/operatorlock.h"
 #include "device/globals.h"
+#include "device/userlevel.h"
 
 #include <QCryptographicHash>
 #include <QMessageBox>
@@ -68,20 +69,6 @@ DialogLogin::DialogLogin(MainWindow* parent)
 
 DialogLogin::~DialogLogin() = default;
 
-QString DialogLogin::levelName(int level)
-{
-    switch (level) {
-    case 0:
-        return QStringLiteral("cruise");
-    case 1:
-        return QStringLiteral("user");
-    case 2:
-        return QStringLiteral("admin");
-    default:
-        return QString();
-    }
-}
-
 void DialogLogin::applyUserLevel()
 {
     applyLevel(userLevel);
@@ -89,7 +76,7 @@ void DialogLogin::applyUserLevel()
 
 bool DialogLogin::applyLevel(int level)
 {
-    if (level == 1 || level == 2) {
+    if (zevo::operatesFeedback(level)) {
         // Blocks while the holder is asked to let go. A broken lock file does
         // not keep the operator out; a holder that never lets go does.
         int holder = 0;
@@ -100,7 +87,7 @@ bool DialogLogin::applyLevel(int level)
         }
     }
     userLevel = level;
-    ui->currentLevel->setText(levelName(level));
+    ui->currentLevel->setText(zevo::userLevelName(level));
     emit userLevelChanged(level);
     return true;
 }
@@ -114,18 +101,18 @@ void DialogLogin::wireUserLevel()
 void DialogLogin::checkPasswd()
 {
     const QString name = ui->usernameLineEdit->text();
-    if (name == levelName(0)) {
-        applyLevel(0); // the lowest level asks for no password
+    if (name == zevo::userLevelName(zevo::LevelCruise)) {
+        applyLevel(zevo::LevelCruise); // the lowest level asks for no password
         return;
     }
 
-    int level = 0;
+    int level = zevo::LevelCruise;
     const StoredPassword* stored = nullptr;
-    if (name == levelName(2)) {
-        level = 2;
+    if (name == zevo::userLevelName(zevo::LevelAdmin)) {
+        level = zevo::LevelAdmin;
         stored = &kAdminPassword;
-    } else if (name == levelName(1)) {
-        level = 1;
+    } else if (name == zevo::userLevelName(zevo::LevelUser)) {
+        level = zevo::LevelUser;
         stored = &kUserPassword;
     } else {
         warn(QStringLiteral("Wrong username"),

@@ -11,8 +11,8 @@ class DialogLogin;
 
 class MainWindow;
 
-// "Log in": switches the process-wide user level (0 "cruise", 1 "user",
-// 2 "admin") by user name and password and announces every level applied
+// "Log in": switches the process-wide user level (device/userlevel.h) by
+// user name and password and announces every level applied
 // with userLevelChanged(int). Levels 1 and 2 take the operator lock, so that
 // only one running instance at a time is logged in above level 0.
 class DialogLogin : public QDialog
@@ -29,9 +29,6 @@ public:
     void applyUserLevel();
     // Has the main window connect userLevelChanged() to its receivers.
     void wireUserLevel();
-
-    // The name shown for a level; empty for anything but 0, 1 and 2.
-    static QString levelName(int level);
 
 signals:
     void userLevelChanged(int level);

@@ -36,7 +36,6 @@ public:
     // Scale from min to max in `divisions` steps: numbers and tick marks.
     void setScale(int divisions, float min, float max);
 
-    float scaleMinimum() const { return m_min; }
     float scaleMaximum() const { return m_max; }
 
 signals:

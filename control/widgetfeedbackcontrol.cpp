@@ -1,11 +1,12 @@
 #include "control/widgetfeedbackcontrol.h"
 #include "ui_widgetfeedbackcontrol.h"
 
-#include "control/feedbackunits.h"
 #include "control/qled.h"
 #include "control/slider.h"
+#include "device/feedbackunits.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "device/userlevel.h"
 
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
@@ -17,29 +18,6 @@ using zevo::PID_Status_Type;
 namespace
 {
 constexpr int kRefreshIntervalMs = 770;
-
-// Check-box weights: pos X 1, pos Y 2, I0 4.
-constexpr int kRegulateX = 1;
-constexpr int kRegulateY = 2;
-constexpr int kRegulateI0 = 4;
-
-// Regulation mode sent for each sum of checked boxes. Nothing checked means
-// X alone: some loop always regulates.
-constexpr int kModeOfBoxes[8] = {
-    zevo::MODE_X,  zevo::MODE_X,    zevo::MODE_Y,    zevo::MODE_XY,
-    zevo::MODE_I0, zevo::MODE_X_I0, zevo::MODE_Y_I0, zevo::MODE_XY_I0,
-};
-
-// Loops (as check-box weights) that regulate in each mode.
-constexpr int kBoxesOfMode[7] = {
-    kRegulateX,                            // X
-    kRegulateX | kRegulateY,               // X, Y
-    kRegulateX | kRegulateI0,              // X, I0
-    kRegulateY,                            // Y
-    kRegulateY | kRegulateI0,              // Y, I0
-    kRegulateX | kRegulateY | kRegulateI0, // X, Y, I0
-    kRegulateI0,                           // I0
-};
 
 constexpr double kMicroampere = 1e-6;
 constexpr double kNanoampere = 1e-9;
@@ -140,23 +118,23 @@ void WidgetFeedbackControl::updateHeartbeat(PID_Status_Type PID_Status)
 
 void WidgetFeedbackControl::confChanged(int item)
 {
-    if (item >= zevo::MODE_X && item <= zevo::MODE_I0) {
-        const int loops = kBoxesOfMode[item];
-        ui->posXDoubleSpinBox->setEnabled(loops & kRegulateX);
-        ui->posYDoubleSpinBox->setEnabled(loops & kRegulateY);
-        ui->i0DoubleSpinBox->setEnabled(loops & kRegulateI0);
-        ui->confXcheckbox->setChecked(loops & kRegulateX);
-        ui->confYcheckbox->setChecked(loops & kRegulateY);
-        ui->confI0checkbox->setChecked(loops & kRegulateI0);
+    if (zevo::isRegulationMode(item)) {
+        const zevo::LoopSet loops = zevo::loopsOfMode(item);
+        ui->posXDoubleSpinBox->setEnabled(loops.x);
+        ui->posYDoubleSpinBox->setEnabled(loops.y);
+        ui->i0DoubleSpinBox->setEnabled(loops.i0);
+        ui->confXcheckbox->setChecked(loops.x);
+        ui->confYcheckbox->setChecked(loops.y);
+        ui->confI0checkbox->setChecked(loops.i0);
     }
     emit somethingChanged();
 }
 
 void WidgetFeedbackControl::checkUserLevel()
 {
-    if (userLevel == 0)
+    if (userLevel == zevo::LevelCruise)
         setEnabled(false);
-    else if (userLevel == 1 || userLevel == 2)
+    else if (zevo::operatesFeedback(userLevel))
         setEnabled(true);
 }
 
@@ -190,14 +168,11 @@ void WidgetFeedbackControl::sendNewSetpoint()
 
 void WidgetFeedbackControl::updateButtonPressed()
 {
-    int boxes = 0;
-    if (ui->confXcheckbox->isChecked())
-        boxes |= kRegulateX;
-    if (ui->confYcheckbox->isChecked())
-        boxes |= kRegulateY;
-    if (ui->confI0checkbox->isChecked())
-        boxes |= kRegulateI0;
-    const int mode = kModeOfBoxes[boxes];
+    int mode = zevo::modeOfLoops(ui->confXcheckbox->isChecked(), ui->confYcheckbox->isChecked(),
+                                 ui->confI0checkbox->isChecked());
+    // Nothing checked means X alone: some loop always regulates.
+    if (mode < 0)
+        mode = zevo::MODE_X;
     if (theMailbox)
         theMailbox->setRegulationMode(mode);
     confChanged(mode);

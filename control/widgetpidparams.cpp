@@ -29,16 +29,46 @@ WidgetPIDparams::WidgetPIDparams(QWidget* parent) : QWidget(parent), ui(new Ui::
 
 WidgetPIDparams::~WidgetPIDparams() = default;
 
-double WidgetPIDparams::kp() const { return ui->boxKp->value(); }
-double WidgetPIDparams::ki() const { return ui->boxKi->value(); }
-double WidgetPIDparams::kd() const { return ui->boxKd->value(); }
-double WidgetPIDparams::eMin() const { return ui->boxemin->value(); }
-double WidgetPIDparams::iMax() const { return ui->boxImax->value(); }
-double WidgetPIDparams::oMin() const { return ui->boxOmin->value(); }
-double WidgetPIDparams::oMax() const { return ui->boxOmax->value(); }
-double WidgetPIDparams::oGain() const { return ui->boxOgain->value(); }
-double WidgetPIDparams::offset() const { return ui->offsetDoubleSpinBox->value(); }
-double WidgetPIDparams::curFreq() const { return ui->curFreqBox->value(); }
+double WidgetPIDparams::kp() const
+{
+    return ui->boxKp->value();
+}
+double WidgetPIDparams::ki() const
+{
+    return ui->boxKi->value();
+}
+double WidgetPIDparams::kd() const
+{
+    return ui->boxKd->value();
+}
+double WidgetPIDparams::eMin() const
+{
+    return ui->boxemin->value();
+}
+double WidgetPIDparams::iMax() const
+{
+    return ui->boxImax->value();
+}
+double WidgetPIDparams::oMin() const
+{
+    return ui->boxOmin->value();
+}
+double WidgetPIDparams::oMax() const
+{
+    return ui->boxOmax->value();
+}
+double WidgetPIDparams::oGain() const
+{
+    return ui->boxOgain->value();
+}
+double WidgetPIDparams::offset() const
+{
+    return ui->offsetDoubleSpinBox->value();
+}
+double WidgetPIDparams::curFreq() const
+{
+    return ui->curFreqBox->value();
+}
 
 void WidgetPIDparams::setCurFreq(double freq)
 {

@@ -47,8 +47,7 @@ public:
 
 private:
     // A value as loaded and as its box (and unit) showed it.
-    struct Loaded
-    {
+    struct Loaded {
         bool valid = false;
         double stored = 0.0;
         double shown = 0.0;

@@ -6,6 +6,7 @@
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "device/userlevel.h"
 
 #include "ui_windowpidparams.h"
 
@@ -14,39 +15,21 @@
 
 namespace
 {
-// The ten stored values of one loop, in the order of the configuration keys.
-struct LoopValues
+// What a panel holds, as the configuration file keeps it.
+PidLoopSettings settingsOf(const WidgetPIDparams* w)
 {
-    double freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset;
-};
-
-using Getter = void (ConfigStore::*)(double*, double*, double*, double*, double*, double*,
-                                     double*, double*, double*, double*) const;
-using Setter = bool (ConfigStore::*)(double, double, double, double, double, double, double,
-                                     double, double, double);
-
-LoopValues read(Getter get)
-{
-    LoopValues v{};
-    (theConfig->*get)(&v.freq, &v.kp, &v.ki, &v.kd, &v.eMin, &v.iMax, &v.oMin, &v.oMax, &v.oGain,
-                      &v.offset);
-    return v;
+    return {w->curFreq(), w->kp(),   w->ki(),   w->kd(),    w->eMin(),
+            w->iMax(),    w->oMin(), w->oMax(), w->oGain(), w->offset()};
 }
 
-bool store(Setter set, const WidgetPIDparams* w)
+void fill(WidgetPIDparams* w, const PidLoopSettings& v)
 {
-    return (theConfig->*set)(w->curFreq(), w->kp(), w->ki(), w->kd(), w->eMin(), w->iMax(),
-                             w->oMin(), w->oMax(), w->oGain(), w->offset());
-}
-
-void fill(WidgetPIDparams* w, const LoopValues& v)
-{
-    w->setCurFreq(v.freq);
+    w->setCurFreq(v.frequency);
     w->setParams(v.kp, v.ki, v.kd, v.eMin, v.iMax, v.oMin, v.oMax, v.oGain, v.offset);
     // The base rate may have changed since the panel last computed its real
     // frequency (an encoder interface plugged in) while the stored frequency
     // did not; show the rate the loop will run at now.
-    w->calcRealFreq(v.freq);
+    w->calcRealFreq(v.frequency);
 }
 
 void sendParams(int channel, const WidgetPIDparams* w)
@@ -84,16 +67,16 @@ void WindowPIDparams::loadParams()
 {
     if (!theConfig)
         return;
-    fill(ui->posXwidget, read(&ConfigStore::getPidX));
-    fill(ui->posYwidget, read(&ConfigStore::getPidY));
-    fill(ui->intI0widget, read(&ConfigStore::getPidI0));
+    fill(ui->posXwidget, theConfig->pidLoop(zevo::kPidX));
+    fill(ui->posYwidget, theConfig->pidLoop(zevo::kPidY));
+    fill(ui->intI0widget, theConfig->pidLoop(zevo::kPidI0));
 }
 
 void WindowPIDparams::checkUserLevel()
 {
-    if (userLevel != 0 && userLevel != 1 && userLevel != 2)
+    if (!zevo::isUserLevel(userLevel))
         return;
-    const bool admin = userLevel == 2;
+    const bool admin = userLevel == zevo::LevelAdmin;
     ui->posXwidget->setEnabled(admin);
     ui->posYwidget->setEnabled(admin);
     ui->intI0widget->setEnabled(admin);
@@ -113,7 +96,7 @@ bool WindowPIDparams::applyLoopGains(int channel, double kp, double ki, double k
                              : channel == zevo::kPidY  ? ui->posYwidget
                              : channel == zevo::kPidI0 ? ui->intI0widget
                                                        : nullptr;
-    if (!panel || userLevel != 2)
+    if (!panel || userLevel != zevo::LevelAdmin)
         return false;
     // The other loops and the other values of this one go out as stored, not
     // as edits left unsent in this dialog.
@@ -125,7 +108,7 @@ bool WindowPIDparams::applyLoopGains(int channel, double kp, double ki, double k
 
 bool WindowPIDparams::storeAndSend()
 {
-    if (userLevel != 2)
+    if (userLevel != zevo::LevelAdmin)
         return false; // only an administrator changes the loops; no message
 
     const WidgetPIDparams* x = ui->posXwidget;
@@ -143,16 +126,15 @@ bool WindowPIDparams::storeAndSend()
         theMailbox->setPidOffsets(x->offset(), y->offset(), i0->offset());
     }
     bool saved = true;
-    const auto sendAndStore = [&](int channel, const WidgetPIDparams* panel,
-                                  Setter setter) {
+    const auto sendAndStore = [&](int channel, const WidgetPIDparams* panel) {
         if (theMailbox)
             sendParams(channel, panel);
         if (theConfig)
-            saved &= store(setter, panel);
+            saved &= theConfig->setPidLoop(channel, settingsOf(panel));
     };
-    sendAndStore(zevo::kPidX, x, &ConfigStore::setPidX);
-    sendAndStore(zevo::kPidY, y, &ConfigStore::setPidY);
-    sendAndStore(zevo::kPidI0, i0, &ConfigStore::setPidI0);
+    sendAndStore(zevo::kPidX, x);
+    sendAndStore(zevo::kPidY, y);
+    sendAndStore(zevo::kPidI0, i0);
 
     // What was sent used the present base rate; show it on every panel.
     for (WidgetPIDparams* w : {ui->posXwidget, ui->posYwidget, ui->intI0widget})

@@ -5,6 +5,7 @@
 #include "device/configstore.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "device/userlevel.h"
 #include "plots/widgetgraphxy.h"
 
 #include "ui_windowroc_roi.h"
@@ -68,7 +69,7 @@ void WindowROC_ROI::readEnables()
         return;
     bool on[6] = {};
     theMailbox->readRocEnables(&on[0], &on[1], &on[2], &on[3], &on[4], &on[5]);
-    QCheckBox* boxes[6] = {ui->enableROCXCheckCheckBox,   ui->enableROCYCheckCheckBox,
+    QCheckBox* boxes[6] = {ui->enableROCXCheckCheckBox,    ui->enableROCYCheckCheckBox,
                            ui->enableBeamOffCheckCheckBox, ui->enableROCXCheckCheckBox_2,
                            ui->enableROCYCheckCheckBox_2,  ui->enableBeamOffCheckCheckBox_2};
     for (int k = 0; k < 6; ++k)
@@ -92,15 +93,14 @@ void WindowROC_ROI::showWindow()
 
 void WindowROC_ROI::checkUserLevel()
 {
-    if (userLevel != 0 && userLevel != 1 && userLevel != 2)
+    if (!zevo::isUserLevel(userLevel))
         return;
-    const bool admin = userLevel == 2;
+    const bool admin = userLevel == zevo::LevelAdmin;
     ui->rocWidget0->setInputsEnabled(admin);
     ui->rocWidget1->setInputsEnabled(admin);
-    for (QCheckBox* box :
-         {ui->enableROCXCheckCheckBox, ui->enableROCYCheckCheckBox, ui->enableBeamOffCheckCheckBox,
-          ui->enableROCXCheckCheckBox_2, ui->enableROCYCheckCheckBox_2,
-          ui->enableBeamOffCheckCheckBox_2})
+    for (QCheckBox* box : {ui->enableROCXCheckCheckBox, ui->enableROCYCheckCheckBox,
+                           ui->enableBeamOffCheckCheckBox, ui->enableROCXCheckCheckBox_2,
+                           ui->enableROCYCheckCheckBox_2, ui->enableBeamOffCheckCheckBox_2})
         box->setEnabled(admin);
 }
 
@@ -148,7 +148,7 @@ void WindowROC_ROI::sendROCconf(QAbstractButton* button)
     const QDialogButtonBox::StandardButton which = ui->buttonBox->standardButton(button);
     if (which != QDialogButtonBox::Ok && which != QDialogButtonBox::Apply)
         return;
-    if (userLevel != 2)
+    if (userLevel != zevo::LevelAdmin)
         return; // only an administrator changes the regions; no message
 
     const bool secondBpm = m_nrDorvishs == 2;

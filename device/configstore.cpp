@@ -1,5 +1,7 @@
 #include "device/configstore.h"
 
+#include "device/protocol.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -11,13 +13,15 @@
 
 #include <array>
 #include <initializer_list>
+#include <iterator>
 #include <utility>
 
 #include <sys/stat.h>
 
 // Every group name, key and default of the configuration file is written
 // here once; the methods below only name them. Getters skip null outputs.
-namespace {
+namespace
+{
 
 QString bpmGroup(int bpm)
 {
@@ -28,9 +32,19 @@ QString rocRoiGroup(int bpm)
     return bpm == 0 ? QStringLiteral("ROCandROI") : QStringLiteral("ROCandROI2");
 }
 const QString kBeamlineGroup = QStringLiteral("Beamline");
-const QString kPidXGroup = QStringLiteral("PID_X");
-const QString kPidYGroup = QStringLiteral("PID_Y");
-const QString kPidI0Group = QStringLiteral("PID_I0");
+// Empty for a channel that is no PID loop.
+QString pidGroup(int channel)
+{
+    switch (channel) {
+    case zevo::kPidX:
+        return QStringLiteral("PID_X");
+    case zevo::kPidY:
+        return QStringLiteral("PID_Y");
+    case zevo::kPidI0:
+        return QStringLiteral("PID_I0");
+    }
+    return QString();
+}
 
 QString beamThresholdKey(int bpm)
 {
@@ -47,8 +61,18 @@ const char* const kChannelKeys[4] = {"Top", "Right", "Bottom", "Left"};
 const char* const kDacKeys[3] = {"DAC_posX", "DAC_posY", "DAC_I0"};
 constexpr int kDacDefaults[3] = {0, 1, 2};
 const char* const kRocRoiKeys[5] = {"RoiX", "RoiY", "RoiI0min", "RoiI0max", "Roc"};
-const char* const kPidKeys[10] = {"Freq", "Kp",   "Ki",   "Kd",    "emin",
-                                  "Imax", "Omin", "Omax", "Ogain", "Offset"};
+// The keys of a PID loop's group, in the order they are written and in the
+// order of the value-by-value setters' and getters' arguments.
+struct PidKey {
+    const char* key;
+    double PidLoopSettings::*value;
+};
+const PidKey kPidKeys[10] = {
+    {"Freq", &PidLoopSettings::frequency}, {"Kp", &PidLoopSettings::kp},
+    {"Ki", &PidLoopSettings::ki},          {"Kd", &PidLoopSettings::kd},
+    {"emin", &PidLoopSettings::eMin},      {"Imax", &PidLoopSettings::iMax},
+    {"Omin", &PidLoopSettings::oMin},      {"Omax", &PidLoopSettings::oMax},
+    {"Ogain", &PidLoopSettings::oGain},    {"Offset", &PidLoopSettings::offset}};
 
 const QString kRemoteGroup = QStringLiteral("Remote");
 const char* const kRemoteEnabledKey = "Enabled";
@@ -214,6 +238,14 @@ bool writeDoubles(const QString& path, const QString& group, const char* const (
     return writeEntries(path, group, entries.data(), entries.data() + N);
 }
 
+void copyPidLoop(const PidLoopSettings& loop, double* const (&outputs)[std::size(kPidKeys)])
+{
+    for (std::size_t i = 0; i < std::size(kPidKeys); ++i) {
+        if (outputs[i])
+            *outputs[i] = loop.*kPidKeys[i].value;
+    }
+}
+
 template <std::size_t N>
 void readDoubles(const QString& path, const QString& group, const char* const (&keys)[N],
                  double* const (&outputs)[N])
@@ -358,49 +390,66 @@ void ConfigStore::getRocRoi(double* roiX, double* roiY, double* i0Min, double* i
 
 // ---------------------------------------------------------------- PID loops
 
+PidLoopSettings ConfigStore::pidLoop(int channel) const
+{
+    PidLoopSettings loop;
+    const QString group = pidGroup(channel);
+    if (group.isEmpty())
+        return loop;
+    const ParsedFile file(m_path);
+    for (const PidKey& k : kPidKeys)
+        loop.*k.value = file.value(group, QLatin1String(k.key)).toDouble();
+    return loop;
+}
+
+bool ConfigStore::setPidLoop(int channel, const PidLoopSettings& loop)
+{
+    const QString group = pidGroup(channel);
+    if (group.isEmpty())
+        return false;
+    std::array<Entry, std::size(kPidKeys)> entries;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        entries[i] = {QLatin1String(kPidKeys[i].key), loop.*kPidKeys[i].value};
+    return writeEntries(m_path, group, entries.data(), entries.data() + entries.size());
+}
+
 bool ConfigStore::setPidX(double freq, double kp, double ki, double kd, double eMin, double iMax,
                           double oMin, double oMax, double oGain, double offset)
 {
-    return writeDoubles(m_path, kPidXGroup, kPidKeys,
-                        {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+    return setPidLoop(zevo::kPidX, {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
 }
 
 bool ConfigStore::setPidY(double freq, double kp, double ki, double kd, double eMin, double iMax,
                           double oMin, double oMax, double oGain, double offset)
 {
-    return writeDoubles(m_path, kPidYGroup, kPidKeys,
-                        {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+    return setPidLoop(zevo::kPidY, {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
 }
 
 bool ConfigStore::setPidI0(double freq, double kp, double ki, double kd, double eMin, double iMax,
                            double oMin, double oMax, double oGain, double offset)
 {
-    return writeDoubles(m_path, kPidI0Group, kPidKeys,
-                        {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+    return setPidLoop(zevo::kPidI0, {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
 }
 
 void ConfigStore::getPidX(double* freq, double* kp, double* ki, double* kd, double* eMin,
                           double* iMax, double* oMin, double* oMax, double* oGain,
                           double* offset) const
 {
-    readDoubles(m_path, kPidXGroup, kPidKeys,
-                {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+    copyPidLoop(pidLoop(zevo::kPidX), {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
 }
 
 void ConfigStore::getPidY(double* freq, double* kp, double* ki, double* kd, double* eMin,
                           double* iMax, double* oMin, double* oMax, double* oGain,
                           double* offset) const
 {
-    readDoubles(m_path, kPidYGroup, kPidKeys,
-                {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+    copyPidLoop(pidLoop(zevo::kPidY), {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
 }
 
 void ConfigStore::getPidI0(double* freq, double* kp, double* ki, double* kd, double* eMin,
                            double* iMax, double* oMin, double* oMax, double* oGain,
                            double* offset) const
 {
-    readDoubles(m_path, kPidI0Group, kPidKeys,
-                {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+    copyPidLoop(pidLoop(zevo::kPidI0), {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
 }
 
 // ---------------------------------------------------------------- remote access
@@ -417,9 +466,8 @@ RemoteSettings ConfigStore::getRemote() const
     const int port = file.value(kRemoteGroup, kRemotePortKey, defaults.port).toInt(&ok);
     // Not a number: 0, which the server refuses with a message naming the key.
     remote.port = ok ? port : 0;
-    remote.deviceName = file.value(kRemoteGroup, kRemoteDeviceNameKey, defaults.deviceName)
-                            .toString()
-                            .trimmed();
+    remote.deviceName =
+        file.value(kRemoteGroup, kRemoteDeviceNameKey, defaults.deviceName).toString().trimmed();
     remote.controlAllowed =
         readSwitch(file, kRemoteGroup, kRemoteControlAllowedKey, defaults.controlAllowed);
     return remote;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/pidloopsettings.h"
+
 #include <QString>
 
 // The [Remote] group: the device server that makes the feedback visible to
@@ -69,6 +71,12 @@ public:
     void getRocRoi(double* roiX, double* roiY, double* i0Min, double* i0Max, double* roc,
                    int bpm) const;
 
+    // One PID loop's group; `channel` is zevo::kPidX, kPidY or kPidI0. Any
+    // other channel reads as all 0 and is not written (false).
+    PidLoopSettings pidLoop(int channel) const;
+    bool setPidLoop(int channel, const PidLoopSettings& loop);
+
+    // The same groups value by value, the values in the order of PidLoopSettings.
     bool setPidX(double freq, double kp, double ki, double kd, double eMin, double iMax,
                  double oMin, double oMax, double oGain, double offset);
     bool setPidY(double freq, double kp, double ki, double kd, double eMin, double iMax,

@@ -1,36 +1,29 @@
-#include "control/feedbackunits.h"
+#include "device/feedbackunits.h"
 
 #include "device/globals.h"
 #include "device/protocol.h"
 
-#include <cmath>
-
 namespace feedbackunits
 {
 
-double usableScale(double scale)
-{
-    return std::isfinite(scale) && scale != 0.0 ? scale : 1.0;
-}
-
 double setpointXToRaw(double micrometres)
 {
-    return micrometres / usableScale(bpmScale.x(pidSourceX.load()));
+    return micrometres / bpmScale.x(pidSourceX.load());
 }
 
 double setpointYToRaw(double micrometres)
 {
-    return micrometres / usableScale(bpmScale.y(pidSourceY.load()));
+    return micrometres / bpmScale.y(pidSourceY.load());
 }
 
 double setpointXFromRaw(double raw)
 {
-    return raw * usableScale(bpmScale.x(pidSourceX.load()));
+    return raw * bpmScale.x(pidSourceX.load());
 }
 
 double setpointYFromRaw(double raw)
 {
-    return raw * usableScale(bpmScale.y(pidSourceY.load()));
+    return raw * bpmScale.y(pidSourceY.load());
 }
 
 double xMicrometres(double raw, int bpm)

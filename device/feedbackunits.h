@@ -7,17 +7,17 @@
 // that feeds each loop; its statistics are raw units of their own BPM.
 //
 // Reads the process-wide scale factors and loop sources, so GUI thread only.
+// Below every window, so that the panel and the remote interface share it.
 
 #include <QString>
 
 namespace feedbackunits
 {
 
-// A scale factor of 0 (or no number) has no raw equivalent; such a BPM's
-// setpoints are entered and read back in raw units.
-double usableScale(double scale);
-
-// Setpoints: micrometres <-> raw units of the BPM named by pidSourceX / pidSourceY.
+// Setpoints: micrometres <-> raw units of the BPM named by pidSourceX /
+// pidSourceY. A BPM without a usable scale factor has the factor 1
+// (BpmScaleFactors::usable): its setpoints are entered and read back in raw
+// units.
 double setpointXToRaw(double micrometres);
 double setpointYToRaw(double micrometres);
 double setpointXFromRaw(double raw);

@@ -26,37 +26,80 @@ extern int BUFFER_BYTES;
 // interface has been seen. Written by the poll thread.
 extern std::atomic<int> PID_BASE_FREQ;
 
-// Which BPM (0 or 1) feeds the X, Y and I0 loops. Written by the poll thread
-// when the device count changes, and by the beamline configuration.
-extern std::atomic<int> pidSourceX;
-extern std::atomic<int> pidSourceY;
-extern std::atomic<int> pidSourceI0;
+// Which BPM (0 or 1) feeds the X, Y and I0 loops.
+struct PidSourceSet {
+    int x = 0;
+    int y = 0;
+    int i0 = 0;
+
+    // The source of one loop (zevo::kPidX, kPidY or kPidI0).
+    int of(int loop) const;
+    bool operator==(const PidSourceSet& o) const { return x == o.x && y == o.y && i0 == o.i0; }
+};
+
+// The three sources, published as one word: the poll thread (when the
+// device count changes) and the beamline configuration each write them as a
+// set, and a reader that takes the set with load() never sees half of one
+// write and half of another.
+class PidSources
+{
+public:
+    PidSourceSet load() const;
+    void store(const PidSourceSet& sources);
+    // Changes one loop's source and keeps the other two.
+    void storeOne(int loop, int bpm);
+
+private:
+    std::atomic<unsigned> m_word{0};
+};
+extern PidSources pidSources;
+
+// One loop's source, by its own name, for code that needs only that one.
+class PidSource
+{
+public:
+    explicit constexpr PidSource(int loop) : m_loop(loop) {}
+    int load() const { return pidSources.load().of(m_loop); }
+    operator int() const { return load(); }
+    int operator=(int bpm) const
+    {
+        pidSources.storeOne(m_loop, bpm);
+        return bpm;
+    }
+
+private:
+    int m_loop;
+};
+extern const PidSource pidSourceX;
+extern const PidSource pidSourceY;
+extern const PidSource pidSourceI0;
 
 // Factors from raw controller positions to micrometres.
-struct BpmScaleFactors
-{
+struct BpmScaleFactors {
     double value[4] = {1.0, 1.0, 1.0, 1.0}; // BPM1 X, BPM1 Y, BPM2 X, BPM2 Y
+
+    // A factor of 0 (never configured, or typed), infinity or no number has
+    // no conversion between micrometres and raw units: such a BPM works in
+    // raw units (factor 1), so that no setpoint, offset or plotted position
+    // becomes infinite or undefined.
+    static double usable(double scale);
 
     double x(int bpm) const { return value[bpm == 0 ? 0 : 2]; }
     double y(int bpm) const { return value[bpm == 0 ? 1 : 3]; }
-    void set(int bpm, double sx, double sy)
-    {
-        value[bpm == 0 ? 0 : 2] = sx;
-        value[bpm == 0 ? 1 : 3] = sy;
-    }
+    // Keeps the usable factors of sx and sy.
+    void set(int bpm, double sx, double sy);
 };
 extern BpmScaleFactors bpmScale;
 
 // Controller versions, read once at start-up; empty when the read failed.
-struct ControllerVersions
-{
+struct ControllerVersions {
     QString hwTimestamp;
     QString swVersion;
     QString pidVersion;
 };
 extern ControllerVersions controllerVersions;
 
-// 0 "cruise", 1 "user", 2 "admin".
+// The level in force, one of zevo::UserLevel (device/userlevel.h).
 extern int userLevel;
 
 // Descriptor of the operator lock file, open for the life of the process.

@@ -1,7 +1,7 @@
 #include "device/mailboxcomm.h"
 
-#include "device/globals.h"
 #include "device/driver.h"
+#include "device/globals.h"
 
 #include <QThread>
 #include <QTimer>
@@ -11,21 +11,14 @@
 using zevo::MailboxMessage;
 namespace cmd = zevo::cmd;
 
-namespace {
+namespace
+{
 constexpr int kPollIntervalMs = 1000;
 constexpr int kPavunPidBaseFreq = 5000;
 
 // The fixed answers for a controller that lacks the version commands.
 constexpr uint32_t kFallbackVersionWord = 0x00090000;
 constexpr uint32_t kFallbackHwTimestamp = 1406615411;
-
-// Offsets inside a message.
-constexpr std::size_t kIndex = 4;    // channel, BPM, slot, flag
-constexpr std::size_t kSubBlock = 5; // PID parameter sub-block, second index
-constexpr std::size_t kValue1 = 8;
-constexpr std::size_t kValue2 = 16;
-constexpr std::size_t kValue3 = 24;
-constexpr std::size_t kVersionWord = 4; // u32 of the version replies
 
 // A reply whose fields may be used. 0xF has bit 1 set too, but means that
 // the controller does not know the command, so nothing in it is valid.
@@ -45,10 +38,6 @@ uint8_t byteOf(int value)
 bool isBpmIndex(int v)
 {
     return v == 0 || v == 1;
-}
-bool isRegulationMode(int v)
-{
-    return v >= zevo::MODE_X && v <= zevo::MODE_I0;
 }
 bool isPidStatus(int v)
 {
@@ -165,15 +154,15 @@ int MailboxComm::readVersions(QString* hwTimestamp, QString* swVersion, QString*
     uint32_t timestamp = kFallbackHwTimestamp;
     uint32_t pidWord = kFallbackVersionWord;
     if (!sw.unknownCommand()) {
-        swWord = sw.u32(kVersionWord);
+        swWord = sw.u32(MailboxMessage::kWord);
         MailboxMessage hw(cmd::ReadHwTimestamp);
         if ((result = transfer(hw)) < 0)
             return result;
-        timestamp = hw.u32(kVersionWord);
+        timestamp = hw.u32(MailboxMessage::kWord);
         MailboxMessage pid(cmd::ReadPidVersion);
         if ((result = transfer(pid)) < 0)
             return result;
-        pidWord = pid.u32(kVersionWord);
+        pidWord = pid.u32(MailboxMessage::kWord);
     }
 
     if (hwTimestamp)
@@ -188,9 +177,9 @@ int MailboxComm::readVersions(QString* hwTimestamp, QString* swVersion, QString*
 void MailboxComm::setBpmScale(int bpm, double scaleX, double scaleY)
 {
     MailboxMessage m(cmd::SetBpmScale);
-    m.setU8(kIndex, byteOf(bpm));
-    m.setF64(kValue1, scaleX);
-    m.setF64(kValue2, scaleY);
+    m.setU8(MailboxMessage::kIndex, byteOf(bpm));
+    m.setF64(MailboxMessage::kValue1, scaleX);
+    m.setF64(MailboxMessage::kValue2, scaleY);
     transfer(m);
 }
 
@@ -199,41 +188,42 @@ void MailboxComm::setBpmScale(int bpm, double scaleX, double scaleY)
 void MailboxComm::setPidDivider(int channel, int divider)
 {
     MailboxMessage m(cmd::SetPidDivider);
-    m.setU32(4, static_cast<uint32_t>(divider)); // this command's divider fills bytes 4 to 7
-    m.setU8(kValue1, byteOf(channel));
+    // This command's divider fills bytes 4 to 7.
+    m.setU32(MailboxMessage::kWord, static_cast<uint32_t>(divider));
+    m.setU8(MailboxMessage::kValue1, byteOf(channel));
     transfer(m);
 }
 
 void MailboxComm::setBpmChannelMap(int top, int right, int bottom, int left, int bpm)
 {
     MailboxMessage m(cmd::SetBpmChannelMap);
-    m.setU8(kIndex, byteOf(bpm));
-    m.setU8(kValue1, byteOf(top));
-    m.setU8(kValue1 + 1, byteOf(right));
-    m.setU8(kValue1 + 2, byteOf(bottom));
-    m.setU8(kValue1 + 3, byteOf(left));
+    m.setU8(MailboxMessage::kIndex, byteOf(bpm));
+    m.setU8(MailboxMessage::kValue1, byteOf(top));
+    m.setU8(MailboxMessage::kValue1 + 1, byteOf(right));
+    m.setU8(MailboxMessage::kValue1 + 2, byteOf(bottom));
+    m.setU8(MailboxMessage::kValue1 + 3, byteOf(left));
     transfer(m);
 }
 
 void MailboxComm::setBpmOrientation(int orientation, int bpm)
 {
     MailboxMessage m(cmd::SetBpmOrientation);
-    m.setU8(kIndex, byteOf(bpm));
-    m.setU8(kValue1, byteOf(orientation));
+    m.setU8(MailboxMessage::kIndex, byteOf(bpm));
+    m.setU8(MailboxMessage::kValue1, byteOf(orientation));
     transfer(m);
 }
 
 int MailboxComm::setFeedbackEnabled(bool on)
 {
     MailboxMessage m(cmd::SetFeedbackEnabled);
-    m.setU8(kIndex, on ? 1 : 0);
+    m.setU8(MailboxMessage::kIndex, on ? 1 : 0);
     return transfer(m);
 }
 
 int MailboxComm::setOutputsFromController(bool on)
 {
     MailboxMessage m(cmd::SetOutputsFromController);
-    m.setU8(kIndex, on ? 1 : 0);
+    m.setU8(MailboxMessage::kIndex, on ? 1 : 0);
     return transfer(m);
 }
 
@@ -241,7 +231,7 @@ unsigned MailboxComm::readOutputsFromController()
 {
     MailboxMessage m(cmd::ReadOutputsFromController);
     transfer(m);
-    return m.u8(kIndex);
+    return m.u8(MailboxMessage::kIndex);
 }
 
 void MailboxComm::setDisplayFrequency(bool filterEnabled)
@@ -255,8 +245,8 @@ void MailboxComm::setDisplayFrequency(bool filterEnabled)
     if (divider == 0)
         return;
     MailboxMessage m(cmd::SetDisplayFrequency);
-    m.setU8(kIndex, filterEnabled ? 1 : 0);
-    m.setU32(kValue1, divider);
+    m.setU8(MailboxMessage::kIndex, filterEnabled ? 1 : 0);
+    m.setU32(MailboxMessage::kValue1, divider);
     transfer(m);
 }
 
@@ -265,31 +255,31 @@ double MailboxComm::readDisplayFrequency(bool* filterEnabled)
     MailboxMessage m(cmd::ReadDisplayFrequency);
     transfer(m);
     if (filterEnabled)
-        *filterEnabled = m.u8(kIndex) != 0;
-    const uint32_t divider = m.u32(kValue1);
+        *filterEnabled = m.u8(MailboxMessage::kIndex) != 0;
+    const uint32_t divider = m.u32(MailboxMessage::kValue1);
     return divider == 0 ? 0.0 : double(zevo::kDisplayClockHz) / double(divider);
 }
 
 int MailboxComm::setBpmOffsets(int bpm, double offsetX, double offsetY)
 {
     MailboxMessage x(cmd::SetBpmOffset);
-    x.setU8(kIndex, byteOf(2 * bpm + 1));
-    x.setF64(kValue1, offsetX);
+    x.setU8(MailboxMessage::kIndex, byteOf(2 * bpm + 1));
+    x.setF64(MailboxMessage::kValue1, offsetX);
     const int result = transfer(x);
     if (result < 0)
         return result;
     MailboxMessage y(cmd::SetBpmOffset);
-    y.setU8(kIndex, byteOf(2 * bpm));
-    y.setF64(kValue1, offsetY);
+    y.setU8(MailboxMessage::kIndex, byteOf(2 * bpm));
+    y.setF64(MailboxMessage::kValue1, offsetY);
     return transfer(y);
 }
 
 bool MailboxComm::setPidSources(int xBpm, int yBpm, int i0Bpm)
 {
     MailboxMessage m(cmd::SetPidSources);
-    m.setU8(kIndex, byteOf(xBpm));
-    m.setU8(kSubBlock, byteOf(yBpm));
-    m.setU8(kSubBlock + 1, byteOf(i0Bpm));
+    m.setU8(MailboxMessage::kIndex, byteOf(xBpm));
+    m.setU8(MailboxMessage::kSubBlock, byteOf(yBpm));
+    m.setU8(MailboxMessage::kSubBlock + 1, byteOf(i0Bpm));
     transfer(m);
     return accepted(m);
 }
@@ -304,7 +294,7 @@ bool MailboxComm::readPidSources(int* xBpm, int* yBpm, int* i0Bpm)
     bool valid = acknowledged;
     int* const outputs[3] = {xBpm, yBpm, i0Bpm};
     for (int k = 0; k < 3; ++k) {
-        const int source = m.s8(kIndex + std::size_t(k));
+        const int source = m.s8(MailboxMessage::kIndex + std::size_t(k));
         const bool usable = acknowledged && isBpmIndex(source);
         valid = valid && usable;
         if (!outputs[k])
@@ -323,29 +313,29 @@ int MailboxComm::setPidParams(int channel, double kp, double ki, double kd, doub
                               double iMax, double oMin, double oMax, double oGain)
 {
     MailboxMessage gains(cmd::SetPidParamBlock);
-    gains.setU8(kIndex, byteOf(channel));
-    gains.setU8(kSubBlock, zevo::kPidBlockGains);
-    gains.setF64(kValue1, kp);
-    gains.setF64(kValue2, ki);
-    gains.setF64(kValue3, kd);
+    gains.setU8(MailboxMessage::kIndex, byteOf(channel));
+    gains.setU8(MailboxMessage::kSubBlock, zevo::kPidBlockGains);
+    gains.setF64(MailboxMessage::kValue1, kp);
+    gains.setF64(MailboxMessage::kValue2, ki);
+    gains.setF64(MailboxMessage::kValue3, kd);
     int result = transfer(gains);
     if (result < 0)
         return result;
 
     MailboxMessage limits(cmd::SetPidParamBlock);
-    limits.setU8(kIndex, byteOf(channel));
-    limits.setU8(kSubBlock, zevo::kPidBlockLimits);
-    limits.setF64(kValue1, eMin);
-    limits.setF64(kValue2, iMax);
+    limits.setU8(MailboxMessage::kIndex, byteOf(channel));
+    limits.setU8(MailboxMessage::kSubBlock, zevo::kPidBlockLimits);
+    limits.setF64(MailboxMessage::kValue1, eMin);
+    limits.setF64(MailboxMessage::kValue2, iMax);
     if ((result = transfer(limits)) < 0)
         return result;
 
     MailboxMessage output(cmd::SetPidParamBlock);
-    output.setU8(kIndex, byteOf(channel));
-    output.setU8(kSubBlock, zevo::kPidBlockOutput);
-    output.setF64(kValue1, oMin);
-    output.setF64(kValue2, oMax);
-    output.setF64(kValue3, oGain);
+    output.setU8(MailboxMessage::kIndex, byteOf(channel));
+    output.setU8(MailboxMessage::kSubBlock, zevo::kPidBlockOutput);
+    output.setF64(MailboxMessage::kValue1, oMin);
+    output.setF64(MailboxMessage::kValue2, oMax);
+    output.setF64(MailboxMessage::kValue3, oGain);
     if ((result = transfer(output)) < 0)
         return result;
 
@@ -357,8 +347,8 @@ void MailboxComm::setSetpointX(double x)
 {
     m_setpointX = x;
     MailboxMessage m(cmd::SetSetpoint);
-    m.setU8(kIndex, zevo::kPidX);
-    m.setF64(kValue1, x);
+    m.setU8(MailboxMessage::kIndex, zevo::kPidX);
+    m.setF64(MailboxMessage::kValue1, x);
     transfer(m);
 }
 
@@ -366,8 +356,8 @@ void MailboxComm::setSetpointY(double y)
 {
     m_setpointY = y;
     MailboxMessage m(cmd::SetSetpoint);
-    m.setU8(kIndex, zevo::kPidY);
-    m.setF64(kValue1, y);
+    m.setU8(MailboxMessage::kIndex, zevo::kPidY);
+    m.setF64(MailboxMessage::kValue1, y);
     transfer(m);
 }
 
@@ -385,10 +375,10 @@ int MailboxComm::readSetpoints(double* x, double* y, double* i0)
     int result = 0;
     for (int channel = zevo::kPidX; channel <= zevo::kPidI0; ++channel) {
         MailboxMessage m(cmd::ReadSetpoint);
-        m.setU8(kIndex, byteOf(channel));
+        m.setU8(MailboxMessage::kIndex, byteOf(channel));
         if ((result = transfer(m)) < 0)
             return result;
-        *copies[channel] = m.f64(kValue1);
+        *copies[channel] = m.f64(MailboxMessage::kValue1);
     }
     if (x)
         *x = m_setpointX;
@@ -403,7 +393,7 @@ void MailboxComm::setRegulationMode(int mode)
 {
     m_regulationMode = mode;
     MailboxMessage m(cmd::SetRegulationMode);
-    m.setU8(kIndex, byteOf(mode));
+    m.setU8(MailboxMessage::kIndex, byteOf(mode));
     transfer(m);
 }
 
@@ -411,8 +401,8 @@ int MailboxComm::readRegulationMode()
 {
     MailboxMessage m(cmd::ReadRegulationMode);
     transfer(m);
-    const int mode = m.s8(kIndex);
-    if (isRegulationMode(mode))
+    const int mode = m.s8(MailboxMessage::kIndex);
+    if (zevo::isRegulationMode(mode))
         m_regulationMode = mode;
     return m_regulationMode;
 }
@@ -429,8 +419,8 @@ int MailboxComm::sendToEachChannel(uint32_t command, const std::array<double, 3>
     int result = 0;
     for (int channel = zevo::kPidX; channel <= zevo::kPidI0; ++channel) {
         MailboxMessage m(command);
-        m.setU8(kIndex, byteOf(channel));
-        m.setF64(kValue1, values[channel]);
+        m.setU8(MailboxMessage::kIndex, byteOf(channel));
+        m.setF64(MailboxMessage::kValue1, values[channel]);
         if ((result = transfer(m)) < 0)
             return result;
     }
@@ -440,9 +430,9 @@ int MailboxComm::sendToEachChannel(uint32_t command, const std::array<double, 3>
 void MailboxComm::setRocLimit(int index, double low, double high)
 {
     MailboxMessage m(cmd::SetRocLimit);
-    m.setU8(kIndex, byteOf(index));
-    m.setF64(kValue1, low);
-    m.setF64(kValue2, high);
+    m.setU8(MailboxMessage::kIndex, byteOf(index));
+    m.setF64(MailboxMessage::kValue1, low);
+    m.setF64(MailboxMessage::kValue2, high);
     transfer(m);
 }
 
@@ -450,7 +440,7 @@ int MailboxComm::readPidStatus()
 {
     MailboxMessage m(cmd::ReadPidStatus);
     transfer(m);
-    const int status = m.s8(kIndex);
+    const int status = m.s8(MailboxMessage::kIndex);
     if (isPidStatus(status))
         m_pidStatus.store(status);
     return m_pidStatus.load();
@@ -459,7 +449,7 @@ int MailboxComm::readPidStatus()
 void MailboxComm::applyPidParams(int channel)
 {
     MailboxMessage m(cmd::ApplyPidParams);
-    m.setU8(kIndex, byteOf(channel));
+    m.setU8(MailboxMessage::kIndex, byteOf(channel));
     transfer(m);
 }
 
@@ -472,9 +462,9 @@ int MailboxComm::resetPidController()
 void MailboxComm::setDacAssignment(int dacX, int dacY, int dacI0)
 {
     MailboxMessage m(cmd::SetDacAssignment);
-    m.setU8(kValue1, byteOf(dacX));
-    m.setU8(kValue1 + 1, byteOf(dacY));
-    m.setU8(kValue1 + 2, byteOf(dacI0));
+    m.setU8(MailboxMessage::kValue1, byteOf(dacX));
+    m.setU8(MailboxMessage::kValue1 + 1, byteOf(dacY));
+    m.setU8(MailboxMessage::kValue1 + 2, byteOf(dacI0));
     transfer(m);
 }
 
@@ -483,7 +473,7 @@ int MailboxComm::setRocEnables(bool x1, bool y1, bool beamOff1, bool x2, bool y2
     const bool enables[6] = {x1, y1, beamOff1, x2, y2, beamOff2};
     MailboxMessage m(cmd::SetRocEnables);
     for (int k = 0; k < 6; ++k)
-        m.setU8(kIndex + k, enables[k] ? 1 : 0);
+        m.setU8(MailboxMessage::kIndex + k, enables[k] ? 1 : 0);
     return transfer(m);
 }
 
@@ -495,7 +485,7 @@ void MailboxComm::readRocEnables(bool* x1, bool* y1, bool* beamOff1, bool* x2, b
     bool* outputs[6] = {x1, y1, beamOff1, x2, y2, beamOff2};
     for (int k = 0; k < 6; ++k) {
         if (outputs[k])
-            *outputs[k] = m.u8(kIndex + k) != 0;
+            *outputs[k] = m.u8(MailboxMessage::kIndex + k) != 0;
     }
 }
 
@@ -509,7 +499,7 @@ void MailboxComm::scanSlots()
     std::array<zevo::SlotRecord, zevo::kSlotCount> records{};
     for (int slot = 0; slot < zevo::kSlotCount; ++slot) {
         MailboxMessage m(cmd::ReadSlot);
-        m.setU8(kIndex, byteOf(slot));
+        m.setU8(MailboxMessage::kIndex, byteOf(slot));
         transfer(m); // a failed read comes back as sent: an empty slot
         static_assert(zevo::kSlotReplyOffset + sizeof(zevo::SlotRecord) <= MailboxMessage::kSize,
                       "slot record lies inside the reply");
@@ -540,11 +530,9 @@ void MailboxComm::scanSlots()
     }
 
     if (count != m_deviceCount.load()) {
-        int x = pidSourceX.load(), y = pidSourceY.load(), i0 = pidSourceI0.load();
-        readPidSources(&x, &y, &i0);
-        pidSourceX.store(x);
-        pidSourceY.store(y);
-        pidSourceI0.store(i0);
+        PidSourceSet sources = pidSources.load();
+        readPidSources(&sources.x, &sources.y, &sources.i0);
+        pidSources.store(sources);
         m_deviceCount.store(count);
         emit nrDorvishsChanged(count);
     }
@@ -553,24 +541,24 @@ void MailboxComm::scanSlots()
 int MailboxComm::setHvEnabled(bool on, int pico)
 {
     MailboxMessage m(cmd::SetHvEnabled);
-    m.setU8(kIndex, byteOf(pico));
-    m.setU8(kValue1, on ? 1 : 0);
+    m.setU8(MailboxMessage::kIndex, byteOf(pico));
+    m.setU8(MailboxMessage::kValue1, on ? 1 : 0);
     return transfer(m);
 }
 
 int MailboxComm::setHvVoltage(int pico, float volts)
 {
     MailboxMessage m(cmd::SetHvVoltage);
-    m.setU8(kIndex, byteOf(pico));
-    m.setF32(kValue1, volts);
+    m.setU8(MailboxMessage::kIndex, byteOf(pico));
+    m.setF32(MailboxMessage::kValue1, volts);
     return transfer(m);
 }
 
 void MailboxComm::setPicoRange(int rangeIndex, int pico)
 {
     MailboxMessage m(cmd::SetPicoRange);
-    m.setU8(kIndex, byteOf(pico));
-    m.setU8(kValue1, byteOf(rangeIndex));
+    m.setU8(MailboxMessage::kIndex, byteOf(pico));
+    m.setU8(MailboxMessage::kValue1, byteOf(rangeIndex));
     transfer(m);
 }
 

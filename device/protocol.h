@@ -13,7 +13,8 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the controller's records are little-endian and are read in place");
 
-namespace zevo {
+namespace zevo
+{
 
 // ---------------------------------------------------------------- nodes
 
@@ -23,7 +24,10 @@ constexpr const char* kPico1Node = "/dev/zevo_dorvish1";
 constexpr const char* kDacNode = "/dev/zevo_ostrel0";
 constexpr const char* kDisplayNode = "/dev/zevo_dma_displ";
 
-inline const char* picoNode(int pico) { return pico == 0 ? kPico0Node : kPico1Node; }
+inline const char* picoNode(int pico)
+{
+    return pico == 0 ? kPico0Node : kPico1Node;
+}
 
 // ---------------------------------------------------------------- requests
 
@@ -44,7 +48,8 @@ constexpr unsigned long DAC_IOC_SET_OUTPUTS = iocCode(kIocWrite, 40);
 // ---------------------------------------------------------------- mailbox
 
 // Command words: group << 24 | command << 8 | direction (0 write, 1 read).
-namespace cmd {
+namespace cmd
+{
 constexpr uint32_t ReadSwVersion = 0x00000101;
 constexpr uint32_t ReadHwTimestamp = 0x00000201;
 constexpr uint32_t ReadPidVersion = 0x00000301;
@@ -97,17 +102,24 @@ constexpr uint32_t kDisplayClockHz = 100000000;
 // low byte of a u32 divider for one), so the message is kept as raw bytes
 // with typed, bounds-checked accessors. Reads outside the 32 bytes yield 0,
 // writes outside them are dropped.
-struct MailboxMessage
-{
+struct MailboxMessage {
     static constexpr std::size_t kSize = 32;
+
+    // Byte offsets of the fields after the command word (bytes 0 to 3).
+    // Which fields a command uses, and as what type, depends on the command.
+    static constexpr std::size_t kIndex = 4;    // channel, BPM, slot, flag (u8)
+    static constexpr std::size_t kWord = 4;     // a u32 instead of the index: versions, PID divider
+    static constexpr std::size_t kSubBlock = 5; // PID parameter sub-block, second index (u8)
+    static constexpr std::size_t kValue1 = 8;
+    static constexpr std::size_t kValue2 = 16;
+    static constexpr std::size_t kValue3 = 24;
 
     unsigned char bytes[kSize];
 
     MailboxMessage() { std::memset(bytes, 0, kSize); }
     explicit MailboxMessage(uint32_t command) : MailboxMessage() { setU32(0, command); }
 
-    template <typename T>
-    T get(std::size_t offset) const
+    template <typename T> T get(std::size_t offset) const
     {
         static_assert(std::is_trivially_copyable<T>::value, "plain values only");
         T value{};
@@ -115,8 +127,7 @@ struct MailboxMessage
             std::memcpy(&value, bytes + offset, sizeof(T));
         return value;
     }
-    template <typename T>
-    void put(std::size_t offset, T value)
+    template <typename T> void put(std::size_t offset, T value)
     {
         static_assert(std::is_trivially_copyable<T>::value, "plain values only");
         if (offset <= kSize && sizeof(T) <= kSize - offset)
@@ -143,8 +154,7 @@ static_assert(sizeof(MailboxMessage) == 32, "mailbox message is 32 bytes");
 static_assert(std::is_standard_layout<MailboxMessage>::value, "sent as raw bytes");
 
 // Statistics of one BPM over the last second, as kept by the controller.
-struct BpmStatistics
-{
+struct BpmStatistics {
     double xMean;
     double xStd;
     double xStd1kHz;
@@ -161,8 +171,7 @@ static_assert(offsetof(BpmStatistics, i0Mean) == 48, "");
 static_assert(offsetof(BpmStatistics, i0Std1kHz) == 64, "");
 
 // Filled by MBOX_IOC_READ_STATUS.
-struct MailboxStatusBlock
-{
+struct MailboxStatusBlock {
     unsigned char header[8]; // not interpreted
     BpmStatistics bpm[2];
 };
@@ -177,8 +186,7 @@ constexpr uint8_t kFamilyPavun = 0x23;   // encoder interface
 
 // One SFP slot, copied from bytes 8 to 21 of the ReadSlot reply.
 #pragma pack(push, 1)
-struct SlotRecord
-{
+struct SlotRecord {
     uint16_t deviceId; // 0 = empty slot
     uint32_t hwVersion;
     unsigned char fwVersion[4]; // four characters
@@ -204,11 +212,10 @@ constexpr uint32_t kHvFalling = 5;
 
 // Written by AMM_IOC_GET_INFO. Packed: the currents sit at unaligned offsets.
 #pragma pack(push, 1)
-struct PicoInfoRecord
-{
+struct PicoInfoRecord {
     unsigned char reserved0[12];
-    float hvCurrent; // microamperes
-    float hvVoltage; // volts
+    float hvCurrent;  // microamperes
+    float hvVoltage;  // volts
     uint32_t hvState; // low four bits
     unsigned char reserved24[4];
     double currentCh4; // amperes
@@ -228,8 +235,7 @@ static_assert(offsetof(PicoInfoRecord, currentCh2) == 44, "");
 static_assert(offsetof(PicoInfoRecord, currentCh1) == 52, "");
 
 // Filled by AMM_IOC_READ_CURRENTS: element 3 - c holds channel c (0-based).
-struct PicoCurrentsRecord
-{
+struct PicoCurrentsRecord {
     double current[4]; // amperes
 };
 static_assert(sizeof(PicoCurrentsRecord) == 32, "four doubles");
@@ -243,8 +249,7 @@ inline double channelCurrent(const PicoCurrentsRecord& r, int channel)
 // record has grown writes more. The reply is received into this much room,
 // never into a bare PicoCurrentsRecord, and only its first four values are read.
 constexpr std::size_t kPicoCurrentsReplyBytes = 256;
-struct PicoCurrentsReply
-{
+struct PicoCurrentsReply {
     PicoCurrentsRecord record;
     unsigned char headroom[kPicoCurrentsReplyBytes - sizeof(PicoCurrentsRecord)];
 };
@@ -254,8 +259,7 @@ static_assert(offsetof(PicoCurrentsReply, record) == 0, "the currents come first
 // ---------------------------------------------------------------- DAC
 
 // Sent with DAC_IOC_SET_OUTPUTS.
-struct DacOutputRecord
-{
+struct DacOutputRecord {
     double volts[4]; // DAC outputs 1 to 4 (channels 0 to 3)
     uint32_t enable; // always 1
 };
@@ -265,13 +269,13 @@ static_assert(offsetof(DacOutputRecord, enable) == 32, "");
 // ---------------------------------------------------------------- display stream
 
 // One sample of the display stream: 32 little-endian doubles.
-struct DisplayRecord
-{
+struct DisplayRecord {
     double value[32];
 };
 static_assert(sizeof(DisplayRecord) == 256, "display record is 256 bytes");
 
-namespace disp {
+namespace disp
+{
 constexpr int Bpm1X = 0;
 constexpr int Bpm1Y = 1;
 constexpr int Bpm1I0 = 2;
@@ -279,11 +283,21 @@ constexpr int Bpm2X = 4;
 constexpr int Bpm2Y = 5;
 constexpr int Bpm2I0 = 6;
 constexpr int Dac1 = 8; // DAC outputs 1 to 3 at 8, 9, 10
-constexpr int Pico1Ch1 = 24; // picoammeter 1 channels 1 to 4 at 24 to 27 (encoder counts with a Pavun)
+// Picoammeter 1 channels 1 to 4 at 24 to 27 (encoder counts with a Pavun).
+constexpr int Pico1Ch1 = 24;
 constexpr int Pico2Ch1 = 28; // picoammeter 2 channels 1 to 4 at 28 to 31
-inline constexpr int bpmX(int bpm) { return bpm == 0 ? Bpm1X : Bpm2X; }
-inline constexpr int bpmY(int bpm) { return bpm == 0 ? Bpm1Y : Bpm2Y; }
-inline constexpr int bpmI0(int bpm) { return bpm == 0 ? Bpm1I0 : Bpm2I0; }
+inline constexpr int bpmX(int bpm)
+{
+    return bpm == 0 ? Bpm1X : Bpm2X;
+}
+inline constexpr int bpmY(int bpm)
+{
+    return bpm == 0 ? Bpm1Y : Bpm2Y;
+}
+inline constexpr int bpmI0(int bpm)
+{
+    return bpm == 0 ? Bpm1I0 : Bpm2I0;
+}
 } // namespace disp
 
 constexpr int kDisplayRecordBytes = 256;
@@ -311,12 +325,80 @@ enum RegulationMode : int {
     MODE_I0 = 6,
 };
 
+constexpr bool isRegulationMode(int v)
+{
+    return v >= MODE_X && v <= MODE_I0;
+}
+
 // PID channels.
 constexpr int kPidX = 0;
 constexpr int kPidY = 1;
 constexpr int kPidI0 = 2;
 
+// The PID loops that regulate in a regulation mode.
+struct LoopSet {
+    bool x = false;
+    bool y = false;
+    bool i0 = false;
+
+    constexpr bool regulates(int channel) const
+    {
+        return channel == kPidX ? x : channel == kPidY ? y : channel == kPidI0 && i0;
+    }
+};
+
+// The loops of each regulation mode; none for a number that is no mode.
+constexpr LoopSet loopsOfMode(int mode)
+{
+    switch (mode) {
+    case MODE_X:
+        return {true, false, false};
+    case MODE_XY:
+        return {true, true, false};
+    case MODE_X_I0:
+        return {true, false, true};
+    case MODE_Y:
+        return {false, true, false};
+    case MODE_Y_I0:
+        return {false, true, true};
+    case MODE_XY_I0:
+        return {true, true, true};
+    case MODE_I0:
+        return {false, false, true};
+    default:
+        return {};
+    }
+}
+
+// The regulation mode in which exactly the given loops regulate; -1 for no loop.
+constexpr int modeOfLoops(bool x, bool y, bool i0)
+{
+    for (int mode = MODE_X; mode <= MODE_I0; ++mode) {
+        const LoopSet loops = loopsOfMode(mode);
+        if (loops.x == x && loops.y == y && loops.i0 == i0)
+            return mode;
+    }
+    return -1;
+}
+
+// Every set of loops has its own mode, and the modes keep their numbers.
+static_assert(modeOfLoops(true, false, false) == MODE_X, "");
+static_assert(modeOfLoops(true, true, false) == MODE_XY, "");
+static_assert(modeOfLoops(true, false, true) == MODE_X_I0, "");
+static_assert(modeOfLoops(false, true, false) == MODE_Y, "");
+static_assert(modeOfLoops(false, true, true) == MODE_Y_I0, "");
+static_assert(modeOfLoops(true, true, true) == MODE_XY_I0, "");
+static_assert(modeOfLoops(false, false, true) == MODE_I0, "");
+static_assert(modeOfLoops(false, false, false) == -1, "");
+static_assert(!loopsOfMode(-1).regulates(kPidX) && !loopsOfMode(MODE_I0 + 1).regulates(kPidI0),
+              "a number that is no mode regulates nothing");
+static_assert(loopsOfMode(MODE_Y_I0).regulates(kPidI0) && !loopsOfMode(MODE_Y_I0).regulates(kPidX),
+              "");
+
 // ROC limit and enable index of a BPM's coordinate (c = 0 X, 1 Y, 2 beam-off threshold).
-inline constexpr int rocIndex(int bpm, int c) { return 3 * bpm + c; }
+inline constexpr int rocIndex(int bpm, int c)
+{
+    return 3 * bpm + c;
+}
 
 } // namespace zevo

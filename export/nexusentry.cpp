@@ -21,7 +21,8 @@ Settings currentSettings(const QString& hostName, const QString& programVersion)
     s.programVersion = programVersion;
     s.controller = controllerVersions;
     s.scale = bpmScale;
-    s.pidSources = {pidSourceX.load(), pidSourceY.load(), pidSourceI0.load()};
+    const PidSourceSet sources = pidSources.load();
+    s.pidSources = {sources.x, sources.y, sources.i0};
     if (theConfig) {
         for (int bpm = 0; bpm < 2; ++bpm) {
             auto& c = s.channels[std::size_t(bpm)];

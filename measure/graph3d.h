@@ -40,7 +40,6 @@ public:
     int angleY() const { return m_angleY; }
     int angleZ() const { return m_angleZ; }
     const SurfacePlot& surface() const { return *m_surface; }
-    const GridBox& gridBox() const { return m_gridBox; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -4,13 +4,16 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <vector>
 
+namespace Ui
+{
+class WindowPidTuning;
+}
+
 class QCustomPlot;
-class QDialogButtonBox;
-class QLabel;
 class QPushButton;
-class QSlider;
 class WindowPIDparams;
 
 // One step-response run as the tuning assistant reads it.
@@ -84,7 +87,8 @@ private:
         PidLawParameters pid;
     };
 
-    void build();
+    void setupPlots();
+    // What the two plots have in common.
     void setupPlot(QCustomPlot* plot);
     Stored readStored() const;
     // Reads the loop's stored parameters and rate, and predicts the step
@@ -100,6 +104,7 @@ private:
     // Stores and sends `gains` through the PID window; false when nothing was sent.
     bool sendGains(const PidLawParameters& gains, const QString& done);
 
+    std::unique_ptr<Ui::WindowPidTuning> ui;
     WindowPIDparams* m_pidWindow = nullptr;
     StepRecording m_run;
     FopdtModel m_model;
@@ -117,26 +122,6 @@ private:
     int m_undoLoop = -1;
     PidLawParameters m_beforeApply;
 
-    QLabel* m_loopLabel = nullptr;
-    QLabel* m_sourceWarning = nullptr;
-    QLabel* m_fitWarning = nullptr;
-    QLabel* m_gain = nullptr;
-    QLabel* m_timeConstant = nullptr;
-    QLabel* m_deadTime = nullptr;
-    QLabel* m_fitRms = nullptr;
-    QCustomPlot* m_fitPlot = nullptr;
-    QSlider* m_slider = nullptr;
-    QLabel* m_tauC = nullptr;
-    QLabel* m_kc = nullptr;
-    QLabel* m_tauI = nullptr;
-    QLabel* m_loopRateLabel = nullptr;
-    QLabel* m_present[4] = {};
-    QLabel* m_proposed[4] = {};
-    QLabel* m_overshoot = nullptr;
-    QLabel* m_settling = nullptr;
-    QCustomPlot* m_predictionPlot = nullptr;
-    QLabel* m_status = nullptr;
-    QDialogButtonBox* m_buttons = nullptr;
     QPushButton* m_apply = nullptr;
     QPushButton* m_undo = nullptr;
 };

@@ -1,9 +1,9 @@
 #include "measure/windowrocking3d.h"
 #include "ui_windowrocking3d.h"
 
-#include "beamline/about.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "device/version.h"
 #include "export/gridcsv.h"
 #include "export/gridnexus.h"
 #include "export/nexusfile.h"
@@ -232,7 +232,7 @@ bool WindowRocking3D::writeDataFile(const QString& path)
         const nexus::Entry entry{kTitle, m_scanStarted.isValid() ? m_scanStarted : now,
                                  m_scanEnded.isValid() ? m_scanEnded : now};
         const nexus::Settings settings =
-            nexus::currentSettings(QHostInfo::localHostName(), about::kVersion);
+            nexus::currentSettings(QHostInfo::localHostName(), zevo::programVersion());
         if (writeGridNexus(path, scan, double(m_stepTimeMs), entry, settings, &error))
             return true;
         QMessageBox::warning(nullptr, kTitle, error);

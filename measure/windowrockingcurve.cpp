@@ -2,11 +2,11 @@
 #include "ui_windowrockingcurve.h"
 
 #include "analysis/rockingscan.h"
-#include "beamline/about.h"
 #include "device/configstore.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "device/version.h"
 #include "export/nexusfile.h"
 #include "measure/hostoutputs.h"
 #include "measure/savefiledialog.h"
@@ -109,14 +109,7 @@ void WindowRockingCurve::setWaitFunction(WaitFunction wait)
 
 double WindowRockingCurve::pidOffset(bool x) const
 {
-    if (!theConfig)
-        return 0.0;
-    double freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset;
-    if (x)
-        theConfig->getPidX(&freq, &kp, &ki, &kd, &eMin, &iMax, &oMin, &oMax, &oGain, &offset);
-    else
-        theConfig->getPidY(&freq, &kp, &ki, &kd, &eMin, &iMax, &oMin, &oMax, &oGain, &offset);
-    return offset;
+    return theConfig ? theConfig->pidLoop(x ? zevo::kPidX : zevo::kPidY).offset : 0.0;
 }
 
 void WindowRockingCurve::minMaxChanged()
@@ -237,7 +230,7 @@ WindowRockingCurve::Report WindowRockingCurve::runScan()
     m_curve.heldOutput = heldOutput;
     m_curve.heldVolts = held;
     m_curve.started = QDateTime::currentDateTime();
-    m_curve.settings = nexus::currentSettings(QHostInfo::localHostName(), about::kVersion);
+    m_curve.settings = nexus::currentSettings(QHostInfo::localHostName(), zevo::programVersion());
 
     // The outputs come from wherever the controller held them: the first
     // point's output set goes out once ahead of the scan, and the beam gets

@@ -53,7 +53,6 @@ public:
     double pidOffset(bool x) const;
 
     // The last scan's points and settings (no points before the first scan).
-    const RockingCurve& lastCurve() const { return m_curve; }
     // Writes the last scan to `path`: NeXus for a ".nxs" path, else CSV. A
     // failure is shown in a warning box; returns whether the file was written.
     bool writeResultFile(const QString& path);

@@ -1,10 +1,10 @@
 #include "measure/windowsavedata.h"
 #include "ui_windowsavedata.h"
 
-#include "beamline/about.h"
 #include "device/driver.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "device/version.h"
 #include "export/displaynexus.h"
 #include "export/nexusfile.h"
 #include "measure/savefiledialog.h"
@@ -164,7 +164,8 @@ void WindowSaveData::save()
     const bool saved =
         NexusFile::isNexusPath(path)
             ? displaynexus::save(path, mode, header, options, records.data(), int(records.size()),
-                                 nexus::currentSettings(header.hostName, about::kVersion), &error)
+                                 nexus::currentSettings(header.hostName, zevo::programVersion()),
+                                 &error)
             : displaycsv::saveBlock(path, mode, header, options, records.data(),
                                     int(records.size()), &error);
     if (!saved) {

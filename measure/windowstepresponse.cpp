@@ -2,15 +2,11 @@
 #include "ui_windowstepresponse.h"
 
 #include "analysis/stepresponse.h"
-#include "beamline/about.h"
 #include "device/configstore.h"
-#include "device/driver.h"
 #include "device/globals.h"
-#include "device/mailboxcomm.h"
-#include "device/protocol.h"
+#include "device/version.h"
 #include "export/nexusfile.h"
 #include "export/stepresponsefile.h"
-#include "measure/hostoutputs.h"
 #include "measure/savefiledialog.h"
 #include "measure/windowpidtuning.h"
 
@@ -19,120 +15,19 @@
 #include <QHostInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QThread>
 
 #include <qcustomplot.h>
 
-#include <array>
 #include <cmath>
-
-#include <fcntl.h>
 
 namespace
 {
 const QString kTitle = QStringLiteral("Step Response");
-const char* const kAssignmentKeys[3] = {"Beamline/DAC_posX", "Beamline/DAC_posY",
-                                        "Beamline/DAC_I0"};
-constexpr int kFourthOutput = 3; // not carried by the display record
 
 const QColor kRiseColour(50, 200, 50);
 const QColor kDeadColour(200, 50, 50);
 const QColor kSettleColour(220, 69, 0);
 const QColor kDcColour(0, 50, 200);
-
-// The display node for one run, closed however the run ends.
-class DisplayNode
-{
-public:
-    DisplayNode() = default;
-    DisplayNode(const DisplayNode&) = delete;
-    DisplayNode& operator=(const DisplayNode&) = delete;
-    ~DisplayNode()
-    {
-        if (m_fd >= 0)
-            m_driver->close(m_fd);
-    }
-
-    bool open()
-    {
-        m_driver = theDriver;
-        if (m_driver)
-            m_fd = m_driver->open(zevo::kDisplayNode, O_RDONLY);
-        return m_fd >= 0;
-    }
-    // One read of the whole display buffer; false unless all of it came.
-    bool readBuffer(std::vector<zevo::DisplayRecord>& records)
-    {
-        records.assign(std::size_t(zevo::kDisplayBufferRecords), zevo::DisplayRecord{});
-        return m_driver->read(m_fd, records.data(), std::size_t(zevo::kDisplayBufferBytes)) ==
-               ssize_t(zevo::kDisplayBufferBytes);
-    }
-
-private:
-    Driver* m_driver = nullptr;
-    int m_fd = -1;
-};
-
-// Gives the controller back the feedback and the display rate that the run
-// changed. Declared before the run's HostOutputs, so it acts after the
-// outputs are the controller's again: the loops resume on their own outputs.
-// What it could not give back is added to `problems`, for the run's message.
-class RunRestore
-{
-public:
-    explicit RunRestore(QString& problems) : m_problems(problems) {}
-    RunRestore(const RunRestore&) = delete;
-    RunRestore& operator=(const RunRestore&) = delete;
-    ~RunRestore()
-    {
-        if (!theMailbox)
-            return;
-        if (m_feedbackOff && theMailbox->setFeedbackEnabled(true) < 0)
-            add(QStringLiteral("The controller did not switch the feedback back on (mailbox "
-                               "request failed): the feedback may still be off.\n"
-                               "Switch it on in the Feedback Control panel."));
-        if (m_rateChanged) {
-            SAMP_FREQ = m_rate;
-            theMailbox->setDisplayFrequency(m_filter);
-            // The rate request gives no result: the controller is asked what
-            // it streams at now. The rate of the program or the one it had
-            // before the run (a controller with a rate of its own) will do.
-            bool filter = false;
-            const double now = theMailbox->readDisplayFrequency(&filter);
-            if ((std::lround(now) != m_rate && now != m_reportedRate) || filter != m_filter)
-                add(QStringLiteral("The controller did not return to the display rate of %1 "
-                                   "records per second: the plots may show a wrong time "
-                                   "scale.\nSet the display rate again in Settings \u2192 "
-                                   "Display Settings.")
-                        .arg(m_rate));
-        }
-    }
-
-    void feedbackSwitchedOff() { m_feedbackOff = true; }
-    // `reportedRate`: what the controller reported before the run.
-    void rateChanged(int previousRate, bool previousFilter, double reportedRate)
-    {
-        m_rateChanged = true;
-        m_rate = previousRate;
-        m_filter = previousFilter;
-        m_reportedRate = reportedRate;
-    }
-
-private:
-    void add(const QString& problem)
-    {
-        if (!m_problems.isEmpty())
-            m_problems += QStringLiteral("\n\n");
-        m_problems += problem;
-    }
-
-    QString& m_problems;
-    bool m_feedbackOff = false;
-    bool m_rateChanged = false;
-    int m_rate = 0;
-    bool m_filter = false;
-    double m_reportedRate = 0.0;
-};
 
 QString number(double value)
 {
@@ -151,22 +46,9 @@ QPen itemPen(const QColor& colour)
 }
 } // namespace
 
-struct WindowStepResponse::Run {
-    enum Outcome { Measured, Refused, Failed, DisplayMissing } outcome = Failed;
-    QString title = kTitle;
-    QString text;
-    double bias = 0.0;
-    double step = 0.0;
-    std::vector<double> response;
-    std::vector<double> stimulus;
-
-    static Run refused(const QString& text) { return {Refused, kTitle, text, 0, 0, {}, {}}; }
-    static Run failed(const QString& text) { return {Failed, kTitle, text, 0, 0, {}, {}}; }
-};
-
 WindowStepResponse::WindowStepResponse(QWidget* parent)
     : QDialog(parent), ui(new Ui::WindowStepResponse), m_stimulus(new QCPGraphDataContainer),
-      m_response(new QCPGraphDataContainer), m_wait([](int ms) { QThread::msleep(ulong(ms)); })
+      m_response(new QCPGraphDataContainer)
 {
     ui->setupUi(this);
     m_bias[AxisX] = ui->posXbiasDoubleSpinBox;
@@ -269,20 +151,15 @@ void WindowStepResponse::setupPlot()
 
 void WindowStepResponse::setWaitFunction(WaitFunction wait)
 {
-    if (wait)
-        m_wait = std::move(wait);
+    m_procedure.setWaitFunction(std::move(wait));
 }
 
 void WindowStepResponse::showWindow()
 {
+    // An axis is the PID loop of the same number.
     if (theConfig) {
-        double offset[3];
-        double freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain;
-        theConfig->getPidX(&freq, &kp, &ki, &kd, &eMin, &iMax, &oMin, &oMax, &oGain, &offset[0]);
-        theConfig->getPidY(&freq, &kp, &ki, &kd, &eMin, &iMax, &oMin, &oMax, &oGain, &offset[1]);
-        theConfig->getPidI0(&freq, &kp, &ki, &kd, &eMin, &iMax, &oMin, &oMax, &oGain, &offset[2]);
         for (int axis = 0; axis < 3; ++axis)
-            m_bias[axis]->setValue(offset[axis]);
+            m_bias[axis]->setValue(theConfig->pidLoop(axis).offset);
     }
     show();
     raise();
@@ -296,6 +173,18 @@ int WindowStepResponse::chosenAxis() const
     if (ui->stepInI0button->isChecked())
         return AxisI0;
     return AxisX;
+}
+
+StepResponseProcedure::Settings WindowStepResponse::formSettings() const
+{
+    StepResponseProcedure::Settings settings;
+    settings.axis = chosenAxis();
+    settings.bpm2 = ui->useBPM2checkbox->isChecked();
+    for (int k = 0; k < 3; ++k) {
+        settings.bias[std::size_t(k)] = m_bias[k]->value();
+        settings.step[std::size_t(k)] = m_step[k]->value();
+    }
+    return settings;
 }
 
 // Only the chosen axis steps; the biases of all three are applied.
@@ -338,14 +227,11 @@ void WindowStepResponse::stepRespProcedure()
         return;
     m_running = true;
     const QDateTime started = QDateTime::currentDateTime();
-    QString notGivenBack;
-    Run run = measure(notGivenBack);
+    const Run run = m_procedure.run(formSettings());
     m_running = false;
-    // What the controller did not take back joins the run's message; a run
-    // that measured shows it in a box after its results.
-    if (!notGivenBack.isEmpty())
-        run.text =
-            run.text.isEmpty() ? notGivenBack : run.text + QStringLiteral("\n\n") + notGivenBack;
+    // A run that measured shows what the controller did not take back in a
+    // box after its results.
+    const QString title = run.title.isEmpty() ? kTitle : run.title;
 
     switch (run.outcome) {
     case Run::Measured: {
@@ -366,148 +252,20 @@ void WindowStepResponse::stepRespProcedure()
             m_suggest->setEnabled(true);
         }
         if (!run.text.isEmpty())
-            QMessageBox::critical(nullptr, run.title, run.text);
+            QMessageBox::critical(nullptr, title, run.text);
         break;
     }
     case Run::Refused:
-        QMessageBox::warning(nullptr, run.title, run.text);
+        QMessageBox::warning(nullptr, title, run.text);
         break;
     case Run::Failed:
-        QMessageBox::critical(nullptr, run.title, run.text);
+        QMessageBox::critical(nullptr, title, run.text);
         break;
     case Run::DisplayMissing:
-        QMessageBox::critical(nullptr, run.title, run.text);
+        QMessageBox::critical(nullptr, title, run.text);
         requestQuit();
         break;
     }
-}
-
-WindowStepResponse::Run WindowStepResponse::measure(QString& notGivenBack)
-{
-    const int axis = chosenAxis();
-    double bias[3], step[3];
-    for (int k = 0; k < 3; ++k) {
-        bias[k] = m_bias[k]->value();
-        step[k] = m_step[k]->value();
-    }
-    if (step[axis] == 0.0)
-        return Run::refused(QStringLiteral("The step of the chosen axis is 0.00 V: there is no "
-                                           "step to measure.\nEnter a step and press Run again."));
-
-    // The assignment comes from a file that may have been edited by hand:
-    // only an existing output may index the output set.
-    int dac[3] = {0, 1, 2};
-    if (theConfig)
-        theConfig->getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
-    for (int k = 0; k < 3; ++k)
-        if (!HostOutputs::isOutput(dac[k]))
-            return Run::refused(
-                HostOutputs::badAssignmentText(QString::fromLatin1(kAssignmentKeys[k]), dac[k]));
-    if (dac[axis] == kFourthOutput)
-        return Run::refused(
-            QStringLiteral("The DAC assignment %1 = %2 puts the stepped axis on DAC output 4, "
-                           "which the display data do not carry (they hold outputs 1 to 3), so "
-                           "the step could not be timed.\nAssign the axis to output 1, 2 or 3 in "
-                           "the beamline configuration; the measurement was not started.")
-                .arg(QString::fromLatin1(kAssignmentKeys[axis]))
-                .arg(dac[axis]));
-
-    // Both nodes open before anything on the controller changes. Undone in
-    // reverse order of declaration: the display node closes, the outputs go
-    // back to the controller and the DAC node closes, then the feedback and
-    // the display rate are restored.
-    RunRestore restore(notGivenBack);
-    HostOutputs outputs(HostOutputs::DacOnly);
-    if (!outputs.open()) {
-        Run r = Run::failed(outputs.error());
-        r.title = QStringLiteral("Cannot open file");
-        return r;
-    }
-    DisplayNode display;
-    if (!display.open()) {
-        Run r;
-        r.outcome = Run::DisplayMissing;
-        r.title = QStringLiteral("Cannot open file");
-        r.text = QStringLiteral("System file /dev/zevo_dma_displ could not be opened.\n\n"
-                                "Please check if ZEVO driver is loaded.\n"
-                                "Application will now quit.\n");
-        return r;
-    }
-    if (!theMailbox)
-        return Run::failed(QStringLiteral("The controller cannot be reached."));
-
-    if (theMailbox->pidStatus() != zevo::PID_STATUS_OFF) {
-        // Marked first: even a request that failed on its way back leaves
-        // the feedback as the operator had it.
-        restore.feedbackSwitchedOff();
-        if (theMailbox->setFeedbackEnabled(false) < 0)
-            return Run::failed(QStringLiteral("The controller did not switch the feedback off "
-                                              "(mailbox request failed).\n\n"
-                                              "The measurement was not started."));
-    }
-
-    bool filter = false;
-    const double reportedRate = theMailbox->readDisplayFrequency(&filter);
-    restore.rateChanged(SAMP_FREQ, filter, reportedRate);
-    SAMP_FREQ = kRunSampleRate;
-    theMailbox->setDisplayFrequency(true);
-    // The evaluation times every sample at this rate; a controller that
-    // streams at another (a firmware with a fixed display rate) would give
-    // times off by the ratio.
-    if (std::lround(theMailbox->readDisplayFrequency()) != kRunSampleRate)
-        return Run::failed(QStringLiteral("The controller did not take the display rate of "
-                                          "%1 records per second that the measurement needs.\n\n"
-                                          "The measurement was not started.")
-                               .arg(kRunSampleRate));
-
-    if (outputs.takeOutputs() < 0)
-        return Run::failed(QStringLiteral("The controller did not hand the DAC outputs to the "
-                                          "host (mailbox request failed).\n\n"
-                                          "The measurement was stopped."));
-
-    // The stepped axis is written last, so that its step reaches its output
-    // even when another axis is assigned to the same one.
-    std::array<double, 4> biasSet{0.0, 0.0, 0.0, 0.0};
-    for (int k = 0; k < 3; ++k)
-        if (k != axis)
-            biasSet[std::size_t(dac[k])] = bias[k];
-    std::array<double, 4> stepSet = biasSet;
-    biasSet[std::size_t(dac[axis])] = bias[axis];
-    stepSet[std::size_t(dac[axis])] = bias[axis] + step[axis];
-
-    const QString setFailed = QStringLiteral(
-        "The DAC outputs could not be set through /dev/zevo_ostrel0.\n\n"
-        "The measurement was stopped and the outputs were handed back to the controller.");
-    if (outputs.setOutputs(biasSet) < 0)
-        return Run::failed(setFailed);
-    m_wait(kBiasWaitMs);
-    if (outputs.setOutputs(stepSet) < 0)
-        return Run::failed(setFailed);
-    m_wait(kStepWaitMs);
-    if (outputs.setOutputs(biasSet) < 0)
-        return Run::failed(setFailed);
-    m_wait(kSettleWaitMs);
-
-    std::vector<zevo::DisplayRecord> records;
-    if (!display.readBuffer(records))
-        return Run::failed(QStringLiteral(
-            "The display data could not be read from /dev/zevo_dma_displ.\n\n"
-            "The measurement was stopped and the outputs were handed back to the controller; "
-            "the results of the previous run are kept."));
-
-    Run r;
-    r.outcome = Run::Measured;
-    r.bias = bias[axis];
-    r.step = step[axis];
-    const int responseField = axis + (ui->useBPM2checkbox->isChecked() ? 4 : 0);
-    const int stimulusField = zevo::disp::Dac1 + dac[axis];
-    r.response.resize(kSamples);
-    r.stimulus.resize(kSamples);
-    for (int i = 0; i < kSamples; ++i) {
-        r.response[std::size_t(i)] = records[std::size_t(i)].value[responseField];
-        r.stimulus[std::size_t(i)] = records[std::size_t(i)].value[stimulusField];
-    }
-    return r;
 }
 
 void WindowStepResponse::showResult(const StepResponse& r,
@@ -575,16 +333,12 @@ void WindowStepResponse::keepForSaving(const Run& run, const StepResponse& resul
     kept->stimulus = run.stimulus;
     kept->response = run.response;
     kept->evaluation = result;
-    kept->settings = nexus::currentSettings(QHostInfo::localHostName(), about::kVersion);
+    kept->settings = nexus::currentSettings(QHostInfo::localHostName(), zevo::programVersion());
     kept->stimulusOutput = kept->settings.dacs[std::size_t(kept->axis)];
     if (theConfig) {
-        using Getter = void (ConfigStore::*)(double*, double*, double*, double*, double*, double*,
-                                             double*, double*, double*, double*) const;
-        const Getter stored[3] = {&ConfigStore::getPidX, &ConfigStore::getPidY,
-                                  &ConfigStore::getPidI0};
-        StepResponseRun::Loop& p = kept->pid;
-        (theConfig->*stored[kept->axis])(&p.frequency, &p.kp, &p.ki, &p.kd, &p.eMin, &p.iMax,
-                                         &p.oMin, &p.oMax, &p.oGain, &p.offset);
+        const PidLoopSettings l = theConfig->pidLoop(kept->axis);
+        kept->pid = {l.frequency, l.kp,   l.ki,   l.kd,    l.eMin,
+                     l.iMax,      l.oMin, l.oMax, l.oGain, l.offset};
     }
     m_savable = std::move(kept);
     m_save->setEnabled(true);

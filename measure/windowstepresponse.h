@@ -1,10 +1,11 @@
 #pragma once
 
+#include "measure/stepresponseprocedure.h"
+
 #include <QDialog>
 #include <QSharedPointer>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,9 +29,8 @@ struct StepResponseRun;
 
 // "Step Response": how the beam answers a 100 ms step of one actuator.
 //
-// A run holds the three actuator outputs at their biases, steps the chosen
-// one (X, Y or I0) for 100 ms, returns to the bias, then reads the display
-// buffer recorded at 50 000 records per second and evaluates the response of
+// Run steps the chosen actuator (X, Y or I0) for 100 ms from the biases in
+// the form (StepResponseProcedure); the window evaluates the response of
 // BPM 1 or BPM 2: its change dc, the step du, the gain K, the dead time and
 // the 10-90 % rise time, plotted with markers. The run blocks the GUI thread
 // for its 320 ms of waits, so nothing else can happen in between (and no
@@ -42,15 +42,11 @@ class WindowStepResponse : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int kRunSampleRate = 50000; // display records per second during a run
-    static constexpr int kSamples = 14335;       // records 0 .. 14334 of the buffer are evaluated
-    static constexpr int kBiasWaitMs = 100;
-    static constexpr int kStepWaitMs = 100;
-    static constexpr int kSettleWaitMs = 120;
+    static constexpr int kRunSampleRate = StepResponseProcedure::kRunSampleRate;
 
     // Pauses the run between its output steps. The default sleeps; tests
     // pass one that advances a manual clock.
-    using WaitFunction = std::function<void(int milliseconds)>;
+    using WaitFunction = StepResponseProcedure::WaitFunction;
 
     explicit WindowStepResponse(QWidget* parent = nullptr);
     ~WindowStepResponse() override;
@@ -82,15 +78,12 @@ protected:
     virtual void requestQuit();
 
 private:
-    struct Run;
+    using Run = StepResponseProcedure::Run;
     enum Axis { AxisX = 0, AxisY = 1, AxisI0 = 2 };
 
     int chosenAxis() const;
-    // One run's work on the hardware, from the checks to the read of the
-    // display buffer. Everything it takes (nodes, outputs, feedback, display
-    // rate) is given back when it returns, before any message is shown; what
-    // the controller did not take back is described in `notGivenBack`.
-    Run measure(QString& notGivenBack);
+    // What the form asks of the next run.
+    StepResponseProcedure::Settings formSettings() const;
     void showResult(const StepResponse& result, const std::vector<double>& stimulus, double bias,
                     double step);
     void setupPlot();
@@ -109,7 +102,7 @@ private:
     QCPItemLine* m_dcArrow = nullptr;
     QCPItemText* m_dcLabel = nullptr;
 
-    WaitFunction m_wait;
+    StepResponseProcedure m_procedure;
     bool m_running = false;
 
     // Keeps a measured run for "Save…", with the settings it ran with.

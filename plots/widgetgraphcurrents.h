@@ -30,7 +30,6 @@ public:
 
     // Series `index`, refilled by the display updater; null outside the range.
     SeriesPtr graphData(int index) const;
-    int seriesCount() const { return m_graphs.size(); }
 
     // Axis labels and, by index, the legend names of the series.
     void setLabels(const QString& xLabel, const QString& yLabel, const QStringList& names);

@@ -1,9 +1,10 @@
 #include "plots/widgetgraphxy.h"
 
-#include "device/globals.h"
 #include "device/configstore.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
+#include "device/userlevel.h"
 #include "plots/plotredraw.h"
 #include "plots/plotstyle.h"
 
@@ -40,6 +41,17 @@ void placeRegion(QCPItemRect* rect, double x, double y)
 {
     rect->topLeft->setCoords(-x, y);
     rect->bottomRight->setCoords(x, -y);
+}
+
+// The position loops whose setpoints the plot shows and takes from a click:
+// those of the regulation mode, except that the plot takes no part while all
+// three loops regulate.
+zevo::LoopSet plottedLoops(int mode)
+{
+    const zevo::LoopSet loops = zevo::loopsOfMode(mode);
+    if (loops.x && loops.y && loops.i0)
+        return {};
+    return loops;
 }
 
 } // namespace
@@ -91,8 +103,7 @@ namespace
 {
 // Sets `axis` to the positions' extent with a margin; a cloud of one point
 // gets a small window around it.
-template <typename RangeOf>
-void fitAxisToBeam(QCPAxis* axis, RangeOf rangeOf)
+template <typename RangeOf> void fitAxisToBeam(QCPAxis* axis, RangeOf rangeOf)
 {
     bool found = false;
     const QCPRange range = rangeOf(&found);
@@ -129,7 +140,8 @@ void WidgetGraphXY::resetZoom()
     if (spanX > 0)
         ui->graph->xAxis->setRange(-spanX, spanX);
     else
-        fitAxisToBeam(ui->graph->xAxis, [&](bool* found) { return positions->getKeyRange(*found); });
+        fitAxisToBeam(ui->graph->xAxis,
+                      [&](bool* found) { return positions->getKeyRange(*found); });
     if (spanY > 0)
         ui->graph->yAxis->setRange(-spanY, spanY);
     else
@@ -172,13 +184,8 @@ void WidgetGraphXY::updateGraphXY()
         m_setpoint->addData({-edge, edge}, {sy, sy}, true);
     };
 
-    switch (mode) {
-    case MODE_X:
-    case MODE_X_I0:
-        if (xSource)
-            verticalLine();
-        break;
-    case MODE_XY:
+    const LoopSet loops = plottedLoops(mode);
+    if (loops.x && loops.y) {
         if (xSource && ySource) {
             m_setpoint->setScatterStyle(
                 QCPScatterStyle(QCPScatterStyle::ssCross, kSetpointMarkerSize));
@@ -188,14 +195,12 @@ void WidgetGraphXY::updateGraphXY()
         } else if (ySource) {
             horizontalLine();
         }
-        break;
-    case MODE_Y:
-    case MODE_Y_I0:
+    } else if (loops.x) {
+        if (xSource)
+            verticalLine();
+    } else if (loops.y) {
         if (ySource)
             horizontalLine();
-        break;
-    default: // the modes that regulate I0 together with X and Y, or I0 alone
-        break;
     }
 
     m_setpoint->setLineStyle(QCPGraph::lsLine);
@@ -213,7 +218,7 @@ void WidgetGraphXY::graphClicked(QMouseEvent* event)
     const double x = ui->graph->xAxis->pixelToCoord(pixel.x());
     const double y = ui->graph->yAxis->pixelToCoord(pixel.y());
 
-    if (!ui->tagetEnable->isChecked() || (userLevel != 1 && userLevel != 2))
+    if (!ui->tagetEnable->isChecked() || !zevo::operatesFeedback(userLevel))
         return;
     if (!theMailbox)
         return;
@@ -230,37 +235,35 @@ void WidgetGraphXY::graphClicked(QMouseEvent* event)
     bool accepted = true;
     bool sendX = false;
     bool sendY = false;
-    switch (mode) {
-    case MODE_X:
-    case MODE_X_I0:
-        accepted = insideX;
-        sendX = true;
-        break;
-    case MODE_XY:
+    const LoopSet loops = plottedLoops(mode);
+    if (loops.x && loops.y) {
         accepted = insideX && insideY;
         sendX = pidSourceX.load() == m_bpm;
         sendY = pidSourceY.load() == m_bpm;
-        break;
-    case MODE_Y:
-    case MODE_Y_I0:
+    } else if (loops.x) {
+        accepted = insideX;
+        sendX = true;
+    } else if (loops.y) {
         accepted = insideY;
         sendY = true;
-        break;
-    default: // the I0 modes take no setpoint from the plot
-        break;
     }
-
-    // A scale factor of 0 has no raw equivalent; never hand the controller
-    // an infinite or undefined setpoint.
-    const double setpointX = x / bpmScale.x(m_bpm);
-    const double setpointY = y / bpmScale.y(m_bpm);
-    if ((sendX && !std::isfinite(setpointX)) || (sendY && !std::isfinite(setpointY)))
-        accepted = false;
 
     if (!accepted) {
         QMessageBox::information(
             nullptr, QStringLiteral("Invalid setpoint"),
             QStringLiteral("Setpoint was set outside Region of Interest.\n\n"));
+        return;
+    }
+
+    // The scale factors are always usable ones (BpmScaleFactors::set); should
+    // a quotient still not be a number, the controller is never handed it.
+    const double setpointX = x / bpmScale.x(m_bpm);
+    const double setpointY = y / bpmScale.y(m_bpm);
+    if ((sendX && !std::isfinite(setpointX)) || (sendY && !std::isfinite(setpointY))) {
+        QMessageBox::information(
+            nullptr, QStringLiteral("Invalid setpoint"),
+            QStringLiteral("The BPM's scale factor gives this point no setpoint in the "
+                           "controller's units.\n\n"));
         return;
     }
 

@@ -1,12 +1,13 @@
 #include "remote/remotebridge.h"
 
 #include "acquisition/updater.h"
-#include "control/feedbackunits.h"
+#include "device/feedbackunits.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "device/protocol.h"
 
 #include <QMetaObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
@@ -21,8 +22,6 @@ const QString RemoteBridge::kRefusedText =
 
 namespace
 {
-const char* const kModeNames[7] = {"X", "X Y", "X I0", "Y", "Y I0", "X Y I0", "I0"};
-
 RemoteBridge::Reply done()
 {
     return {RemoteBridge::Outcome::Done, QString()};
@@ -96,9 +95,18 @@ void RemoteBridge::setServerState(ServerState state, const QString& detail)
 
 QString RemoteBridge::modeName(int mode)
 {
-    if (mode < zevo::MODE_X || mode > zevo::MODE_I0)
+    if (!zevo::isRegulationMode(mode))
         return QString();
-    return QLatin1String(kModeNames[mode]);
+    // The loops that regulate, in the order X, Y, I0.
+    const zevo::LoopSet loops = zevo::loopsOfMode(mode);
+    QStringList names;
+    if (loops.x)
+        names << QStringLiteral("X");
+    if (loops.y)
+        names << QStringLiteral("Y");
+    if (loops.i0)
+        names << QStringLiteral("I0");
+    return names.join(QLatin1Char(' '));
 }
 
 QString RemoteBridge::describe(const Request& request)
@@ -323,7 +331,7 @@ RemoteSnapshot RemoteBridge::collect()
             s.setpointI0 = i0;
         }
         const int mode = theMailbox->readRegulationMode();
-        s.regulationMode = mode >= zevo::MODE_X && mode <= zevo::MODE_I0 ? mode : -1;
+        s.regulationMode = zevo::isRegulationMode(mode) ? mode : -1;
 
         const auto records = theMailbox->slotRecords();
         for (std::size_t slot = 0; slot < records.size(); ++slot) {

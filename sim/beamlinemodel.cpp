@@ -84,11 +84,6 @@ double BeamlineModel::lagSeconds(int actuator)
     return kLag[std::clamp(actuator, 0, 2)];
 }
 
-double BeamlineModel::peakCurrent(int bpm)
-{
-    return kPeakCurrent[bpm ? 1 : 0];
-}
-
 void BeamlineModel::Phasor::setFrequency(double hz)
 {
     cr = std::cos(2 * kPi * hz * kTickSeconds);

@@ -38,9 +38,6 @@ public:
     static double centreVolts(int bpm, int axis);
     static double deadTimeSeconds(int actuator);
     static double lagSeconds(int actuator);
-    // Total detector current at the rocking-curve peak with the intensity
-    // actuator fully open and full collection efficiency, amperes.
-    static double peakCurrent(int bpm);
 
     explicit BeamlineModel(uint64_t seed);
 

@@ -1,6 +1,7 @@
 #include "sim/firstrunconfig.h"
 
 #include "device/configstore.h"
+#include "device/protocol.h"
 #include "sim/beamlinemodel.h"
 #include "sim/scenario.h"
 #include "sim/virtualcontroller.h"
@@ -43,14 +44,10 @@ bool writeFirstRunConfiguration(const QString& path, const Scenario& scenario)
     ok &=
         store.setBeamlineDacs(boot.dacAssignment[0], boot.dacAssignment[1], boot.dacAssignment[2]);
 
-    auto pid = [&](int c) {
+    for (int c : {zevo::kPidX, zevo::kPidY, zevo::kPidI0}) {
         const PidParameters& p = boot.active[c];
-        return std::array<double, 10>{kPidFrequency, p.kp,   p.ki,   p.kd,    p.eMin,
-                                      p.iMax,        p.oMin, p.oMax, p.oGain, boot.pidOffset[c]};
-    };
-    const auto x = pid(0), y = pid(1), i0 = pid(2);
-    ok &= store.setPidX(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9]);
-    ok &= store.setPidY(y[0], y[1], y[2], y[3], y[4], y[5], y[6], y[7], y[8], y[9]);
-    ok &= store.setPidI0(i0[0], i0[1], i0[2], i0[3], i0[4], i0[5], i0[6], i0[7], i0[8], i0[9]);
+        ok &= store.setPidLoop(c, {kPidFrequency, p.kp, p.ki, p.kd, p.eMin, p.iMax, p.oMin, p.oMax,
+                                   p.oGain, boot.pidOffset[c]});
+    }
     return ok;
 }

@@ -55,8 +55,8 @@ void scheduleScreenshot(MainWindow& window, const QString& file)
 {
     QTimer::singleShot(kScreenshotDelayMs, &window, [&window, file] {
         const bool saved = window.grab().save(file);
-        std::fprintf(saved ? stdout : stderr, "%s %s\n",
-                     saved ? "saved" : "could not save", qPrintable(file));
+        std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "could not save",
+                     qPrintable(file));
         QCoreApplication::exit(saved ? 0 : 1);
     });
 }

@@ -121,19 +121,6 @@ int Scenario::picoCount() const
     return n;
 }
 
-int Scenario::picoSlot(int pico) const
-{
-    int n = 0;
-    for (int slot = 0; slot < zevo::kSlotCount; ++slot) {
-        if (slotContents[slot].family() != zevo::kFamilyDorvish)
-            continue;
-        if (n == pico)
-            return slot;
-        ++n;
-    }
-    return -1;
-}
-
 bool Scenario::encoderPlugged() const
 {
     for (const auto& s : slotContents)

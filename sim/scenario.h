@@ -42,9 +42,8 @@ struct Scenario {
     // empty; firmware 1.0.03.
     Scenario();
 
-    // Number of picoammeters plugged in, and the slot of the n-th one (-1).
+    // Number of picoammeters plugged in.
     int picoCount() const;
-    int picoSlot(int pico) const;
     bool encoderPlugged() const;
     bool dacPlugged() const;
 

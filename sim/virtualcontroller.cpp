@@ -1,21 +1,15 @@
 #include "sim/virtualcontroller.h"
 
+#include "sim/virtualmailbox.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 using zevo::MailboxMessage;
-namespace cmd = zevo::cmd;
 
 namespace
 {
-// Offsets inside a mailbox message.
-constexpr std::size_t kIndex = 4;
-constexpr std::size_t kSubBlock = 5;
-constexpr std::size_t kValue1 = 8;
-constexpr std::size_t kValue2 = 16;
-constexpr std::size_t kValue3 = 24;
-
 constexpr double kCountsFullScale = 2147483648.0; // encoder counts per raw position unit
 constexpr double kCountsMax = 4294967295.0;
 
@@ -50,11 +44,6 @@ inline double quotient(double difference, double sum)
         return 0.0;
     const double q = difference / sum;
     return q > 1.0 ? 1.0 : (q < -1.0 ? -1.0 : q);
-}
-
-bool validIndex(int value, int count)
-{
-    return value >= 0 && value < count;
 }
 } // namespace
 
@@ -266,28 +255,6 @@ void VirtualController::emitRecord(const double* values)
 
 // ---------------------------------------------------------------- PID
 
-bool VirtualController::loopRegulates(int channel) const
-{
-    switch (m_set.regulationMode) {
-    case zevo::MODE_X:
-        return channel == zevo::kPidX;
-    case zevo::MODE_XY:
-        return channel != zevo::kPidI0;
-    case zevo::MODE_X_I0:
-        return channel != zevo::kPidY;
-    case zevo::MODE_Y:
-        return channel == zevo::kPidY;
-    case zevo::MODE_Y_I0:
-        return channel != zevo::kPidX;
-    case zevo::MODE_XY_I0:
-        return true;
-    case zevo::MODE_I0:
-        return channel == zevo::kPidI0;
-    default:
-        return false;
-    }
-}
-
 void VirtualController::runLoop(int channel)
 {
     Loop& loop = m_loop[channel];
@@ -335,7 +302,7 @@ void VirtualController::updateOutputs()
     double out[4] = {0, 0, 0, 0};
     for (int c = 0; c < 3; ++c) {
         const int a = m_set.dacAssignment[c];
-        if (validIndex(a, 4))
+        if (a >= 0 && a < 4)
             out[a] = m_loop[c].law.output();
     }
     std::copy(std::begin(out), std::end(out), std::begin(m_dac));
@@ -462,6 +429,11 @@ void VirtualController::updateFrontEnds(bool rampStep)
 
 // ---------------------------------------------------------------- other requests
 
+void VirtualController::transfer(MailboxMessage& message)
+{
+    VirtualMailbox(*this).transfer(message);
+}
+
 void VirtualController::readStatus(zevo::MailboxStatusBlock& block) const
 {
     std::memset(&block, 0, sizeof block);
@@ -544,293 +516,4 @@ int VirtualController::copyNewest(zevo::DisplayRecord* destination, int records)
     std::memcpy(destination + missing + firstPart, m_ring.data(),
                 std::size_t(available - firstPart) * sizeof(zevo::DisplayRecord));
     return n;
-}
-
-// ---------------------------------------------------------------- mailbox
-
-bool VirtualController::commandAvailable(uint32_t command) const
-{
-    if (m_scenario.versionCommands)
-        return true;
-    switch (command) {
-    case cmd::ReadSwVersion:
-    case cmd::ReadHwTimestamp:
-    case cmd::ReadPidVersion:
-    case cmd::SetDisplayFrequency:
-    case cmd::ReadDisplayFrequency:
-    case cmd::SetBpmOffset:
-        return false;
-    default:
-        return true;
-    }
-}
-
-void VirtualController::transfer(MailboxMessage& m)
-{
-    const uint32_t command = m.command();
-    const Reply reply = commandAvailable(command) ? handle(m) : Unknown;
-    switch (reply) {
-    case Ack:
-        m.setU32(0, command | zevo::kReplyAcknowledged);
-        break;
-    case Refused: // understood, but the arguments were not acceptable
-        m.setU32(0, command & ~zevo::kReplyAcknowledged);
-        break;
-    case Unknown:
-        m.setU32(0, (command & ~zevo::kReplyStatusMask) | zevo::kReplyUnknownCommand);
-        break;
-    }
-}
-
-VirtualController::Reply VirtualController::handle(MailboxMessage& m)
-{
-    const int index = m.u8(kIndex);
-    switch (m.command()) {
-    case cmd::ReadSwVersion:
-        m.setU32(kIndex, m_scenario.swVersion);
-        return Ack;
-    case cmd::ReadHwTimestamp:
-        m.setU32(kIndex, m_scenario.hwTimestamp);
-        return Ack;
-    case cmd::ReadPidVersion:
-        m.setU32(kIndex, m_scenario.pidVersion);
-        return Ack;
-
-    case cmd::SetBpmScale:
-        if (!validIndex(index, 2))
-            return Refused;
-        m_set.scaleX[index] = m.f64(kValue1);
-        m_set.scaleY[index] = m.f64(kValue2);
-        return Ack;
-
-    case cmd::SetPidDivider: {
-        const uint32_t divider = m.u32(kIndex);
-        const int channel = m.u8(kValue1);
-        if (!validIndex(channel, 3) || divider == 0)
-            return Refused;
-        m_set.pidDivider[channel] = divider;
-        updateLoopPeriods();
-        return Ack;
-    }
-    case cmd::SetBpmChannelMap: {
-        if (!validIndex(index, 2))
-            return Refused;
-        int map[4];
-        for (int k = 0; k < 4; ++k) {
-            map[k] = m.u8(kValue1 + k);
-            if (!validIndex(map[k], 4))
-                return Refused;
-        }
-        std::copy(map, map + 4, m_set.channelMap[index]);
-        return Ack;
-    }
-    case cmd::SetBpmOrientation: {
-        const int orientation = m.u8(kValue1);
-        if (!validIndex(index, 2) || !validIndex(orientation, 2))
-            return Refused;
-        m_set.orientation90[index] = orientation == 1;
-        return Ack;
-    }
-    case cmd::SetFeedbackEnabled: {
-        const bool on = index != 0;
-        if (on != m_set.feedbackEnabled) {
-            m_set.feedbackEnabled = on;
-            m_rocLatched = false;
-            resetLoops();
-            evaluateStatus();
-            updateOutputs();
-        }
-        return Ack;
-    }
-    case cmd::SetOutputsFromController:
-        m_set.outputsFromController = index != 0;
-        updateOutputs();
-        return Ack;
-    case cmd::ReadOutputsFromController:
-        m.setU8(kIndex, m_set.outputsFromController ? 1 : 0);
-        return Ack;
-
-    case cmd::SetDisplayFrequency: {
-        const uint32_t divider = m.u32(kValue1);
-        if (divider == 0)
-            return Refused;
-        m_set.displayFilter = index != 0;
-        m_set.displayDivider = std::max(divider, kMinDisplayDivider);
-        m_displayPhase = 0;
-        m_accumulatedTicks = 0;
-        std::fill(std::begin(m_accumulated), std::end(m_accumulated), 0.0);
-        return Ack;
-    }
-    case cmd::ReadDisplayFrequency:
-        m.setU8(kIndex, m_set.displayFilter ? 1 : 0);
-        m.setU32(kValue1, m_set.displayDivider);
-        return Ack;
-
-    case cmd::SetBpmOffset: {
-        // Index 2 x BPM + 1 carries X, 2 x BPM carries Y.
-        if (!validIndex(index, 4))
-            return Refused;
-        const int bpm = index / 2;
-        if (index % 2)
-            m_set.offsetX[bpm] = m.f64(kValue1);
-        else
-            m_set.offsetY[bpm] = m.f64(kValue1);
-        return Ack;
-    }
-    case cmd::SetPidSources: {
-        const int sources[3] = {index, m.u8(kSubBlock), m.u8(kSubBlock + 1)};
-        for (int s : sources)
-            if (!validIndex(s, 2))
-                return Refused;
-        std::copy(sources, sources + 3, m_set.pidSource);
-        return Ack;
-    }
-    case cmd::ReadPidSources:
-        for (int c = 0; c < 3; ++c)
-            m.setU8(kIndex + c, uint8_t(m_set.pidSource[c]));
-        return Ack;
-
-    case cmd::SetPidParamBlock: {
-        if (!validIndex(index, 3))
-            return Refused;
-        PidLawParameters& p = m_set.staged[index];
-        switch (m.u8(kSubBlock)) {
-        case zevo::kPidBlockGains:
-            p.kp = m.f64(kValue1);
-            p.ki = m.f64(kValue2);
-            p.kd = m.f64(kValue3);
-            return Ack;
-        case zevo::kPidBlockLimits:
-            p.eMin = m.f64(kValue1);
-            p.iMax = m.f64(kValue2);
-            return Ack;
-        case zevo::kPidBlockOutput:
-            p.oMin = m.f64(kValue1);
-            p.oMax = m.f64(kValue2);
-            p.oGain = m.f64(kValue3);
-            return Ack;
-        default:
-            return Refused;
-        }
-    }
-    case cmd::ApplyPidParams:
-        if (!validIndex(index, 3))
-            return Refused;
-        m_set.active[index] = m_set.staged[index];
-        return Ack;
-
-    case cmd::SetSetpoint:
-        if (!validIndex(index, 3) || !std::isfinite(m.f64(kValue1)))
-            return Refused;
-        m_set.setpoint[index] = m.f64(kValue1);
-        return Ack;
-    case cmd::ReadSetpoint:
-        if (!validIndex(index, 3))
-            return Refused;
-        m.setF64(kValue1, m_set.setpoint[index]);
-        return Ack;
-
-    case cmd::SetRegulationMode: {
-        if (!validIndex(index, 7))
-            return Refused;
-        bool before[3];
-        for (int c = 0; c < 3; ++c)
-            before[c] = loopRegulates(c);
-        m_set.regulationMode = index;
-        // Loops that join start afresh, loops that leave go to their offset,
-        // loops that stay carry on undisturbed.
-        for (int c = 0; c < 3; ++c) {
-            const bool now = loopRegulates(c);
-            if (now && !before[c])
-                m_loop[c].law.restart();
-            else if (!now)
-                m_loop[c].law.hold(m_set.pidOffset[c]);
-        }
-        updateOutputs();
-        return Ack;
-    }
-    case cmd::ReadRegulationMode:
-        m.setU8(kIndex, uint8_t(m_set.regulationMode));
-        return Ack;
-
-    case cmd::SetPidOffset:
-        if (!validIndex(index, 3) || !std::isfinite(m.f64(kValue1)))
-            return Refused;
-        m_set.pidOffset[index] = m.f64(kValue1);
-        if (!m_set.feedbackEnabled || !loopRegulates(index)) {
-            m_loop[index].law.hold(m_set.pidOffset[index]);
-            updateOutputs();
-        }
-        return Ack;
-
-    case cmd::SetRocLimit:
-        if (!validIndex(index, 6))
-            return Refused;
-        m_set.rocLow[index] = m.f64(kValue1);
-        m_set.rocHigh[index] = m.f64(kValue2);
-        return Ack;
-
-    case cmd::ReadPidStatus:
-        m.setU8(kIndex, uint8_t(m_status));
-        return Ack;
-
-    case cmd::ResetPidController:
-        m_rocLatched = false;
-        resetLoops();
-        evaluateStatus();
-        updateOutputs();
-        return Ack;
-
-    case cmd::SetDacAssignment: {
-        int assign[3];
-        for (int c = 0; c < 3; ++c) {
-            assign[c] = m.u8(kValue1 + c);
-            if (!validIndex(assign[c], 4))
-                return Refused;
-        }
-        std::copy(assign, assign + 3, m_set.dacAssignment);
-        updateOutputs();
-        return Ack;
-    }
-    case cmd::SetRocEnables:
-        for (int k = 0; k < 6; ++k)
-            m_set.rocEnable[k] = m.u8(kIndex + k) != 0;
-        return Ack;
-    case cmd::ReadRocEnables:
-        for (int k = 0; k < 6; ++k)
-            m.setU8(kIndex + k, m_set.rocEnable[k] ? 1 : 0);
-        return Ack;
-
-    case cmd::ReadSlot: {
-        if (!validIndex(index, zevo::kSlotCount))
-            return Refused;
-        const zevo::SlotRecord& record = m_scenario.slotContents[index];
-        std::memcpy(m.bytes + zevo::kSlotReplyOffset, &record, sizeof record);
-        return Ack;
-    }
-
-    case cmd::SetHvEnabled:
-        if (!picoPlugged(index))
-            return Refused;
-        m_set.hvEnabled[index] = m.u8(kValue1) != 0;
-        return Ack;
-    case cmd::SetHvVoltage: {
-        const float volts = m.f32(kValue1);
-        if (!picoPlugged(index) || !std::isfinite(volts))
-            return Refused;
-        m_set.hvSet[index] = std::clamp(double(volts), 0.0, kHvMaxVolts);
-        return Ack;
-    }
-    case cmd::SetPicoRange: {
-        const int range = m.u8(kValue1);
-        if (!picoPlugged(index) || !validIndex(range, 3))
-            return Refused;
-        m_set.picoRange[index] = range;
-        updateFrontEnds(false);
-        return Ack;
-    }
-
-    default:
-        return Unknown;
-    }
 }

@@ -103,7 +103,9 @@ public:
     const BeamlineModel& beamline() const { return m_beamline; }
 
 private:
-    enum Reply { Ack, Refused, Unknown };
+    // Carries out the mailbox commands against the state below.
+    friend class VirtualMailbox;
+
     static constexpr int kFields = 17;       // display record values that the controller fills
     static constexpr int kStatBlocks = 1000; // one second of 1 ms blocks
     static constexpr int kTicksPerBlock = BeamlineModel::kTicksPerBlock;
@@ -130,9 +132,6 @@ private:
         double m2[6]; // sum of squared deviations from the block mean
     };
 
-    Reply handle(zevo::MailboxMessage& m);
-    bool commandAvailable(uint32_t command) const;
-
     void tick();
     void measure();
     void runLoop(int channel);
@@ -144,7 +143,10 @@ private:
     void emitRecord(const double* values);
     void resetLoops();
     void updateLoopPeriods();
-    bool loopRegulates(int channel) const;
+    bool loopRegulates(int channel) const
+    {
+        return zevo::loopsOfMode(m_set.regulationMode).regulates(channel);
+    }
 
     Scenario m_scenario;
     BeamlineModel m_beamline;

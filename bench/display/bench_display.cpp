@@ -44,7 +44,8 @@
 
 using namespace zevo;
 
-namespace {
+namespace
+{
 
 constexpr int kCycles = 30;
 constexpr int kWarmUpCycles = 3;
@@ -209,8 +210,9 @@ void floatBottomDocks(MainWindow& window)
 
 void describeLayout(const char* name, const WindowCycle& cycle, const MainWindow& window)
 {
-    std::fprintf(stderr, "# %s: window %dx%d, %d of %d charts visible, %d drawn in the last cycle\n",
-                 name, window.width(), window.height(), cycle.visibleCharts(), cycle.chartCount(),
+    std::fprintf(stderr,
+                 "# %s: window %dx%d, %d of %d charts visible, %d drawn in the last cycle\n", name,
+                 window.width(), window.height(), cycle.visibleCharts(), cycle.chartCount(),
                  cycle.lastDrawn());
 }
 
@@ -240,7 +242,10 @@ std::vector<SeriesPtr> registerBareSeries(Updater& updater)
 class MapSeriesFill
 {
 public:
-    explicit MapSeriesFill(Driver& driver) : driver(driver), buffer(std::size_t(kDisplayBufferRecords)) {}
+    explicit MapSeriesFill(Driver& driver)
+        : driver(driver), buffer(std::size_t(kDisplayBufferRecords))
+    {
+    }
 
     void operator()()
     {
@@ -249,7 +254,8 @@ public:
             s.clear();
             for (int i = 0; i < n; ++i) {
                 const double key = double(float(i) / float(SAMP_FREQ));
-                s.insert_or_assign(key, std::make_pair(key, buffer[std::size_t(i)].value[field] * factor));
+                s.insert_or_assign(
+                    key, std::make_pair(key, buffer[std::size_t(i)].value[field] * factor));
             }
         };
         for (int ch = 0; ch < 8; ++ch)
@@ -263,7 +269,9 @@ public:
             xy[bpm].clear();
             for (int i = n - Updater::kXYPoints; i < n; ++i) {
                 const double x = buffer[std::size_t(i)].value[disp::bpmX(bpm)] * bpmScale.x(bpm);
-                xy[bpm].insert_or_assign(x, std::make_pair(x, buffer[std::size_t(i)].value[disp::bpmY(bpm)] * bpmScale.y(bpm)));
+                xy[bpm].insert_or_assign(
+                    x, std::make_pair(x, buffer[std::size_t(i)].value[disp::bpmY(bpm)] *
+                                             bpmScale.y(bpm)));
             }
         }
     }
@@ -331,7 +339,8 @@ int main(int argc, char** argv)
     MapSeriesFill mapFill(driver);
     const double mapInsert = medianMs(std::ref(mapFill));
 
-    std::fprintf(stderr, "# refill only %.2f ms, ordered-map insertion %.2f ms (both include the fetch)\n",
+    std::fprintf(stderr,
+                 "# refill only %.2f ms, ordered-map insertion %.2f ms (both include the fetch)\n",
                  fill, mapInsert);
     std::printf("display_cycle_default_ms_median: %.2f ms\n", cycleDefault);
     std::printf("display_cycle_all_visible_ms_median: %.2f ms\n", cycleAllVisible);

@@ -1,6 +1,6 @@
 #include "remote/server/feedbackdevice.h"
 
-#include "control/feedbackunits.h"
+#include "device/feedbackunits.h"
 #include "device/protocol.h"
 
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "remote/server/feedbackdeviceclass.h"
 
-#include "control/dialoglogin.h"
-#include "control/feedbackunits.h"
+#include "device/feedbackunits.h"
 #include "device/protocol.h"
+#include "device/userlevel.h"
 #include "remote/remotebridge.h"
 #include "remote/server/feedbackdevice.h"
 
@@ -382,11 +382,11 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
     }
 
     auto levelProps = properties(nullptr, "User level of the local operator (read only)");
-    levelProps.labels = labels(DialogLogin::levelName, 3);
+    levelProps.labels = labels(zevo::userLevelName, zevo::LevelAdmin + 1);
     add(list,
         new ScalarAttribute("UserLevel", Tango::DEV_ENUM,
                             [](FeedbackDevice& d, Tango::Attribute& a) {
-                                setEnumeration(d, a, d.snapshot().userLevel, 3);
+                                setEnumeration(d, a, d.snapshot().userLevel, zevo::LevelAdmin + 1);
                             }),
         levelProps);
 

@@ -34,7 +34,6 @@ public:
     const RemoteSettings& settings() const { return m_settings; }
     // Prepared and not failed since.
     bool isUsable() const { return m_prepared && m_problem.isEmpty(); }
-    bool isRunning() const { return m_running; }
     // Why the server does not run; empty while it is off or runs.
     const QString& problem() const { return m_problem; }
 

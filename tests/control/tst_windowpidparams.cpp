@@ -285,7 +285,7 @@ private slots:
     // Two devices: each BPM's limits with its own scale factors and its own
     // plot; the example of 100 µm at 110 % over a scale of 2 sends 55. Back
     // to one device, BPM 2 is neither shown nor sent nor stored; a scale
-    // factor of 0 has no controller units: that limit stays out.
+    // factor of 0 works in raw units: 100·1.1/1 (to the last bit).
     void roc_twoDevices_limitsPlotsAndFile()
     {
         openRoc(2);
@@ -315,7 +315,8 @@ private slots:
         bpmScale.set(0, 0.0, 4.0);
         press(QDialogButtonBox::Apply, roc.get());
         QCOMPARE(hexOf(f.sent(cmd::SetRocLimit)),
-                 goldenHex({"00060002 01000000 0000000000000000 0000000000002640"}));
+                 goldenHex({"00060002 00000000 0000000000000000 0100000000805b40",
+                            "00060002 01000000 0000000000000000 0000000000002640"}));
     }
 
     // Values the boxes cannot show exactly survive an OK without edits, byte

@@ -112,10 +112,11 @@ bool mustReport(Step s, const Target& t, Fault f)
                      t == Target::ioctl(zevo::DAC_IOC_SET_OUTPUTS) ||
                      (t.kind == Target::Transfer && t.command == cmd::SetOutputsFromController);
     const bool display = t == Target::opening(zevo::kDisplayNode) || t == Target::reading();
-    const bool pico = t == Target::opening(zevo::kPico0Node) ||
-                      t == Target::ioctl(zevo::AMM_IOC_READ_CURRENTS);
-    return lost && ((s == SaveData && display) || ((s == Rocking || s == Rocking3D) && (dac || pico)) ||
-                    (s == StepResponse && (dac || display)));
+    const bool pico =
+        t == Target::opening(zevo::kPico0Node) || t == Target::ioctl(zevo::AMM_IOC_READ_CURRENTS);
+    return lost &&
+           ((s == SaveData && display) || ((s == Rocking || s == Rocking3D) && (dac || pico)) ||
+            (s == StepResponse && (dac || display)));
 }
 
 // A display buffer that does not arrive whole is read as a missing driver.
@@ -180,14 +181,15 @@ void trigger(MainWindow& w, const char* action)
 bool isMissingDriver(const BoxCatcher::Box& b)
 {
     return b.title == QLatin1String("Cannot open file") &&
-           b.text == QLatin1String("System file /dev/zevo_dma_displ could not be opened.\n\n"
-                                   "Please check if ZEVO driver is loaded.\nApplication will now quit.\n");
+           b.text == QLatin1String(
+                         "System file /dev/zevo_dma_displ could not be opened.\n\n"
+                         "Please check if ZEVO driver is loaded.\nApplication will now quit.\n");
 }
 
 QString describe(const BoxCatcher::Box& b)
 {
-    return QStringLiteral("%1 \"%2\": %3").arg(b.hasParent ? "child" : "box", b.title,
-                                               b.text.left(90).replace('\n', ' '));
+    return QStringLiteral("%1 \"%2\": %3")
+        .arg(b.hasParent ? "child" : "box", b.title, b.text.left(90).replace('\n', ' '));
 }
 
 // What a round gave: per step the message boxes and the calls that
@@ -439,10 +441,10 @@ void judge(const Case& c, const Round& r, QStringList& problems)
         for (const BoxCatcher::Box& b : r.boxes[s]) {
             quitting += isMissingDriver(b);
             // The display timer may run a cycle inside any step.
-            const bool allowed = isMissingDriver(b) ? endsDisplay(c.target, c.fault) ||
-                                                          (s == StepResponse &&
-                                                           endsStepResponse(c.target, c.fault))
-                                                    : reports(Step(s)) && injected > 0;
+            const bool allowed =
+                isMissingDriver(b) ? endsDisplay(c.target, c.fault) ||
+                                         (s == StepResponse && endsStepResponse(c.target, c.fault))
+                                   : reports(Step(s)) && injected > 0;
             if (!allowed || b.hasParent)
                 problems << QStringLiteral("%1 showed %2").arg(kStepNames[s], describe(b));
         }
@@ -567,10 +569,11 @@ private slots:
     {
         // The offscreen platform's note on every window raised would bury the failures in the log.
         static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-            if (!text.startsWith(QLatin1String("This plugin does not support")))
-                previous(type, context, text);
-        });
+        qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (!text.startsWith(QLatin1String("This plugin does not support")))
+                    previous(type, context, text);
+            });
     }
 
     // Every request kind made while the program runs, with every fault that
@@ -581,10 +584,11 @@ private slots:
     {
         std::vector<Case> cases;
         for (const Target& t : everyRequest()) {
-            const bool elsewhere = t == Target::opening(zevo::kMailboxNode) ||
-                                   t == Target::opening(zevo::kDisplayNode) ||
-                                   (t.kind == Target::Transfer &&
-                                    std::count(kStartupOnly.begin(), kStartupOnly.end(), t.command));
+            const bool elsewhere =
+                t == Target::opening(zevo::kMailboxNode) ||
+                t == Target::opening(zevo::kDisplayNode) ||
+                (t.kind == Target::Transfer &&
+                 std::count(kStartupOnly.begin(), kStartupOnly.end(), t.command));
             for (int f = 0; f < RecordingDriver::kFaultCount && !elsewhere; ++f) {
                 if (!RecordingDriver::applies(Fault(f), t) || endsDisplay(t, Fault(f)))
                     continue;
@@ -614,7 +618,8 @@ private slots:
         for (const auto* commands : {&kStartupOnly, &kAlsoAtStartup})
             for (uint32_t command : *commands)
                 for (int f = 0; f < RecordingDriver::kFaultCount; ++f)
-                    if (RecordingDriver::applies(Fault(f), Target::mailbox(command)) && thorough(Fault(f)))
+                    if (RecordingDriver::applies(Fault(f), Target::mailbox(command)) &&
+                        thorough(Fault(f)))
                         cases.push_back({Target::mailbox(command), Fault(f)});
         QStringList problems;
         for (const Case& c : cases) {
@@ -624,7 +629,8 @@ private slots:
                                                   c.fault == Fault::Fail);
             if (noVersions && (!m_startup.swVersion.isEmpty() || m_startup.displaySettings ||
                                m_startup.sampFreq != 1000))
-                problems << c.name() + QStringLiteral(": versions or display rate not the defaults");
+                problems << c.name() +
+                                QStringLiteral(": versions or display rate not the defaults");
             if (noMailbox && m_startup.devices != 0)
                 problems << c.name() + QStringLiteral(": devices without a mailbox");
         }

@@ -6,6 +6,8 @@
 #include "support/virtualprogram.h"
 
 #include "beamline/windowsfpstatus.h"
+#include "device/configstore.h"
+#include "device/feedbackunits.h"
 #include "device/mailboxcomm.h"
 #include "plots/widgetgraphcurrents.h"
 #include "plots/widgetgraphxy.h"
@@ -17,6 +19,7 @@
 #include <qcustomplot.h>
 
 #include <atomic>
+#include <cmath>
 
 namespace
 {
@@ -115,6 +118,30 @@ private slots:
                 QVERIFY(texts[0].contains('\n' + program.platform.configPath + ".damaged\n"));
             }
         }
+    }
+
+    // Scale factors that the file gives as no number, infinity or 0 make
+    // their BPM work in raw units: no setpoint becomes undefined.
+    void unusableScaleFactors_workInRawUnits()
+    {
+        VirtualProgram program;
+        QVERIFY(program.useFirstRunConfiguration());
+        ConfigStore file(program.platform.configPath);
+        QVERIFY(file.setScaleX(0, NAN) && file.setScaleY(0, INFINITY) &&
+                file.setScaleX(1, -INFINITY) && file.setScaleY(1, 0.0));
+        QVERIFY(std::isnan(file.getScaleX(0)) && std::isinf(file.getScaleX(1)));
+        QVector<double> seen;
+        const int result = program.run([&](MainWindow& window, int) {
+            seen = {bpmScale.value[0],
+                    bpmScale.value[1],
+                    bpmScale.value[2],
+                    bpmScale.value[3],
+                    feedbackunits::setpointXToRaw(50.0),
+                    feedbackunits::setpointYToRaw(-2.0)};
+            window.close();
+        });
+        QCOMPARE(result, 0);
+        QCOMPARE(seen, QVector<double>({1, 1, 1, 1, 50, -2}));
     }
 };
 

@@ -18,7 +18,6 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 
-
 using namespace zevo;
 
 class TestPidTuningProgram : public QObject

@@ -538,15 +538,14 @@ private slots:
     }
 
     // Who may click a setpoint: nothing without the target switch or below
-    // level 1; a refusal outside the ROI or where the loop's scale factor is
-    // 0 (never an infinite setpoint); a loop that does not need the zero
-    // factor still takes its setpoint.
+    // level 1; a refusal outside the ROI; a scale factor of 0 works in raw
+    // units (never an infinite setpoint).
     void clickSendsOrRefuses()
     {
         const std::tuple<int, bool, int, double, double, const char*> rows[] = {
             // level, target, mode, X scale, x clicked, the loop sent ("X", "Y"), "box" or none
-            {0, true, 0, 2, 10, ""},     {2, false, 0, 2, 10, ""},   {1, true, 0, 2, 10, "X"},
-            {1, true, 0, 2, 140, "box"}, {2, true, 0, 0, 10, "box"}, {2, true, 3, 0, 10, "Y"}};
+            {0, true, 0, 2, 10, ""},     {2, false, 0, 2, 10, ""}, {1, true, 0, 2, 10, "X"},
+            {1, true, 0, 2, 140, "box"}, {2, true, 0, 0, 10, "X"}, {2, true, 3, 0, 10, "Y"}};
         for (const auto& [level, target, mode, scaleX, atX, outcome] : rows) {
             userLevel = level;
             f.controller.regulationMode = uint8_t(mode);
@@ -559,7 +558,7 @@ private slots:
             QSignalSpy changed(&w, &WidgetGraphXY::XYchanged);
             const QPoint pixel = pixelOf(w, atX, 10);
             click(w, pixel);
-            const double x = plotOf(w)->xAxis->pixelToCoord(pixel.x()) / scaleX;
+            const double x = plotOf(w)->xAxis->pixelToCoord(pixel.x()) / (scaleX ? scaleX : 1);
             const double y = plotOf(w)->yAxis->pixelToCoord(pixel.y()) / 4.0;
             const QString o = outcome;
             const Sent sent = o == "X" ? Sent{{0, x}} : o == "Y" ? Sent{{1, y}} : Sent{};

@@ -9,8 +9,8 @@
 #include "support/scriptedcontroller.h"
 
 #include "acquisition/updater.h"
-#include "device/globals.h"
 #include "device/configstore.h"
+#include "device/globals.h"
 #include "device/mailboxcomm.h"
 
 #include <QApplication>

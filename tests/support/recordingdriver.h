@@ -26,22 +26,20 @@
 class RecordingDriver : public Driver
 {
 public:
-    struct Call
-    {
+    struct Call {
         enum Kind { Open, Close, Ioctl, Read, GetBuffer } kind = Open;
-        std::string path;       // Open
-        int flags = 0;          // Open
-        int fd = -1;            // Close, Ioctl, Read
+        std::string path;          // Open
+        int flags = 0;             // Open
+        int fd = -1;               // Close, Ioctl, Read
         unsigned long request = 0; // Ioctl
-        QByteArray sent;        // argument bytes as handed to the driver (Ioctl)
-        QByteArray received;    // argument bytes as the driver left them (Ioctl)
-        int count = 0;          // GetBuffer records, Read bytes
+        QByteArray sent;           // argument bytes as handed to the driver (Ioctl)
+        QByteArray received;       // argument bytes as the driver left them (Ioctl)
+        int count = 0;             // GetBuffer records, Read bytes
         int result = 0;
     };
 
     // A scripted mailbox reply: the 32 bytes written back and the call result.
-    struct Reply
-    {
+    struct Reply {
         zevo::MailboxMessage message;
         int result = 0;
     };
@@ -115,30 +113,45 @@ public:
     }
     // Mailbox transfer number n (1-based, counted from now) fails with -1
     // and leaves the message as it was sent.
-    void failTransfer(int n) { locked([&] { m_failTransfers.insert(m_transferCount + n); }); }
+    void failTransfer(int n)
+    {
+        locked([&] { m_failTransfers.insert(m_transferCount + n); });
+    }
     // Every ioctl with this request fails with -1 (0 clears).
-    void failRequest(unsigned long request) { locked([&] { m_failRequest = request; }); }
+    void failRequest(unsigned long request)
+    {
+        locked([&] { m_failRequest = request; });
+    }
     // Replies when no reply is queued: by default the message comes back
     // unchanged with the acknowledge bit set in its command word.
     std::function<void(zevo::MailboxMessage&)> defaultReply;
     // Called after every call, with the call as kept.
     std::function<void(const Call&)> onCall;
 
-    void setStatusBlock(const zevo::MailboxStatusBlock& block) { locked([&] { m_status = block; }); }
+    void setStatusBlock(const zevo::MailboxStatusBlock& block)
+    {
+        locked([&] { m_status = block; });
+    }
     void setPicoInfo(int pico, const zevo::PicoInfoRecord& record)
     {
         locked([&] { m_picoInfo[pico == 0 ? 0 : 1] = record; });
     }
     // What AMM_IOC_READ_CURRENTS writes, byte for byte (a real driver may
     // write more than the four currents).
-    void setPicoCurrentsReply(const QByteArray& bytes) { locked([&] { m_currentsReply = bytes; }); }
+    void setPicoCurrentsReply(const QByteArray& bytes)
+    {
+        locked([&] { m_currentsReply = bytes; });
+    }
     // Records the display buffer holds, oldest first; getBuffer hands out the newest.
     void setDisplayRecords(std::vector<zevo::DisplayRecord> records)
     {
         locked([&] { m_display = std::move(records); });
     }
     // Overrides getBuffer's result (e.g. -1 for a missing library); INT_MIN clears.
-    void setGetBufferResult(int result) { locked([&] { m_getBufferResult = result; }); }
+    void setGetBufferResult(int result)
+    {
+        locked([&] { m_getBufferResult = result; });
+    }
 
     // From now on, the `nth` call of `target` (1-based) misbehaves, and with
     // `once` false every later one too. For Vanish every call that reaches
@@ -155,7 +168,10 @@ public:
 
     // --- inspection
 
-    std::vector<Call> calls() const { return locked([&] { return m_calls; }); }
+    std::vector<Call> calls() const
+    {
+        return locked([&] { return m_calls; });
+    }
     // The mailbox messages as sent, in order.
     std::vector<zevo::MailboxMessage> transfers() const;
     // The mailbox messages with this command word, as sent.
@@ -171,12 +187,21 @@ public:
                                      [kind](const Call& c) { return c.kind == kind; }));
         });
     }
-    void clearCalls() { locked([&] { m_calls.clear(); }); }
+    void clearCalls()
+    {
+        locked([&] { m_calls.clear(); });
+    }
     // Calls that misbehaved since the last inject().
-    int injections() const { return locked([&] { return m_injections; }); }
+    int injections() const
+    {
+        return locked([&] { return m_injections; });
+    }
     // Every call made so far, by kind (mailbox transfers both by command and
     // by command and index).
-    std::map<Target, int> counts() const { return locked([&] { return m_made; }); }
+    std::map<Target, int> counts() const
+    {
+        return locked([&] { return m_made; });
+    }
 
 private:
     template <typename F> auto locked(F f) const -> decltype(f())
