@@ -161,8 +161,9 @@ package: build
 	rm -f $(BUILD_DIR)/zevo-lui_*.deb
 	cmake --build $(BUILD_DIR) --target package
 
-# The package's files, its programs started from the unpacked package, its
-# desktop entries and manual pages, lintian, and install, upgrade, remove and
+# The package's files, its programs started from the unpacked package (the
+# production program on the emulated driver nodes), its desktop entries and
+# manual pages, lintian, and install, upgrade, remove and
 # purge in a scratch root.
 check-package: package
 	packaging/check-package $(BUILD_DIR)
