@@ -28,13 +28,8 @@ using namespace zevo;
 
 const QString kMissingDriverTitle = QStringLiteral("Cannot open file");
 
-// How long the program may take to start serving, and each later step; a
-// sanitized build runs several times slower and checks for leaks at exit.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kStartLimitMs = 90000, kStepLimitMs = 60000;
-#else
+// How long the program may take to start serving, and each later step.
 constexpr int kStartLimitMs = 15000, kStepLimitMs = 15000;
-#endif
 
 // Titles of the top-level windows on the X display.
 QString windowTitles()
@@ -67,10 +62,6 @@ public:
         env.insert(QStringLiteral("UMOCKDEV_DIR"), nodes.root());
         env.insert(QStringLiteral("LD_LIBRARY_PATH"), QString::fromLocal8Bit(libraryDir));
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // on the X display
-        // In a sanitized build the preloaded libraries come before the
-        // sanitizer's runtime.
-        env.insert(QStringLiteral("ASAN_OPTIONS"),
-                   env.value(QStringLiteral("ASAN_OPTIONS")) + ":verify_asan_link_order=0");
         process().setProcessEnvironment(env);
         const QString inside = QStringLiteral(
             "mount --bind \"$0/opt\" /opt && mount --bind \"$0/lock\" /var/lock ||\n"
