@@ -80,6 +80,8 @@ const char* const kRemoteAddressKey = "Address";
 const char* const kRemotePortKey = "Port";
 const char* const kRemoteDeviceNameKey = "DeviceName";
 const char* const kRemoteControlAllowedKey = "ControlAllowed";
+const char* const kRemoteDatabaseKey = "Database";
+const char* const kRemoteServerInstanceKey = "ServerInstance";
 
 using Entry = std::pair<QString, QVariant>;
 
@@ -470,6 +472,12 @@ RemoteSettings ConfigStore::getRemote() const
         file.value(kRemoteGroup, kRemoteDeviceNameKey, defaults.deviceName).toString().trimmed();
     remote.controlAllowed =
         readSwitch(file, kRemoteGroup, kRemoteControlAllowedKey, defaults.controlAllowed);
+    remote.database =
+        file.value(kRemoteGroup, kRemoteDatabaseKey, defaults.database).toString().trimmed();
+    remote.serverInstance =
+        file.value(kRemoteGroup, kRemoteServerInstanceKey, defaults.serverInstance)
+            .toString()
+            .trimmed();
     return remote;
 }
 
@@ -479,7 +487,9 @@ bool ConfigStore::setRemoteServer(const RemoteSettings& remote)
                       {{kRemoteEnabledKey, remote.enabled},
                        {kRemoteAddressKey, remote.address},
                        {kRemotePortKey, remote.port},
-                       {kRemoteDeviceNameKey, remote.deviceName}});
+                       {kRemoteDeviceNameKey, remote.deviceName},
+                       {kRemoteDatabaseKey, remote.database},
+                       {kRemoteServerInstanceKey, remote.serverInstance}});
 }
 
 bool ConfigStore::setRemoteControlAllowed(bool allowed)

@@ -14,6 +14,12 @@ struct RemoteSettings {
     QString deviceName = QStringLiteral("zevo/feedback/1");
     // Remote clients may switch the feedback and change setpoints and mode.
     bool controlAllowed = false;
+    // The Tango database the server registers in: empty for none (clients
+    // name the host and port), "host:port", or "environment" for the
+    // TANGO_HOST the program was started with.
+    QString database;
+    // The server's instance name in the database; empty: the computer's name.
+    QString serverInstance;
 };
 
 // The program's memory of every setting that must survive a restart: one
@@ -94,7 +100,8 @@ public:
     // "1" switch Enabled and ControlAllowed on: a mistyped value must never
     // open the controller to remote control.
     RemoteSettings getRemote() const;
-    // Enabled, Address, Port and DeviceName: what the next start uses.
+    // Enabled, Address, Port, DeviceName, Database and ServerInstance: what
+    // the next start uses.
     bool setRemoteServer(const RemoteSettings& remote);
     // ControlAllowed alone: it takes effect at once, apart from the rest.
     bool setRemoteControlAllowed(bool allowed);

@@ -65,6 +65,9 @@ void WindowRemoteAccess::loadSettings()
     ui->addressLineEdit->setText(stored.address);
     ui->portSpinBox->setValue(stored.port);
     ui->deviceNameLineEdit->setText(stored.deviceName);
+    ui->databaseLineEdit->setText(stored.database);
+    ui->serverInstanceLineEdit->setText(stored.serverInstance);
+    ui->serverInstanceLineEdit->setPlaceholderText(remotesettings::serverInstance({}));
     // The switch as the clients see it, which a start option may have set.
     const QSignalBlocker quiet(ui->controlAllowedCheckBox);
     ui->controlAllowedCheckBox->setChecked(m_bridge->controlAllowed());
@@ -94,6 +97,8 @@ void WindowRemoteAccess::applyServerSettings()
     settings.address = ui->addressLineEdit->text().trimmed();
     settings.port = ui->portSpinBox->value();
     settings.deviceName = ui->deviceNameLineEdit->text().trimmed();
+    settings.database = ui->databaseLineEdit->text().trimmed();
+    settings.serverInstance = ui->serverInstanceLineEdit->text().trimmed();
     const QString problem = remotesettings::problem(settings);
     if (!problem.isEmpty()) {
         QMessageBox::warning(nullptr, kTitle, problem + QStringLiteral(".\n\nNothing was saved."));

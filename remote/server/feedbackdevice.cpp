@@ -49,10 +49,14 @@ FeedbackDevice::~FeedbackDevice()
 void FeedbackDevice::init_device()
 {
     takeSnapshot();
-    // Asked for while the server starts, the polling starts with it.
-    for (const char* name :
-         {"State", "Status", "PidStatus", "FeedbackEnabled", "RegulationMode", "ControlAllowed"})
+    // Asked for while the server starts, the polling starts with it. The
+    // polled attributes send change and archive events.
+    for (const char* name : {"State", "Status", "PidStatus", "FeedbackEnabled", "RegulationMode",
+                             "ControlAllowed", "SetpointX", "SetpointY", "SetpointI0"})
         poll_attribute(name, kPollPeriodMs);
+    for (const char* bpm : {"Bpm1", "Bpm2"})
+        for (const char* value : {"X", "XStdDev", "Y", "YStdDev", "I0", "I0StdDev"})
+            poll_attribute(std::string(bpm) + value, kPollPeriodMs);
 }
 
 void FeedbackDevice::delete_device() {}

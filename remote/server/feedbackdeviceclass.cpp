@@ -7,7 +7,11 @@
 #include "remote/server/feedbackdevice.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+
+#include <strings.h>
 
 using Operation = RemoteBridge::Operation;
 
@@ -15,6 +19,7 @@ namespace
 {
 RemoteBridge* theBridge = nullptr;
 FeedbackDeviceClass* theClass = nullptr;
+std::string servedDevice;
 
 using Reader = std::function<void(FeedbackDevice&, Tango::Attribute&)>;
 using Writer = std::function<void(FeedbackDevice&, Tango::WAttribute&)>;
@@ -134,7 +139,38 @@ struct Properties {
     const char* format = nullptr;
     std::vector<std::string> labels; // of an enumeration
     std::string min, max;            // of a writable number
+    // Change and archive events: the least change that sends one, absolute
+    // (in the unit) or relative (in %), and the longest time between two
+    // archive events. None for an enumeration or a flag, where every change
+    // counts.
+    const char* changeAbs = nullptr;
+    const char* changeRel = nullptr;
+    const char* archiveAbs = nullptr;
+    const char* archiveRel = nullptr;
+    bool events = false;
 };
+
+// Every archived attribute gets an archive event at least this often (ms),
+// so that an archiver sees a steady value is still there.
+constexpr const char* kArchivePeriodMs = "60000";
+
+// Events on a beam position: changes of 0.1 um, archived from 0.5 um.
+Properties& positionEvents(Properties& p, const char* change, const char* archive)
+{
+    p.changeAbs = change;
+    p.archiveAbs = archive;
+    p.events = true;
+    return p;
+}
+
+// Events on an intensity: relative changes, in %.
+Properties& intensityEvents(Properties& p, const char* change, const char* archive)
+{
+    p.changeRel = change;
+    p.archiveRel = archive;
+    p.events = true;
+    return p;
+}
 
 Properties properties(const char* unit, const std::string& description,
                       const char* format = nullptr)
@@ -171,6 +207,17 @@ void add(std::vector<Tango::Attr*>& list, Tango::Attr* attribute, Properties p)
         props.set_min_value(p.min.c_str());
     if (!p.max.empty())
         props.set_max_value(p.max.c_str());
+    if (p.changeAbs)
+        props.set_event_abs_change(p.changeAbs);
+    if (p.changeRel)
+        props.set_event_rel_change(p.changeRel);
+    if (p.archiveAbs)
+        props.set_archive_event_abs_change(p.archiveAbs);
+    if (p.archiveRel)
+        props.set_archive_event_rel_change(p.archiveRel);
+    if (p.events)
+        props.set_archive_event_period(kArchivePeriodMs);
+    // Values from the facility's database, where it has any, replace these.
     attribute->set_default_properties(props);
     list.push_back(attribute);
 }
@@ -207,8 +254,13 @@ void addBpmAttributes(std::vector<Tango::Attr*>& list, int bpm)
                                               d.snapshot().controllerPresent && b.present &&
                                                   (b.intensity || !intensity));
                                 });
-        add(list, attribute,
-            properties(intensity ? "A" : "um", description, intensity ? "%.4e" : "%.3f"));
+        Properties p = properties(intensity ? "A" : "um", description, intensity ? "%.4e" : "%.3f");
+        const bool spread = e.suffix[std::strlen(e.suffix) - 1] == 'v';
+        if (intensity)
+            intensityEvents(p, spread ? "10" : "1", spread ? "20" : "2");
+        else
+            positionEvents(p, "0.1", spread ? "0.2" : "0.5");
+        add(list, attribute, p);
     }
 }
 } // namespace
@@ -247,6 +299,7 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
     addBpmAttributes(list, 1);
 
     auto stateProps = properties(nullptr, "Feedback state of the PID controller");
+    stateProps.events = true;
     stateProps.labels = labels(feedbackunits::stateText, 4);
     add(list,
         new ScalarAttribute("PidStatus", Tango::DEV_ENUM,
@@ -263,8 +316,12 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
                                         status >= zevo::PID_STATUS_OFF &&
                                             status <= zevo::PID_STATUS_ON);
                             }),
-        properties(nullptr, "The feedback is switched on (it may be held by a fault or "
-                            "missing beam); FeedbackOn and FeedbackOff switch it"));
+        [] {
+            auto p = properties(nullptr, "The feedback is switched on (it may be held by a fault "
+                                         "or missing beam); FeedbackOn and FeedbackOff switch it");
+            p.events = true;
+            return p;
+        }());
 
     auto modeProps = properties(nullptr, "Loops that regulate: 0 X, 1 X Y, 2 X I0, 3 Y, "
                                          "4 Y I0, 5 X Y I0, 6 I0");
@@ -305,6 +362,11 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
         const auto field = s.field;
         const Operation operation = s.operation;
         auto props = properties(s.unit, s.description, s.format);
+        // A setpoint changes only when someone sets it: every change counts.
+        if (operation == Operation::SetpointI0)
+            intensityEvents(props, "0.01", "0.01");
+        else
+            positionEvents(props, "0.001", "0.001");
         props.min = std::to_string(s.min);
         props.max = std::to_string(s.max);
         add(list,
@@ -399,10 +461,24 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
                             "and mode; set by the local administrator only"));
 }
 
+void FeedbackDeviceClass::setServedDevice(const std::string& name)
+{
+    servedDevice = name;
+}
+
 void FeedbackDeviceClass::device_factory(const Tango::DevVarStringArray* names)
 {
     for (CORBA::ULong i = 0; i < names->length(); ++i) {
         const std::string name((*names)[i]);
+        // A database may list more devices of the class for this server
+        // (an old device name, say); only the configured one is the feedback.
+        if (::strcasecmp(name.c_str(), servedDevice.c_str()) != 0) {
+            std::fprintf(stderr,
+                         "Remote access: the device %s is not served; this program "
+                         "serves %s\n",
+                         name.c_str(), servedDevice.c_str());
+            continue;
+        }
         auto* device = new FeedbackDevice(this, name, theBridge);
         device_list.push_back(device);
         // Without a database the device is exported under its own name.

@@ -15,6 +15,8 @@ public:
     // The bridge the device will serve; set before the server creates its
     // devices.
     static void setBridge(RemoteBridge* bridge);
+    // The one device the server serves, whatever else a database lists.
+    static void setServedDevice(const std::string& name);
     static FeedbackDeviceClass* instance();
 
     void command_factory() override;

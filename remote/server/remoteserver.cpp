@@ -2,6 +2,7 @@
 
 #include "remote/remotebridge.h"
 #include "remote/remotesettings.h"
+#include "remote/server/databaseregistration.h"
 #include "remote/server/feedbackdevice.h"
 #include "remote/server/feedbackdeviceclass.h"
 #include "remote/server/shutdownguard.h"
@@ -189,22 +190,46 @@ QString RemoteServer::prepare(const char* programPath)
         return QStringLiteral("The server starts only once in the life of the program; "
                               "restart the program");
 
-    // Server name: the program's file name, instance: the port, so that two
-    // instances on two ports are told apart in every client's list.
-    const QString program = QFileInfo(QString::fromLocal8Bit(programPath)).fileName();
-    serverArguments = {
-        program.toStdString(),
-        std::to_string(m_settings.port),
-        "-nodb",
-        "-dlist",
-        m_settings.deviceName.toStdString(),
-        "-ORBendPoint",
-        QStringLiteral("giop:tcp:%1:%2").arg(m_settings.address).arg(m_settings.port).toStdString(),
-        // The local socket the library adds for clients on this computer is
-        // for this user only.
-        "-ORBunixTransportPermission",
-        "600",
-    };
+    QString databaseProblem;
+    const QStringList databases = remotesettings::databaseHosts(
+        m_settings, qEnvironmentVariable("TANGO_HOST"), &databaseProblem);
+    if (!databaseProblem.isEmpty())
+        return databaseProblem;
+    const std::string endPoint =
+        QStringLiteral("giop:tcp:%1:%2").arg(m_settings.address).arg(m_settings.port).toStdString();
+    if (databases.isEmpty()) {
+        // Server name: the program's file name, instance: the port, so that
+        // two instances on two ports are told apart in every client's list.
+        const QString program = QFileInfo(QString::fromLocal8Bit(programPath)).fileName();
+        serverArguments = {program.toStdString(),
+                           std::to_string(m_settings.port),
+                           "-nodb",
+                           "-dlist",
+                           m_settings.deviceName.toStdString(),
+                           "-ORBendPoint",
+                           endPoint};
+    } else {
+        const databaseregistration::Outcome registration = databaseregistration::prepare(
+            databases, {remotesettings::serverName(m_settings), m_settings.deviceName,
+                        QString::fromLatin1(FeedbackDeviceClass::kClassName)});
+        if (!registration.problem.isEmpty())
+            return registration.problem;
+        m_database = registration.database;
+        if (!registration.defined.isEmpty()) {
+            std::printf("%s\n", qPrintable(registration.defined));
+            std::fflush(stdout);
+        }
+        // The library finds its database through the environment; no other
+        // thread runs yet that could read it meanwhile.
+        ::setenv("TANGO_HOST", m_database.toLocal8Bit().constData(), 1);
+        serverArguments = {remotesettings::kServerProgram,
+                           remotesettings::serverInstance(m_settings).toStdString(), "-ORBendPoint",
+                           endPoint};
+    }
+    // The local socket the library adds for clients on this computer is for
+    // this user only.
+    serverArguments.push_back("-ORBunixTransportPermission");
+    serverArguments.push_back("600");
     serverArgv.clear();
     for (std::string& argument : serverArguments)
         serverArgv.push_back(&argument[0]);
@@ -251,6 +276,7 @@ void RemoteServer::start(RemoteBridge* bridge)
     // The device answers from the first snapshot on.
     bridge->startSnapshots();
     FeedbackDeviceClass::setBridge(bridge);
+    FeedbackDeviceClass::setServedDevice(m_settings.deviceName.toStdString());
     Tango::Util* library = Tango::Util::instance();
     try {
         library->server_init();
@@ -269,8 +295,12 @@ void RemoteServer::start(RemoteBridge* bridge)
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
                      QCoreApplication::instance(), [this] { stop(); });
 
-    const QString url = remotesettings::clientUrl(m_settings);
-    bridge->setServerState(RemoteBridge::ServerState::Running, url);
+    const QString url = remotesettings::clientUrl(m_settings, m_database);
+    bridge->setServerState(RemoteBridge::ServerState::Running,
+                           m_database.isEmpty()
+                               ? url
+                               : QStringLiteral("%1\nas the server %2 of the Tango database at %3")
+                                     .arg(url, remotesettings::serverName(m_settings), m_database));
     std::printf("Remote access: %s\n", qPrintable(url));
     std::fflush(stdout);
 }

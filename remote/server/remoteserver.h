@@ -10,8 +10,9 @@
 class RemoteBridge;
 
 // The device server of the remote interface: the program's feedback as one
-// device of the beamline's control system, served without a control-system
-// database on the configured address and port.
+// device of the beamline's control system, served on the configured address
+// and port, either without a control-system database or registered in the
+// facility's Tango database, where clients find it by its name.
 //
 // Its life follows the control system library's rules: construct it before
 // the QApplication and before any other thread of the process (the library
@@ -20,9 +21,10 @@ class RemoteBridge;
 // main window stands, and it stops when the event loop ends. One server per
 // process: the library cannot be started twice.
 //
-// When the settings are bad or the port is taken, nothing of the library is
-// started and the program runs as it would without the server; the reason is
-// printed and shown in the Remote Access window.
+// When the settings are bad, the port is taken, or the database does not
+// answer or refuses the server, nothing of the library is started and the
+// program runs as it would without the server; the reason is printed and
+// shown in the Remote Access window.
 class RemoteServer
 {
 public:
@@ -36,6 +38,9 @@ public:
     bool isUsable() const { return m_prepared && m_problem.isEmpty(); }
     // Why the server does not run; empty while it is off or runs.
     const QString& problem() const { return m_problem; }
+    // The Tango database ("host:port") the server is registered in; empty
+    // without one.
+    const QString& database() const { return m_database; }
 
     // GUI thread: exports the device, answers clients on a thread of the
     // server's own and tells `bridge` how it went. When the server ends by
@@ -54,6 +59,7 @@ private:
     bool m_prepared = false;
     bool m_running = false;
     QString m_problem;
+    QString m_database;
     QPointer<RemoteBridge> m_bridge;
     Runner* m_runner = nullptr; // the server's thread; joined by stop()
 };

@@ -93,8 +93,28 @@ class Session:
             if not event.err:
                 self.events.append(plain(event.attr_value.value))
 
-        self.device.subscribe_event(request["name"], tango.EventType.CHANGE_EVENT, received)
+        kind = request.get("kind", "CHANGE_EVENT")
+        self.device.subscribe_event(request["name"], getattr(tango.EventType, kind), received)
         return {"ok": True}
+
+    def config(self, request):
+        config = self.device.get_attribute_config(request["name"])
+        return {
+            "ok": True,
+            "format": config.format,
+            "unit": config.unit,
+            "max_alarm": config.alarms.max_alarm,
+            "archive_abs_change": config.events.arch_event.archive_abs_change,
+        }
+
+    def database(self, request):
+        """What the database holds of a device, or a property put there."""
+        db = tango.Database()
+        if "attribute_property" in request:
+            db.put_device_attribute_property(request["device"], request["attribute_property"])
+            return {"ok": True}
+        info = db.get_device_info(request["device"])
+        return {"ok": True, "exported": bool(info.exported), "server": info.ds_full_name}
 
     def events_seen(self, request):
         return {"ok": True, "events": list(self.events)}

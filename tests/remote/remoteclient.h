@@ -12,14 +12,24 @@
 class RemoteClient
 {
 public:
+    // Connected to the server's own address, without a database.
     explicit RemoteClient(int port, const QString& device = QStringLiteral("zevo/feedback/1"))
+        : RemoteClient(QStringLiteral("tango://127.0.0.1:%1/%2#dbase=no").arg(port).arg(device))
     {
+    }
+
+    // Connected to `url`; with `tangoHost` set, the client finds the device
+    // through that database, as a scan script of the facility would.
+    explicit RemoteClient(const QString& url, const QString& tangoHost = QString())
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!tangoHost.isEmpty())
+            env.insert(QStringLiteral("TANGO_HOST"), tangoHost);
+        m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral("/usr/bin/python3"),
                         {QStringLiteral(ZEVO_REMOTE_CLIENT_SCRIPT)});
         m_process.waitForStarted(5000);
-        connectReply = ask(
-            {{"op", "connect"},
-             {"url", QStringLiteral("tango://127.0.0.1:%1/%2#dbase=no").arg(port).arg(device)}});
+        connectReply = ask({{"op", "connect"}, {"url", url}});
     }
 
     ~RemoteClient()

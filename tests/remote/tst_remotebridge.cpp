@@ -12,14 +12,17 @@
 #include "remote/remotesettings.h"
 #include "remote/windowremoteaccess.h"
 #include "support/programfixture.h"
+#include "support/screenshot.h"
 #include "support/widgets.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QStatusBar>
+
 #include <QtTest>
 
 #include <algorithm>
@@ -285,6 +288,30 @@ private slots:
         QVERIFY(m_program->config->getRemote().enabled &&
                 m_program->config->getRemote().address == QStringLiteral("0.0.0.0"));
         QVERIFY(!bridge().controlAllowed()); // the server part never touches the switch
+
+        // The database and instance: a host without a port is refused, a
+        // proper one kept for the next start.
+        auto* database = child<QLineEdit>(window, "databaseLineEdit");
+        database->setText(QStringLiteral("tango-db"));
+        {
+            BoxCatcher catcher;
+            click(window, "applyButton");
+            QCOMPARE(int(catcher.boxes.size()), 1);
+        }
+        QVERIFY(m_program->config->getRemote().database.isEmpty());
+        database->setText(QStringLiteral("tango-db:10000"));
+        child<QLineEdit>(window, "serverInstanceLineEdit")->setText(QStringLiteral("bl07"));
+        click(window, "applyButton");
+        QCOMPARE(QStringList({m_program->config->getRemote().database,
+                              m_program->config->getRemote().serverInstance}),
+                 QStringList({"tango-db:10000", "bl07"}));
+        bridge().setServerState(RemoteBridge::ServerState::Running,
+                                QStringLiteral("tango://tango-db:10000/zevo/feedback/1\nas the "
+                                               "server ZevoLui/bl07 of the Tango database at "
+                                               "tango-db:10000"));
+        QVERIFY(child<QLabel>(window, "serverStateLabel")->text().contains("ZevoLui/bl07"));
+        QCoreApplication::processEvents(); // the label's new height laid out
+        QVERIFY(saveScreenshot(*window, QStringLiteral("remote-access.png")));
 
         // A server that could not start is reported once, without blocking.
         bridge().setServerState(RemoteBridge::ServerState::Failed,
