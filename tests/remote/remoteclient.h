@@ -9,6 +9,17 @@
 #include <QJsonObject>
 #include <QProcess>
 
+// How long a program may take to start serving and to end. A sanitized build
+// runs several times slower and spends seconds in the leak check at exit;
+// there the tests only show that nothing hangs.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kStartLimitMs = 90000;
+constexpr int kEndLimitMs = 15000;
+#else
+constexpr int kStartLimitMs = 15000;
+constexpr int kEndLimitMs = 2000;
+#endif
+
 class RemoteClient
 {
 public:

@@ -31,17 +31,6 @@ const QString kRefused = QStringLiteral("Remote control is disabled on this cont
 const QStringList kWrites = {"SetpointX", "SetpointY", "SetpointI0", "RegulationMode"};
 const QStringList kCommands = {"FeedbackOn", "FeedbackOff", "ResetPID"};
 
-// How long the program may take to start serving and to end. A sanitized
-// build runs several times slower and spends seconds in the leak check at
-// exit; there the test only shows that nothing hangs.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kStartLimitMs = 90000;
-constexpr int kEndLimitMs = 15000;
-#else
-constexpr int kStartLimitMs = 15000;
-constexpr int kEndLimitMs = 2000;
-#endif
-
 // The simulator serving on `port`, started and ready.
 bool startServing(SimProcess& sim, int port, const QStringList& more = {})
 {

@@ -23,14 +23,6 @@ const QString kSim = QStringLiteral(ZEVO_SIM_PROGRAM);
 const QString kFixture = QStringLiteral(ZEVO_TANGODB_FIXTURE);
 const QString kFixtureDir = QStringLiteral(ZEVO_TANGODB_DIR);
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kStartLimitMs = 90000;
-constexpr int kEndLimitMs = 15000;
-#else
-constexpr int kStartLimitMs = 15000;
-constexpr int kEndLimitMs = 3000;
-#endif
-
 // "127.0.0.1:<port>" of the fixture's database server.
 QString tangoHost()
 {
