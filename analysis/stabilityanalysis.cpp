@@ -1,6 +1,7 @@
 #include "analysis/stabilityanalysis.h"
 
 #include "analysis/realfft.h"
+#include "device/protocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -126,6 +127,18 @@ Spectrum welch(const double* samples, int count, double sampleRate, RealFft& fft
         s.cumulativeRms[i] = std::sqrt(sum);
     }
     return s;
+}
+
+Spectrum welchOfField(const zevo::DisplayRecord* records, int count, int field, double factor,
+                      double sampleRate, RealFft& fft)
+{
+    if (!records || count <= 0 || field < 0 ||
+        field >= int(sizeof(zevo::DisplayRecord::value) / sizeof(double)))
+        return {};
+    std::vector<double> values(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        values[std::size_t(i)] = records[i].value[field] * factor;
+    return welch(values.data(), count, sampleRate, fft);
 }
 
 double bandRms(const Spectrum& spectrum, double low, double high)

@@ -17,6 +17,11 @@
 
 class RealFft;
 
+namespace zevo
+{
+struct DisplayRecord;
+}
+
 namespace stability
 {
 
@@ -48,6 +53,11 @@ int segmentLengthFor(int samples);
 // than 16 samples, a rate that is not positive, or a non-finite sample.
 Spectrum welch(const double* samples, int count, double sampleRate, RealFft& fft,
                int segmentLength = 0);
+
+// welch() of one value of `count` display records (oldest first), each
+// multiplied by `factor`: a BPM position in micrometres with its scale factor.
+Spectrum welchOfField(const zevo::DisplayRecord* records, int count, int field, double factor,
+                      double sampleRate, RealFft& fft);
 
 // RMS between `low` and `high` Hz (high is cut to Nyquist; an infinite high
 // means up to Nyquist); 0 for an empty range.

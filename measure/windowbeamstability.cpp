@@ -45,18 +45,12 @@ QString hertz(double value)
     return QString::number(value, 'g', 4);
 }
 
-// The signal of one BPM from the display records, in micrometres (X, Y)
-// or relative to its mean (I0; empty without a positive mean).
-std::vector<double> samples(const zevo::DisplayRecord* records, int n, int field, double factor)
+// Intensity samples relative to their mean; empty without a positive mean.
+std::vector<double> relative(const zevo::DisplayRecord* records, int n, int field)
 {
-    std::vector<double> out(static_cast<std::size_t>(n));
+    std::vector<double> values(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
-        out[std::size_t(i)] = records[i].value[field] * factor;
-    return out;
-}
-
-std::vector<double> relative(std::vector<double> values)
-{
+        values[std::size_t(i)] = records[i].value[field];
     double mean = 0.0;
     for (double v : values)
         mean += v / double(values.size());
@@ -251,11 +245,11 @@ void WindowBeamStability::analyse()
     r.limitPercent = m_settings.limitPercent;
     if (n > 0) {
         const zevo::DisplayRecord* records = theUpdater->records();
-        const std::vector<double> x = samples(records, n, zevo::disp::bpmX(bpm), bpmScale.x(bpm));
-        const std::vector<double> y = samples(records, n, zevo::disp::bpmY(bpm), bpmScale.y(bpm));
-        const std::vector<double> i0 = relative(samples(records, n, zevo::disp::bpmI0(bpm), 1.0));
-        r.x = stability::welch(x.data(), n, rate, m_fft);
-        r.y = stability::welch(y.data(), n, rate, m_fft);
+        r.x = stability::welchOfField(records, n, zevo::disp::bpmX(bpm), bpmScale.x(bpm), rate,
+                                      m_fft);
+        r.y = stability::welchOfField(records, n, zevo::disp::bpmY(bpm), bpmScale.y(bpm), rate,
+                                      m_fft);
+        const std::vector<double> i0 = relative(records, n, zevo::disp::bpmI0(bpm));
         r.i0 = stability::welch(i0.data(), int(i0.size()), rate, m_fft);
     }
     r.bandsX = stability::bandRms(r.x, r.bandEdges);
