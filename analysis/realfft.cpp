@@ -2,10 +2,13 @@
 
 #include <fftw3.h>
 
+#include <cmath>
+
 struct RealFft::Plan {
     double* input = nullptr;
     fftw_complex* output = nullptr;
     fftw_plan plan = nullptr;
+    std::vector<double> hann;
 
     explicit Plan(int n)
     {
@@ -44,6 +47,21 @@ double* RealFft::input(int n)
 {
     Plan* p = plan(n);
     return p ? p->input : nullptr;
+}
+
+const std::vector<double>& RealFft::hann(int n)
+{
+    static const std::vector<double> none;
+    Plan* p = plan(n);
+    if (!p)
+        return none;
+    if (p->hann.empty()) {
+        constexpr double kPi = 3.14159265358979323846;
+        p->hann.resize(std::size_t(n));
+        for (int i = 0; i < n; ++i)
+            p->hann[std::size_t(i)] = 0.5 - 0.5 * std::cos(2 * kPi * i / n);
+    }
+    return p->hann;
 }
 
 const double* RealFft::transform(int n)

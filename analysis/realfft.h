@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 class RealFft
 {
@@ -25,6 +26,10 @@ public:
     // real and imaginary part side by side ({re0, im0, re1, im1, ...}); null
     // when input(n) is. The input is left as it was.
     const double* transform(int n);
+
+    // The periodic Hann window of length n (0.5 - 0.5 cos(2 pi i / n)),
+    // made with the plan and kept; empty when input(n) is null.
+    const std::vector<double>& hann(int n);
 
     // Number of lengths planned so far.
     int planCount() const { return int(m_plans.size()); }

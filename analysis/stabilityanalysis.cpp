@@ -11,7 +11,6 @@ namespace stability
 
 namespace
 {
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinSegmentLength = 16;
 constexpr int kMinSegments = 6;
 
@@ -20,9 +19,9 @@ constexpr int kMinSegments = 6;
 constexpr int kLineHalfWidth = 2;
 constexpr int kMergeBins = 3;
 // A maximum is a line when it stands this many times above the median
-// density of the bins around it (kBackgroundBins on either side).
+// density of its block of kBackgroundBins bins.
 constexpr double kLineProminence = 5.0;
-constexpr int kBackgroundBins = 16;
+constexpr int kBackgroundBins = 32;
 
 int segmentCount(int samples, int length)
 {
@@ -81,14 +80,11 @@ Spectrum welch(const double* samples, int count, double sampleRate, RealFft& fft
     if (!in)
         return s;
 
-    // Periodic Hann window and its power, for the density's scale.
-    std::vector<double> window(static_cast<std::size_t>(n));
+    // The window's power, for the density's scale.
+    const std::vector<double>& window = fft.hann(n);
     double windowPower = 0.0;
-    for (int i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * kPi * i / n);
-        window[std::size_t(i)] = w;
+    for (double w : window)
         windowPower += w * w;
-    }
 
     const int bins = n / 2 + 1;
     const int segments = segmentCount(count, n);
@@ -177,18 +173,23 @@ std::vector<Line> strongestLines(const Spectrum& spectrum, int maxLines)
     if (bins < 3 || maxLines <= 0)
         return lines;
 
-    // Maxima that stand out of their surroundings (0 Hz holds only what is
-    // left of the removed mean).
+    // The density around each bin: the median of its block of bins (0 Hz
+    // holds only what is left of the removed mean and is left out).
+    std::vector<double> background(std::size_t((bins + kBackgroundBins - 1) / kBackgroundBins));
+    for (std::size_t b = 0; b < background.size(); ++b) {
+        const int from = std::max(1, int(b) * kBackgroundBins);
+        const int to = std::min(bins, (int(b) + 1) * kBackgroundBins);
+        background[b] =
+            median(std::vector<double>(d.begin() + from, d.begin() + std::max(from, to)));
+    }
+
+    // Maxima that stand out of their surroundings.
     std::vector<int> peaks;
     for (int k = 1; k < bins; ++k) {
         const bool above = d[std::size_t(k)] > d[std::size_t(k - 1)];
         const bool notBelow = k + 1 >= bins || d[std::size_t(k)] >= d[std::size_t(k + 1)];
-        if (!above || !notBelow)
-            continue;
-        const int from = std::max(1, k - kBackgroundBins);
-        const int to = std::min(bins - 1, k + kBackgroundBins);
-        const double background = median(std::vector<double>(d.begin() + from, d.begin() + to + 1));
-        if (d[std::size_t(k)] > kLineProminence * background)
+        if (above && notBelow &&
+            d[std::size_t(k)] > kLineProminence * background[std::size_t(k / kBackgroundBins)])
             peaks.push_back(k);
     }
 

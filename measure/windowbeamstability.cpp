@@ -11,6 +11,7 @@
 #include "export/nexusfile.h"
 #include "measure/savefiledialog.h"
 #include "plots/plotredraw.h"
+#include "plots/plotstyle.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -26,11 +27,13 @@ namespace
 {
 const QString kTitle = QStringLiteral("Beam Stability");
 const QColor kColour[2] = {QColor(30, 90, 200), QColor(200, 40, 40)};
+const QColor kIntegratedColour[2] = {QColor(0, 30, 110), QColor(120, 0, 0)};
 const QColor kReferenceColour[2] = {QColor(140, 170, 230), QColor(235, 150, 150)};
 const QBrush kOverLimit(QColor(255, 200, 200));
 const char* const kAxisName[2] = {"X", "Y"};
 const QString kNone = QStringLiteral("\u2014");
 constexpr double kLegendRoomDecades = 100.0;
+constexpr double kDisplayCycleSeconds = 1.0;
 constexpr double kLegendRoomLinear = 1.4;
 
 enum BandColumn { ColBand, ColX, ColY, ColI0, ColRatioX, ColRatioY, BandColumns };
@@ -99,7 +102,7 @@ WindowBeamStability::WindowBeamStability(QWidget* parent)
     ui->saveButton->setEnabled(false);
 
     if (theUpdater)
-        connect(theUpdater, &Updater::replotGraphs, this, &WindowBeamStability::refresh);
+        connect(theUpdater, &Updater::replotGraphs, this, &WindowBeamStability::displayCycle);
     if (theLogin)
         connect(theLogin, &DialogLogin::userLevelChanged, this,
                 &WindowBeamStability::checkUserLevel);
@@ -127,17 +130,17 @@ void WindowBeamStability::setupPlot()
     // integrated RMS on top.
     for (int a = 0; a < 2; ++a) {
         m_referencePsd[a] = plot->addGraph();
-        m_referencePsd[a]->setPen(QPen(kReferenceColour[a], 1));
+        m_referencePsd[a]->setPen(plotstyle::seriesPen(kReferenceColour[a]));
         m_referencePsd[a]->setName(QStringLiteral("%1 reference").arg(kAxisName[a]));
     }
     for (int a = 0; a < 2; ++a) {
         m_psd[a] = plot->addGraph();
-        m_psd[a]->setPen(QPen(kColour[a], 1));
+        m_psd[a]->setPen(plotstyle::seriesPen(kColour[a]));
         m_psd[a]->setName(QStringLiteral("PSD %1").arg(kAxisName[a]));
     }
     for (int a = 0; a < 2; ++a) {
         m_integrated[a] = plot->addGraph(plot->xAxis, plot->yAxis2);
-        m_integrated[a]->setPen(QPen(kColour[a], 2, Qt::DashLine));
+        m_integrated[a]->setPen(plotstyle::seriesPen(kIntegratedColour[a]));
         m_integrated[a]->setName(QStringLiteral("integrated RMS %1").arg(kAxisName[a]));
     }
     // Two columns (X, Y) in the room the axes leave above the curves.
@@ -147,6 +150,9 @@ void WindowBeamStability::setupPlot()
     plot->legend->setWrap(2);
     plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // Thin pens without antialiasing: the chart redraws every second.
+    plot->setNotAntialiasedElements(QCP::aePlottables);
+    plotstyle::drawLinesFor(plot, 1.0);
     m_redraw = new PlotRedraw(plot, [this] { showPlot(); });
 }
 
@@ -225,10 +231,25 @@ void WindowBeamStability::refresh()
 {
     if (!isVisible())
         return;
+    m_cyclesSinceRefresh = 0;
     analyse();
     showBands();
     showLines();
     m_redraw->request();
+}
+
+void WindowBeamStability::displayCycle()
+{
+    if (!isVisible())
+        return;
+    // Consecutive segments of the estimate start half a segment apart: a
+    // buffer with fewer new records than that changes the figures little,
+    // and redrawing the whole window for it every second would cost the
+    // display cycle more than the spectrum dock does.
+    ++m_cyclesSinceRefresh;
+    const int segment = m_live.x.valid() ? m_live.x.segmentLength : 0;
+    if (double(m_cyclesSinceRefresh) * SAMP_FREQ * kDisplayCycleSeconds >= segment / 2)
+        refresh();
 }
 
 void WindowBeamStability::analyse()

@@ -26,7 +26,9 @@ class QCPGraph;
 // is the feedback's suppression. Sends nothing to the controller; only the
 // [Stability] settings it is judged against need an administrator.
 //
-// It computes only while it is shown. Created by the main window and kept.
+// It computes only while it is shown, whenever the display cycles have
+// brought half a segment of new records (every third cycle at the default
+// 1000 records per second). Created by the main window on first use and kept.
 class WindowBeamStability : public QDialog
 {
     Q_OBJECT
@@ -53,6 +55,9 @@ public slots:
     void checkUserLevel();
     // Analyses the display updater's last buffer, when the window is shown.
     void refresh();
+    // After each display cycle: refresh() once half a segment of new
+    // records has arrived since the last refresh.
+    void displayCycle();
     void holdReference();
     void clearReference();
 
@@ -78,4 +83,5 @@ private:
     QCPGraph* m_psd[2] = {};
     QCPGraph* m_referencePsd[2] = {};
     QCPGraph* m_integrated[2] = {};
+    int m_cyclesSinceRefresh = 0;
 };
