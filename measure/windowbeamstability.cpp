@@ -164,8 +164,8 @@ void WindowBeamStability::setupTables()
                                       QStringLiteral("Y"), QStringLiteral("I0"),
                                       QStringLiteral("X / ref"), QStringLiteral("Y / ref")});
     bands->verticalHeader()->hide();
-    bands->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    bands->horizontalHeader()->setSectionResizeMode(ColBand, QHeaderView::ResizeToContents);
+    bands->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    bands->horizontalHeader()->setStretchLastSection(true);
 
     QTableWidget* lines = ui->linesTable;
     lines->setColumnCount(3);
