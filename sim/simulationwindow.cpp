@@ -79,20 +79,20 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
     m_vibration = new QLineEdit(beamBox);
     m_vibration->setObjectName(QStringLiteral("vibrationLineEdit"));
     m_vibration->setToolTip(
-        QStringLiteral("Vibration lines as Hz:um, comma-separated (37:0.4,12:1): the beam "
+        QStringLiteral("Vibration lines as Hz:µm, comma-separated (37:0.4,12:1): the beam "
                        "moves by that amplitude (peak) at every BPM, times the noise level"));
     m_mains = new QDoubleSpinBox(beamBox);
     m_mains->setObjectName(QStringLiteral("mainsSpinBox"));
     m_mains->setRange(0.0, 1000.0);
     m_mains->setSingleStep(0.01);
     m_mains->setDecimals(3);
-    m_mains->setSuffix(QStringLiteral(" um"));
+    m_mains->setSuffix(QStringLiteral(" µm"));
     m_mains->setToolTip(QStringLiteral("50 Hz pick-up of the BPM electronics (peak, 30 % of it "
                                        "at 150 Hz), times the noise level"));
     beamForm->addRow(m_beam);
     beamForm->addRow(QStringLiteral("Noise level:"), m_noise);
     beamForm->addRow(QStringLiteral("Drift level:"), m_drift);
-    beamForm->addRow(QStringLiteral("Vibration (Hz:um):"), m_vibration);
+    beamForm->addRow(QStringLiteral("Vibration (Hz:µm):"), m_vibration);
     beamForm->addRow(QStringLiteral("Mains pick-up:"), m_mains);
 
     auto* hwBox = new QGroupBox(QStringLiteral("Hardware"), this);

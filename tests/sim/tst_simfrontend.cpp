@@ -5,6 +5,7 @@
 #include "sim/scenariooptions.h"
 #include "sim/simulationwindow.h"
 #include "simrig.h"
+#include "support/screenshot.h"
 #include "support/widgets.h"
 
 #include <QCheckBox>
@@ -105,6 +106,12 @@ private slots:
         SimRig rig;
         SimulationWindow window(rig.driver);
         window.showWindow();
+        if (screenshotsWanted()) {
+            rig.driver.changeScenario([](Scenario& sc) { sc.noiseLevel = sc.driftLevel = 1.0; });
+            rig.advance(3.0);
+            window.showWindow(); // the status as it is now
+            QVERIFY(saveScreenshot(window, QStringLiteral("simulation.png")));
+        }
         auto* beam = child<QCheckBox>(window, "beamPresentCheckBox");
         auto* noise = child<QDoubleSpinBox>(window, "noiseSpinBox");
         auto* slotD = child<QComboBox>(window, "slotDComboBox");
