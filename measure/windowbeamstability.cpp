@@ -153,6 +153,8 @@ void WindowBeamStability::setupPlot()
     // Thin pens without antialiasing: the chart redraws every second.
     plot->setNotAntialiasedElements(QCP::aePlottables);
     plotstyle::drawLinesFor(plot, 1.0);
+    if (QCPLayer* overlay = plot->layer(QStringLiteral("overlay")))
+        overlay->setMode(QCPLayer::lmLogical);
     m_redraw = new PlotRedraw(plot, [this] { showPlot(); });
 }
 
