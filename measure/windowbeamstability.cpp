@@ -5,6 +5,7 @@
 #include "control/dialoglogin.h"
 #include "device/configstore.h"
 #include "device/globals.h"
+#include "device/mailboxcomm.h"
 #include "device/protocol.h"
 #include "device/userlevel.h"
 #include "device/version.h"
@@ -18,6 +19,8 @@
 #include <QHeaderView>
 #include <QHostInfo>
 #include <QMessageBox>
+#include <QSignalBlocker>
+#include <QStandardItemModel>
 
 #include <qcustomplot.h>
 
@@ -234,10 +237,26 @@ void WindowBeamStability::refresh()
     if (!isVisible())
         return;
     m_cyclesSinceRefresh = 0;
+    offerPresentBpms();
     analyse();
     showBands();
     showLines();
     m_redraw->request();
+}
+
+// BPM 2 is there only with a second picoammeter: without one its records
+// hold zeros, which would read as a perfectly still beam.
+void WindowBeamStability::offerPresentBpms()
+{
+    const bool second =
+        !theMailbox || (theMailbox->deviceCount() == 2 && !theMailbox->pavunPresent());
+    auto* model = qobject_cast<QStandardItemModel*>(ui->bpmComboBox->model());
+    if (QStandardItem* item = model ? model->item(1) : nullptr)
+        item->setEnabled(second);
+    if (!second && ui->bpmComboBox->currentIndex() == 1) {
+        const QSignalBlocker quiet(ui->bpmComboBox);
+        ui->bpmComboBox->setCurrentIndex(0);
+    }
 }
 
 void WindowBeamStability::displayCycle()

@@ -67,6 +67,7 @@ private:
     void loadSettings();
     void applySettings();
     void save();
+    void offerPresentBpms();
     void analyse();
     void showPlot();
     void showBands();

@@ -18,9 +18,11 @@
 #include "measure/windowbeamstability.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QProcess>
+#include <QStandardItemModel>
 #include <QTableWidget>
 #include <QToolBox>
 
@@ -188,6 +190,25 @@ private slots:
             QSKIP("python3-silx is not installed (scripts/install-deps installs it)");
         QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(),
                  QStringLiteral("psd_x frequency %1").arg(on.x.density.size()));
+    }
+
+    // Without a second picoammeter BPM 2 is not offered: its records hold
+    // zeros, which would read as a perfectly still beam.
+    void secondBpmOfferedOnlyWithItsPicoammeter()
+    {
+        Scenario one;
+        one.setSecondPicoPlugged(false);
+        VirtualProgram program(15.0, one);
+        QVERIFY(program.useFirstRunConfiguration());
+        bool offered = true;
+        const int result = program.run([&](MainWindow& window, int) {
+            child<QAction>(&window, "actionBeam_Stability")->trigger();
+            auto* box = child<QComboBox>(window.findChild<WindowBeamStability*>(), "bpmComboBox");
+            offered = qobject_cast<QStandardItemModel*>(box->model())->item(1)->isEnabled();
+            child<QAction>(&window, "action_Exit")->trigger();
+        });
+        QCOMPARE(result, 0);
+        QVERIFY(!offered);
     }
 
     // The settings an administrator applies are stored in [Stability]; a
