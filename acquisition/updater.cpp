@@ -1,5 +1,6 @@
 #include "acquisition/updater.h"
 
+#include "analysis/realfft.h"
 #include "device/driver.h"
 #include "device/globals.h"
 
@@ -10,7 +11,6 @@
 #include <qcustomplot.h>
 
 #include <fcntl.h>
-#include <fftw3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -107,40 +107,11 @@ struct Updater::SeriesTable {
     }
 };
 
-// Transform arrays, kept while the length stays the same.
-struct Updater::SpectrumBuffers {
-    double* input = nullptr;
-    fftw_complex* output = nullptr;
-    int length = 0;
-
-    ~SpectrumBuffers() { release(); }
-
-    bool ensure(int n)
-    {
-        if (n == length && input && output)
-            return true;
-        release();
-        input = fftw_alloc_real(std::size_t(n));
-        output = fftw_alloc_complex(std::size_t(n / 2 + 1));
-        length = n;
-        return input && output;
-    }
-
-    void release()
-    {
-        fftw_free(input);
-        fftw_free(output);
-        input = nullptr;
-        output = nullptr;
-        length = 0;
-    }
-};
-
 Updater::Updater(Driver& driver, QObject* parent)
     : QObject(parent), m_driver(driver),
       m_buffer(new DisplayRecord[kBufferCapacityRecords]), // not zeroed: pages are touched only
                                                            // when filled
-      m_series(std::make_unique<SeriesTable>()), m_spectrum(std::make_unique<SpectrumBuffers>())
+      m_series(std::make_unique<SeriesTable>()), m_fft(std::make_unique<RealFft>())
 {
 }
 
@@ -357,7 +328,8 @@ void Updater::fillSpectrum()
         return;
 
     const int n = spectrumLength();
-    if (n == 0 || !m_spectrum->ensure(n)) {
+    double* in = n > 0 ? m_fft->input(n) : nullptr;
+    if (!in) {
         series->clear();
         return;
     }
@@ -365,7 +337,6 @@ void Updater::fillSpectrum()
     const int s = m_fftSelector;
     const double factor = s == disp::Bpm1X ? bpmScale.x(0) : s == disp::Bpm1Y ? bpmScale.y(0) : 1.0;
     const DisplayRecord* records = m_buffer.get() + (m_recordCount - n);
-    double* in = m_spectrum->input;
     for (int k = 0; k < n; ++k)
         in[k] = factor * records[k].value[s];
 
@@ -378,22 +349,16 @@ void Updater::fillSpectrum()
             in[k] -= mean;
     }
 
-    // Planning with FFTW_ESTIMATE is cheap and leaves the input alone, so
-    // the length may change from one cycle to the next.
-    fftw_plan plan = fftw_plan_dft_r2c_1d(n, in, m_spectrum->output, FFTW_ESTIMATE);
-    if (!plan) {
-        series->clear();
-        return;
-    }
-    fftw_execute(plan);
-    fftw_destroy_plan(plan);
+    // The plan of each length is made once and kept, so the length may
+    // change from one cycle to the next without planning every second.
+    const double* spectrum = m_fft->transform(n);
 
     const int bins = n / 2 + 1;
     const double rate = keyRate();
     QCPGraphData* out = slot.beginFill(*series, bins);
     for (int k = 0; k < bins; ++k) {
         out[k].key = double(k) * rate / double(n);
-        out[k].value = fftw_abs(m_spectrum->output[k]) / double(n);
+        out[k].value = fftw_abs(spectrum + 2 * k) / double(n);
     }
     slot.commit(*series);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 class Driver;
+class RealFft;
 class QCPGraphData;
 template <class DataType> class QCPDataContainer;
 using QCPGraphDataContainer = QCPDataContainer<QCPGraphData>; // as <qcustomplot.h> defines it
@@ -85,7 +86,6 @@ protected:
 private:
     struct SeriesSlot;
     struct SeriesTable;
-    struct SpectrumBuffers;
 
     void refreshPicoInfo(int pico);
     bool fetchBuffer();
@@ -106,6 +106,6 @@ private:
     int m_fftSelector = 1;
     bool m_driverMissingReported = false;
     std::unique_ptr<SeriesTable> m_series;
-    std::unique_ptr<SpectrumBuffers> m_spectrum;
+    std::unique_ptr<RealFft> m_fft;
     std::vector<double> m_timeKeys; // time of each record of the last fetch, s
 };

@@ -13,6 +13,7 @@
 #include "control/windowroc_roi.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
+#include "measure/windowbeamstability.h"
 #include "measure/windowrocking3d.h"
 #include "measure/windowrockingcurve.h"
 #include "measure/windowsavedata.h"
@@ -152,6 +153,7 @@ void MainWindow::connectActions()
     connect(ui->action_Save_Data, &QAction::triggered, this, &MainWindow::showSaveDataWindow);
     connect(ui->action_About, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->action_Remote_Access, &QAction::triggered, this, &MainWindow::showRemoteAccess);
+    connect(ui->actionBeam_Stability, &QAction::triggered, this, &MainWindow::showBeamStability);
     connect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
     if (theMailbox) {
         connect(theMailbox, &MailboxComm::nrDorvishsChanged, this,
@@ -415,6 +417,13 @@ void MainWindow::showManualOutputControl()
 void MainWindow::showRemoteAccess()
 {
     m_remoteAccess->showWindow();
+}
+
+void MainWindow::showBeamStability()
+{
+    if (!m_beamStability)
+        m_beamStability = new WindowBeamStability(this);
+    m_beamStability->showWindow();
 }
 
 void MainWindow::handleUserLevelChange(int user_level)

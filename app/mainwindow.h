@@ -17,6 +17,7 @@ class WidgetGraphFFT;
 class WidgetGraphPos;
 class WidgetGraphXY;
 class WidgetFeedbackControl;
+class WindowBeamStability;
 class WindowBeamlineConf;
 class WindowDisplaySettings;
 class WindowPIDparams;
@@ -68,6 +69,7 @@ public slots:
     void handleUserLevelChange(int user_level);
     void showManualOutputControl();
     void showRemoteAccess();
+    void showBeamStability();
 
 private:
     void takeDisplayFrequencyFromController();
@@ -98,6 +100,8 @@ private:
     WindowStepResponse* m_stepResponse = nullptr;
     RemoteBridge* m_remoteBridge = nullptr;
     WindowRemoteAccess* m_remoteAccess = nullptr;
+    // Made when first opened.
+    WindowBeamStability* m_beamStability = nullptr;
 
     QDockWidget* m_dockCurrents2 = nullptr;
     QDockWidget* m_dockPos2 = nullptr;

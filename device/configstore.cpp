@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <array>
+#include <cmath>
 #include <initializer_list>
 #include <iterator>
 #include <utility>
@@ -73,6 +74,12 @@ const PidKey kPidKeys[10] = {
     {"emin", &PidLoopSettings::eMin},      {"Imax", &PidLoopSettings::iMax},
     {"Omin", &PidLoopSettings::oMin},      {"Omax", &PidLoopSettings::oMax},
     {"Ogain", &PidLoopSettings::oGain},    {"Offset", &PidLoopSettings::offset}};
+
+const QString kStabilityGroup = QStringLiteral("Stability");
+const char* const kBeamSizeXKey = "BeamSizeX";
+const char* const kBeamSizeYKey = "BeamSizeY";
+const char* const kLimitPercentKey = "LimitPercent";
+const char* const kBandsKey = "Bands";
 
 const QString kRemoteGroup = QStringLiteral("Remote");
 const char* const kRemoteEnabledKey = "Enabled";
@@ -452,6 +459,39 @@ void ConfigStore::getPidI0(double* freq, double* kp, double* ki, double* kd, dou
                            double* offset) const
 {
     copyPidLoop(pidLoop(zevo::kPidI0), {freq, kp, ki, kd, eMin, iMax, oMin, oMax, oGain, offset});
+}
+
+// ---------------------------------------------------------------- beam stability
+
+StabilitySettings ConfigStore::getStability() const
+{
+    StabilitySettings stability;
+    const ParsedFile file(m_path);
+    auto size = [&](const char* key, double fallback) {
+        bool ok = false;
+        const double value = file.value(kStabilityGroup, key, fallback).toDouble(&ok);
+        return ok && std::isfinite(value) && value >= 0 ? value : fallback;
+    };
+    stability.beamSizeX = size(kBeamSizeXKey, stability.beamSizeX);
+    stability.beamSizeY = size(kBeamSizeYKey, stability.beamSizeY);
+    stability.limitPercent = size(kLimitPercentKey, stability.limitPercent);
+    // The edges are one comma-separated value, which the INI format reads
+    // back as a list unless it was quoted.
+    const QVariant bands = file.value(kStabilityGroup, kBandsKey);
+    const QString text = bands.type() == QVariant::StringList
+                             ? bands.toStringList().join(QLatin1Char(','))
+                             : bands.toString();
+    StabilitySettings::parseBandEdges(text, &stability.bandEdges);
+    return stability;
+}
+
+bool ConfigStore::setStability(const StabilitySettings& stability)
+{
+    return writeGroup(m_path, kStabilityGroup,
+                      {{kBeamSizeXKey, stability.beamSizeX},
+                       {kBeamSizeYKey, stability.beamSizeY},
+                       {kLimitPercentKey, stability.limitPercent},
+                       {kBandsKey, StabilitySettings::formatBandEdges(stability.bandEdges)}});
 }
 
 // ---------------------------------------------------------------- remote access

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/pidloopsettings.h"
+#include "device/stabilitysettings.h"
 
 #include <QString>
 
@@ -95,6 +96,13 @@ public:
                  double* oMin, double* oMax, double* oGain, double* offset) const;
     void getPidI0(double* freq, double* kp, double* ki, double* kd, double* eMin, double* iMax,
                   double* oMin, double* oMax, double* oGain, double* offset) const;
+
+    // The [Stability] group. Missing keys read as the defaults of
+    // StabilitySettings, and so do values that cannot be read (a beam size
+    // or limit that is not a number or negative, band edges that are not
+    // ascending positive numbers).
+    StabilitySettings getStability() const;
+    bool setStability(const StabilitySettings& stability);
 
     // Missing keys read as the defaults of RemoteSettings. Only "true" or
     // "1" switch Enabled and ControlAllowed on: a mistyped value must never

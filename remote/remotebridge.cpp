@@ -1,6 +1,9 @@
 #include "remote/remotebridge.h"
 
 #include "acquisition/updater.h"
+#include "analysis/realfft.h"
+#include "analysis/stabilityanalysis.h"
+#include "device/configstore.h"
 #include "device/feedbackunits.h"
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
@@ -56,7 +59,8 @@ struct RemoteBridge::Pending {
 };
 
 RemoteBridge::RemoteBridge(DeviceNamer namer, QObject* parent)
-    : QObject(parent), m_namer(std::move(namer)), m_timer(new QTimer(this))
+    : QObject(parent), m_namer(std::move(namer)), m_timer(new QTimer(this)),
+      m_fft(std::make_unique<RealFft>())
 {
     connect(m_timer, &QTimer::timeout, this, &RemoteBridge::refresh);
 }
@@ -352,6 +356,24 @@ RemoteSnapshot RemoteBridge::collect()
         s.dacCount = encoder ? 2 : 3;
         for (int k = 0; k < s.dacCount; ++k)
             s.dac[std::size_t(k)] = newest.value[zevo::disp::Dac1 + k];
+        collectStability(s);
     }
     return s;
+}
+
+void RemoteBridge::collectStability(RemoteSnapshot& s)
+{
+    const int bpmX = pidSourceX, bpmY = pidSourceY;
+    const zevo::DisplayRecord* records = theUpdater->records();
+    const int n = theUpdater->recordCount();
+    s.stabilityBandEdges =
+        theConfig ? theConfig->getStability().bandEdges : StabilitySettings::defaultBandEdges();
+    s.stabilityBandRmsX =
+        stability::bandRms(stability::welchOfField(records, n, zevo::disp::bpmX(bpmX),
+                                                   bpmScale.x(bpmX), SAMP_FREQ, *m_fft),
+                           s.stabilityBandEdges);
+    s.stabilityBandRmsY =
+        stability::bandRms(stability::welchOfField(records, n, zevo::disp::bpmY(bpmY),
+                                                   bpmScale.y(bpmY), SAMP_FREQ, *m_fft),
+                           s.stabilityBandEdges);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QTimer;
+class RealFft;
 
 // The GUI-thread side of the remote interface, free of the control system's
 // libraries. It publishes what remote clients may read as one snapshot,
@@ -118,6 +119,7 @@ private:
              const QString& client);
     Reply execute(const Request& request);
     RemoteSnapshot collect();
+    void collectStability(RemoteSnapshot& s);
 
     DeviceNamer m_namer;
     QTimer* m_timer;
@@ -135,4 +137,6 @@ private:
     // Slot names looked up for these identifiers.
     std::array<uint16_t, 4> m_namedIds{};
     std::array<QString, 4> m_names{};
+    // For the stability bands; used on the GUI thread only.
+    std::unique_ptr<RealFft> m_fft;
 };

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 struct RemoteSnapshot {
     struct Bpm {
@@ -44,4 +45,11 @@ struct RemoteSnapshot {
     QString hwTimestamp, swVersion, pidVersion;
     int userLevel = 0;
     bool controlAllowed = false;
+    // Beam stability of the newest display buffer: the RMS of X at the BPM
+    // that feeds the X loop and of Y at the one that feeds the Y loop, in
+    // micrometres, per band of the [Stability] group (lower edges in hertz,
+    // the last band up to the Nyquist frequency). Empty before the first
+    // display cycle.
+    std::vector<double> stabilityBandEdges;
+    std::vector<double> stabilityBandRmsX, stabilityBandRmsY;
 };

@@ -36,10 +36,8 @@ constexpr double kIntensitySpan = 1.2;
 constexpr double kJitter = 0.0003;         // raw units per tick at BPM 1
 constexpr double kIntensityNoise = 0.0003; // relative, per tick
 constexpr double kInputNoise = 2e-5;       // of the range's full scale, per tick
-constexpr double kMains = 5e-5;            // 50 Hz pick-up, of full scale
-constexpr double kVibrationHz = 37.0;
-constexpr double kVibrationX = 0.002; // volts of equivalent pitch
-constexpr double kVibrationY = 0.0015;
+constexpr double kMains = 5e-5;            // 50 Hz pick-up on the currents, of full scale
+constexpr double kMainsHarmonic = 0.3;     // of it at 150 Hz
 constexpr double kDarkCurrent = 20e-12;
 
 // Drift at drift level 1.
@@ -96,16 +94,13 @@ BeamlineModel::BeamlineModel(uint64_t seed) : m_noise(seed)
         m_deadTicks[a] = int(std::lround(kDeadTime[a] * kTicksPerSecond));
         m_alpha[a] = 1.0 - std::exp(-kTickSeconds / kLag[a]);
     }
-    m_vibration.setFrequency(kVibrationHz);
     m_mains50.setFrequency(50.0);
     m_mains150.setFrequency(150.0);
-    // Each input picks up the mains with its own phase (cable routing).
+    // Each picoammeter picks up the mains with its own phase (cable routing).
     for (int p = 0; p < 2; ++p) {
-        for (int c = 0; c < 4; ++c) {
-            const double phase = 2 * kPi * m_noise.uniform();
-            m_mainsCos[p][c] = std::cos(phase);
-            m_mainsSin[p][c] = std::sin(phase);
-        }
+        const double phase = 2 * kPi * m_noise.uniform();
+        m_mainsCos[p] = std::cos(phase);
+        m_mainsSin[p] = std::sin(phase);
     }
 }
 
@@ -113,6 +108,18 @@ void BeamlineModel::setScenario(const Scenario& scenario)
 {
     m_noiseLevel = std::max(0.0, scenario.noiseLevel);
     m_driftLevel = std::max(0.0, scenario.driftLevel);
+    // A line that is already there keeps its phase, so that changing an
+    // amplitude does not make the beam jump.
+    m_vibration.resize(scenario.vibration.size());
+    for (std::size_t k = 0; k < m_vibration.size(); ++k) {
+        const VibrationLine& line = scenario.vibration[k];
+        const bool usable = std::isfinite(line.hz) && std::isfinite(line.micrometres);
+        m_vibration[k].phasor.setFrequency(usable ? line.hz : 0.0);
+        m_vibration[k].amplitude = usable ? line.micrometres / kMicrometresPerUnit : 0.0;
+    }
+    m_mainsAmplitude = std::isfinite(scenario.mainsMicrometres)
+                           ? scenario.mainsMicrometres / kMicrometresPerUnit
+                           : 0.0;
     m_beamPresent = scenario.beamPresent;
     m_picoPresent[0] = scenario.picoCount() >= 1;
     m_picoPresent[1] = scenario.picoCount() >= 2;
@@ -173,20 +180,32 @@ void BeamlineModel::blockUpdate()
 
     m_beam += ((m_beamPresent ? 1.0 : 0.0) - m_beam) * (1.0 - std::exp(-dt / kBeamTau));
 
-    m_vibration.renormalise();
+    for (Vibration& v : m_vibration)
+        v.phasor.renormalise();
     m_mains50.renormalise();
     m_mains150.renormalise();
 }
 
 void BeamlineModel::computeSignals()
 {
-    m_vibration.rotate();
     m_mains50.rotate();
     m_mains150.rotate();
 
     const double noise = m_noiseLevel;
-    const double ex = m_act[0] + noise * kVibrationX * m_vibration.s + m_driftX;
-    const double ey = m_act[1] + noise * kVibrationY * m_vibration.c + m_driftY;
+    // Vibration and pick-up move the beam as the BPMs see it, alike at both.
+    double vx = 0.0, vy = 0.0;
+    for (Vibration& v : m_vibration) {
+        v.phasor.rotate();
+        vx += v.amplitude * v.phasor.s;
+        vy += v.amplitude * v.phasor.c;
+    }
+    vx += m_mainsAmplitude * (m_mains50.s + kMainsHarmonic * m_mains150.s);
+    vy += m_mainsAmplitude * (m_mains50.c + kMainsHarmonic * m_mains150.c);
+    vx *= noise;
+    vy *= noise;
+
+    const double ex = m_act[0] + m_driftX;
+    const double ey = m_act[1] + m_driftY;
 
     if (m_act[2] != m_lastIntensityVolts) {
         m_lastIntensityVolts = m_act[2];
@@ -206,9 +225,9 @@ void BeamlineModel::computeSignals()
     for (int p = 0; p < 2; ++p) {
         if (!m_picoPresent[p])
             continue;
-        const double xt = kGain[p][0] * (ex - kCentre[p][0]) + jx * kLever[p];
+        const double xt = kGain[p][0] * (ex - kCentre[p][0]) + jx * kLever[p] + vx;
         const double yt = kGain[p][1] * (ey - kCentre[p][1]) +
-                          kCrossTalk * kGain[p][0] * (ex - kCentre[p][0]) + jy * kLever[p];
+                          kCrossTalk * kGain[p][0] * (ex - kCentre[p][0]) + jy * kLever[p] + vy;
         const double sx = detectorResponse(xt);
         const double sy = detectorResponse(yt);
         const double quarter = 0.25 * kPeakCurrent[p] * intensity * m_efficiency[p];
@@ -238,8 +257,8 @@ void BeamlineModel::computeSignals()
         const double sigma = noise * kInputNoise * fs;
         for (int c = 0; c < 4; ++c) {
             const double pickUp =
-                mains50 * (m_mainsCos[p][c] * m_mains50.s + m_mainsSin[p][c] * m_mains50.c) +
-                0.3 * mains50 * (m_mainsSin[p][c] * m_mains150.s);
+                mains50 * (m_mainsCos[p] * m_mains50.s + m_mainsSin[p] * m_mains50.c) +
+                kMainsHarmonic * mains50 * (m_mainsSin[p] * m_mains150.s);
             const double v = ch[c] + pickUp + sigma * m_noise.gauss();
             // The input saturates a little beyond full scale.
             ch[c] = std::clamp(v, -0.02 * fs, 1.05 * fs);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // The physics of the virtual beamline, advanced in ticks of 10 us.
 //
@@ -15,8 +16,9 @@
 // peaked inside the 4-6 V window, times a monotonic intensity actuator.
 // Each detector's four electrode currents go to picoammeter inputs through
 // the scenario's wiring; the picoammeter adds its noise, mains pick-up and
-// range limits. On top: beam jitter, a 37 Hz mechanical vibration of the
-// optics, slow thermal drift and the storage ring's top-up sawtooth.
+// range limits. On top: beam jitter, mechanical vibration lines (37 Hz by
+// default) and mains pick-up at the BPMs, slow thermal drift of the optics
+// and the storage ring's top-up sawtooth.
 class BeamlineModel
 {
 public:
@@ -40,6 +42,10 @@ public:
     static double lagSeconds(int actuator);
 
     explicit BeamlineModel(uint64_t seed);
+
+    // Micrometres per raw detector unit: positions as the display shows
+    // them with the scale factors the simulator starts with.
+    static constexpr double kMicrometresPerUnit = 1000.0;
 
     // Noise, drift, beam and wiring; which picoammeters and encoders are read.
     void setScenario(const Scenario& scenario);
@@ -117,11 +123,16 @@ private:
     double m_walkX = 0, m_walkY = 0;
     double m_intensityDrift = 1;
 
-    Phasor m_vibration;
+    struct Vibration {
+        Phasor phasor;
+        double amplitude = 0; // raw detector units
+    };
+    std::vector<Vibration> m_vibration;
+    double m_mainsAmplitude = 0; // raw detector units
     Phasor m_mains50;
     Phasor m_mains150;
-    double m_mainsCos[2][4];
-    double m_mainsSin[2][4];
+    double m_mainsCos[2];
+    double m_mainsSin[2];
 
     double m_channel[2][4] = {};
     double m_encoder[2] = {kEncoderCentre, kEncoderCentre};

@@ -10,8 +10,6 @@
 
 namespace
 {
-// Display units: micrometres per raw detector unit.
-constexpr double kScaleMicrometres = 1000.0;
 // With an encoder interface: 1 nrad per count, shown in microradians.
 constexpr double kEncoderScale = 2147483.648;
 constexpr double kRoiMicrometres = 100.0;
@@ -31,7 +29,7 @@ bool writeFirstRunConfiguration(const QString& path, const Scenario& scenario)
         const DetectorWiring& w = scenario.wiring[bpm];
         ok &= store.setOrient(w.orientation90 ? 1 : 0, bpm);
         const bool encoder = bpm == 0 && scenario.encoderPlugged();
-        const double scale = encoder ? kEncoderScale : kScaleMicrometres;
+        const double scale = encoder ? kEncoderScale : BeamlineModel::kMicrometresPerUnit;
         const double offset = encoder ? scale * BeamlineModel::kEncoderCentre / 2147483648.0 : 0.0;
         ok &= store.setScaleX(bpm, scale);
         ok &= store.setScaleY(bpm, scale);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // Which physical picoammeter input each electrode of a detector is wired to.
 struct DetectorWiring {
@@ -11,6 +12,14 @@ struct DetectorWiring {
     // Channel (0..3) of the top, right, bottom and left electrode. At 45 deg
     // these are the upper-left, upper-right, lower-right and lower-left ones.
     std::array<int, 4> channel{0, 1, 2, 3};
+};
+
+// A mechanical vibration of the beamline: the beam moves at every BPM with
+// this amplitude (peak, micrometres as the display shows them) in X, and
+// in Y a quarter period later.
+struct VibrationLine {
+    double hz = 0.0;
+    double micrometres = 0.0;
 };
 
 // What the virtual beamline looks like: the devices in the controller's
@@ -32,6 +41,12 @@ struct Scenario {
     bool beamPresent = true;
     double noiseLevel = 1.0; // 0 = noise, vibration and mains pick-up off
     double driftLevel = 1.0; // 0 = no slow drift
+    // Vibration lines and the mains pick-up of the BPM electronics, in
+    // micrometres at each BPM, both times the noise level. The pick-up is
+    // a 50 Hz line of this amplitude with 30 % of it at 150 Hz; on the
+    // electrode currents it is common to the four inputs of a picoammeter.
+    std::vector<VibrationLine> vibration{{37.0, 0.4}};
+    double mainsMicrometres = 0.05;
 
     // Physical detectors of BPM 1 and BPM 2 (read by picoammeter 1 and 2).
     std::array<DetectorWiring, 2> wiring{};

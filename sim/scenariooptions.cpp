@@ -46,7 +46,39 @@ bool parseWiring(const QString& text, DetectorWiring* wiring)
     wiring->channel = channel;
     return true;
 }
+constexpr double kMaxVibrationHz = 50000.0; // the model's Nyquist frequency
+constexpr double kMaxVibrationUm = 1000.0;  // the detector's half-width
 } // namespace
+
+bool ScenarioOptions::parseVibration(const QString& text, std::vector<VibrationLine>* lines)
+{
+    std::vector<VibrationLine> parsed;
+    const QString trimmed = text.trimmed();
+    if (!trimmed.isEmpty() && trimmed != QLatin1String("none")) {
+        for (const QString& part : trimmed.split(QLatin1Char(','))) {
+            const QStringList pair = part.split(QLatin1Char(':'));
+            if (pair.size() != 2)
+                return false;
+            bool okHz = false, okUm = false;
+            const VibrationLine line{pair[0].trimmed().toDouble(&okHz),
+                                     pair[1].trimmed().toDouble(&okUm)};
+            if (!okHz || !okUm || !(line.hz > 0 && line.hz < kMaxVibrationHz) ||
+                !(line.micrometres >= 0 && line.micrometres <= kMaxVibrationUm))
+                return false;
+            parsed.push_back(line);
+        }
+    }
+    *lines = parsed;
+    return true;
+}
+
+QString ScenarioOptions::formatVibration(const std::vector<VibrationLine>& lines)
+{
+    QStringList parts;
+    for (const VibrationLine& line : lines)
+        parts << QStringLiteral("%1:%2").arg(line.hz, 0, 'g', 6).arg(line.micrometres, 0, 'g', 6);
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(QLatin1Char(','));
+}
 
 QString ScenarioOptions::helpText()
 {
@@ -65,6 +97,11 @@ QString ScenarioOptions::helpText()
         "  --no-beam               start without beam\n"
         "  --noise F               noise, vibration and mains pick-up, times F (default 1)\n"
         "  --drift F               slow drift, times F (default 1)\n"
+        "  --vibration HZ:UM,...   vibration lines: the beam moves by UM micrometres (peak)\n"
+        "                          at HZ hertz at every BPM, in X and Y (default 37:0.4;\n"
+        "                          none for no vibration)\n"
+        "  --mains UM              50 Hz pick-up of the BPM electronics, micrometres (peak)\n"
+        "                          at every BPM (default 0.05)\n"
         "  --detector45 N          detector of BPM N (1 or 2) mounted at 45 degrees\n"
         "  --wiring1 T,R,B,L       picoammeter inputs (1-4) wired to the top, right,\n"
         "  --wiring2 T,R,B,L       bottom and left electrode of BPM 1 / BPM 2 (default 1,2,3,4)\n"
@@ -104,8 +141,8 @@ ScenarioOptions::Outcome ScenarioOptions::parse(int& argc, char** argv, Scenario
         }
 
         static const char* const withValue[] = {
-            "--pico-count", "--firmware-version", "--noise",   "--drift",
-            "--detector45", "--wiring1",          "--wiring2", "--seed"};
+            "--pico-count", "--firmware-version", "--noise",   "--drift",   "--vibration",
+            "--mains",      "--detector45",       "--wiring1", "--wiring2", "--seed"};
         static const char* const flags[] = {"--encoder", "--no-dac", "--old-firmware",
                                             "--no-beam", "--help",   "-h"};
         bool takesValue = false;
@@ -156,6 +193,11 @@ ScenarioOptions::Outcome ScenarioOptions::parse(int& argc, char** argv, Scenario
         } else if (name == QLatin1String("--drift")) {
             s.driftLevel = value.toDouble(&ok);
             ok = ok && s.driftLevel >= 0;
+        } else if (name == QLatin1String("--vibration")) {
+            ok = parseVibration(value, &s.vibration);
+        } else if (name == QLatin1String("--mains")) {
+            s.mainsMicrometres = value.toDouble(&ok);
+            ok = ok && s.mainsMicrometres >= 0 && s.mainsMicrometres <= kMaxVibrationUm;
         } else if (name == QLatin1String("--detector45")) {
             const int bpm = value.toInt(&ok);
             ok = ok && (bpm == 1 || bpm == 2);

@@ -1,5 +1,6 @@
 #include "sim/simulationwindow.h"
 
+#include "sim/scenariooptions.h"
 #include "sim/simdriver.h"
 
 #include <QAction>
@@ -10,6 +11,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -66,7 +68,7 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
     m_noise->setRange(0.0, 10.0);
     m_noise->setSingleStep(0.1);
     m_noise->setDecimals(2);
-    m_noise->setToolTip(QStringLiteral("Beam jitter, picoammeter noise, 37 Hz vibration and "
+    m_noise->setToolTip(QStringLiteral("Beam jitter, picoammeter noise, vibration and "
                                        "50 Hz pick-up, relative to a typical beamline"));
     m_drift = new QDoubleSpinBox(beamBox);
     m_drift->setObjectName(QStringLiteral("driftSpinBox"));
@@ -74,9 +76,24 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
     m_drift->setSingleStep(0.1);
     m_drift->setDecimals(2);
     m_drift->setToolTip(QStringLiteral("Thermal drift of the optics and top-up decay"));
+    m_vibration = new QLineEdit(beamBox);
+    m_vibration->setObjectName(QStringLiteral("vibrationLineEdit"));
+    m_vibration->setToolTip(
+        QStringLiteral("Vibration lines as Hz:µm, comma-separated (37:0.4,12:1): the beam "
+                       "moves by that amplitude (peak) at every BPM, times the noise level"));
+    m_mains = new QDoubleSpinBox(beamBox);
+    m_mains->setObjectName(QStringLiteral("mainsSpinBox"));
+    m_mains->setRange(0.0, 1000.0);
+    m_mains->setSingleStep(0.01);
+    m_mains->setDecimals(3);
+    m_mains->setSuffix(QStringLiteral(" µm"));
+    m_mains->setToolTip(QStringLiteral("50 Hz pick-up of the BPM electronics (peak, 30 % of it "
+                                       "at 150 Hz), times the noise level"));
     beamForm->addRow(m_beam);
     beamForm->addRow(QStringLiteral("Noise level:"), m_noise);
     beamForm->addRow(QStringLiteral("Drift level:"), m_drift);
+    beamForm->addRow(QStringLiteral("Vibration (Hz:µm):"), m_vibration);
+    beamForm->addRow(QStringLiteral("Mains pick-up:"), m_mains);
 
     auto* hwBox = new QGroupBox(QStringLiteral("Hardware"), this);
     auto* hwLayout = new QVBoxLayout(hwBox);
@@ -129,6 +146,9 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
             &SimulationWindow::applyControls);
     connect(m_drift, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
             &SimulationWindow::applyControls);
+    connect(m_mains, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
+            &SimulationWindow::applyControls);
+    connect(m_vibration, &QLineEdit::editingFinished, this, &SimulationWindow::applyControls);
 
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &SimulationWindow::refreshStatus);
@@ -165,6 +185,8 @@ void SimulationWindow::loadControls()
     m_beam->setChecked(s.beamPresent);
     m_noise->setValue(s.noiseLevel);
     m_drift->setValue(s.driftLevel);
+    m_vibration->setText(ScenarioOptions::formatVibration(s.vibration));
+    m_mains->setValue(s.mainsMicrometres);
     for (int slot = 0; slot < zevo::kSlotCount; ++slot) {
         QComboBox* box = m_slots[std::size_t(slot)];
         box->setCurrentIndex(box->findData(int(s.deviceIn(slot))));
@@ -180,6 +202,12 @@ void SimulationWindow::applyControls()
     const bool beam = m_beam->isChecked();
     const double noise = m_noise->value();
     const double drift = m_drift->value();
+    const double mains = m_mains->value();
+    std::vector<VibrationLine> vibration;
+    const bool vibrationValid = ScenarioOptions::parseVibration(m_vibration->text(), &vibration);
+    // Lines that cannot be read leave the vibration as it is and say so.
+    m_vibration->setStyleSheet(vibrationValid ? QString()
+                                              : QStringLiteral("QLineEdit { color: red; }"));
     std::array<Scenario::Device, zevo::kSlotCount> devices{};
     for (int slot = 0; slot < zevo::kSlotCount; ++slot)
         devices[std::size_t(slot)] =
@@ -189,6 +217,9 @@ void SimulationWindow::applyControls()
         s.beamPresent = beam;
         s.noiseLevel = noise;
         s.driftLevel = drift;
+        s.mainsMicrometres = mains;
+        if (vibrationValid)
+            s.vibration = vibration;
         // Only the slots whose device changed are replugged; the others keep
         // their records as they are.
         for (int slot = 0; slot < zevo::kSlotCount; ++slot)

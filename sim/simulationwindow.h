@@ -9,13 +9,14 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QLineEdit;
 class QLabel;
 class QMainWindow;
 class QTimer;
 class SimDriver;
 
 // The Simulation window: changes the virtual hardware while the program
-// runs (beam, noise, drift, devices in the slots, firmware) and shows what
+// runs (beam, noise, drift, vibration and pick-up, devices in the slots, firmware) and shows what
 // the virtual controller is doing. Every change applies at once.
 class SimulationWindow : public QDialog
 {
@@ -43,6 +44,8 @@ private:
     QCheckBox* m_beam;
     QDoubleSpinBox* m_noise;
     QDoubleSpinBox* m_drift;
+    QLineEdit* m_vibration;
+    QDoubleSpinBox* m_mains;
     // What sits in slots A to D.
     std::array<QComboBox*, zevo::kSlotCount> m_slots{};
     QCheckBox* m_legacyFirmware;

@@ -12,6 +12,7 @@
 #include <array>
 #include <map>
 #include <string>
+#include <vector>
 
 // Reads come from the bridge's snapshot, copied once per request; writes and
 // commands go to the bridge, which carries them out on the GUI thread or
@@ -60,6 +61,7 @@ public:
         std::array<Tango::DevUShort, 4> slotIds{};
         std::array<std::string, 4> slotNames;
         std::array<Tango::DevString, 4> slotNamePointers{};
+        std::vector<Tango::DevDouble> series;
     };
     // One storage per attribute, by the attribute's name.
     Values& values(const std::string& attribute) { return m_values[attribute]; }

@@ -2,6 +2,7 @@
 
 #include "device/feedbackunits.h"
 #include "device/protocol.h"
+#include "device/stabilitysettings.h"
 #include "device/userlevel.h"
 #include "remote/remotebridge.h"
 #include "remote/server/feedbackdevice.h"
@@ -222,6 +223,50 @@ void add(std::vector<Tango::Attr*>& list, Tango::Attr* attribute, Properties p)
     list.push_back(attribute);
 }
 
+// A spectrum of doubles from the snapshot; invalid while it is empty.
+void setSeries(FeedbackDevice& d, Tango::Attribute& a, const std::vector<double>& values)
+{
+    if (values.empty()) {
+        a.set_quality(Tango::ATTR_INVALID);
+        return;
+    }
+    FeedbackDevice::Values& v = d.values(a.get_name());
+    v.series.assign(values.begin(), values.end());
+    a.set_value(v.series.data(), long(v.series.size()));
+}
+
+// The beam stability per band: RMS of X and Y, and the bands' edges.
+void addStabilityAttributes(std::vector<Tango::Attr*>& list)
+{
+    using Series = std::vector<double> RemoteSnapshot::*;
+    struct Entry {
+        const char* name;
+        Series field;
+        const char* unit;
+        const char* description;
+    };
+    const Entry entries[] = {
+        {"StabilityBandRmsX", &RemoteSnapshot::stabilityBandRmsX, "um",
+         "RMS of beam position X per band (StabilityBandEdges) over the newest display "
+         "buffer, at the BPM that feeds the X loop"},
+        {"StabilityBandRmsY", &RemoteSnapshot::stabilityBandRmsY, "um",
+         "RMS of beam position Y per band (StabilityBandEdges) over the newest display "
+         "buffer, at the BPM that feeds the Y loop"},
+        {"StabilityBandEdges", &RemoteSnapshot::stabilityBandEdges, "Hz",
+         "Lower edges of the stability bands; the last band runs to the Nyquist frequency "
+         "of the display (the [Stability] settings)"},
+    };
+    for (const Entry& e : entries) {
+        const Series field = e.field;
+        add(list,
+            new SpectrumAttribute(e.name, Tango::DEV_DOUBLE, StabilitySettings::kMaxBands,
+                                  [field](FeedbackDevice& d, Tango::Attribute& a) {
+                                      setSeries(d, a, d.snapshot().*field);
+                                  }),
+            properties(e.unit, e.description, "%.4g"));
+    }
+}
+
 void addBpmAttributes(std::vector<Tango::Attr*>& list, int bpm)
 {
     using Field = double RemoteSnapshot::Bpm::*;
@@ -297,6 +342,7 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
 {
     addBpmAttributes(list, 0);
     addBpmAttributes(list, 1);
+    addStabilityAttributes(list);
 
     auto stateProps = properties(nullptr, "Feedback state of the PID controller");
     stateProps.events = true;

@@ -132,6 +132,42 @@ private slots:
         QVERIFY(!ConfigStore(dir.filePath("isdir/config.ini")).setScaleX(0, 1.0));
     }
 
+    // [Stability] by hand: band edges with or without quotes; values that
+    // cannot be used read as the defaults. A save reads back as saved.
+    void stabilityGroup_data()
+    {
+        QTest::addColumn<QByteArray>("group");
+        QTest::addColumn<QString>("read"); // sizes, limit; edges
+        QTest::newRow("none") << QByteArray() << "0 0 10; 0.1, 1, 10, 100";
+        QTest::newRow("by hand") << QByteArray("BeamSizeX=12.5\nBeamSizeY=3\nLimitPercent=5\n"
+                                               "Bands=0.5, 5,50\n")
+                                 << "12.5 3 5; 0.5, 5, 50";
+        QTest::newRow("quoted") << QByteArray("Bands=\"2, 20\"\n") << "0 0 10; 2, 20";
+        QTest::newRow("unusable") << QByteArray("BeamSizeX=-1\nBeamSizeY=wide\nLimitPercent=inf\n"
+                                                "Bands=10, 1\n")
+                                  << "0 0 10; 0.1, 1, 10, 100";
+    }
+    void stabilityGroup()
+    {
+        QFETCH(QByteArray, group);
+        QFETCH(QString, read);
+        QVERIFY(writeFile(path(), "[Stability]\n" + group));
+        ConfigStore store(path());
+        auto text = [](const StabilitySettings& s) {
+            return QStringLiteral("%1 %2 %3; ")
+                       .arg(s.beamSizeX)
+                       .arg(s.beamSizeY)
+                       .arg(s.limitPercent) +
+                   StabilitySettings::formatBandEdges(s.bandEdges);
+        };
+        QCOMPARE(text(store.getStability()), read);
+        StabilitySettings saved;
+        saved.beamSizeY = 7.5;
+        saved.bandEdges = {0.2, 3};
+        QVERIFY(store.setStability(saved));
+        QCOMPARE(text(store.getStability()), QStringLiteral("0 7.5 10; 0.2, 3"));
+    }
+
     // A save rewrites the whole file from what Qt's reader could parse. Every
     // key must read the same before and after a save of another key, however
     // damaged the file (and the save succeeds); a damaged file is named as

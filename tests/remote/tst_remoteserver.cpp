@@ -264,6 +264,26 @@ private slots:
         }
     }
 
+    // The beam stability per band, for a control room's archive: a 37 Hz
+    // vibration of 2 um (peak) at the BPMs lies in the 10-100 Hz band.
+    void stabilityBandsShowTheVibration()
+    {
+        SimProcess sim;
+        const int port = SimProcess::freePort();
+        QVERIFY(startServing(sim, port, {"--vibration", "37:2", "--drift", "0"}));
+        RemoteClient client(port);
+        QTRY_VERIFY_WITH_TIMEOUT(settled(client), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(client.value("StabilityBandRmsY").toVariant().toList().size() == 4,
+                                 5000);
+        QCOMPARE(client.value("StabilityBandEdges").toVariant().toList(),
+                 QVariantList({0.1, 1.0, 10.0, 100.0}));
+        for (const char* axis : {"StabilityBandRmsX", "StabilityBandRmsY"}) {
+            const QVariantList bands = client.value(QLatin1String(axis)).toVariant().toList();
+            QVERIFY2(std::abs(bands[2].toDouble() / std::sqrt(2.0) - 1.0) < 0.1, axis);
+            QVERIFY2(bands[0].toDouble() < 0.2 && bands[1].toDouble() < 0.2, axis);
+        }
+    }
+
     void endsCleanlyWithinTwoSeconds_data()
     {
         QTest::addColumn<QString>("how");

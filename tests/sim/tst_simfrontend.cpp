@@ -5,11 +5,13 @@
 #include "sim/scenariooptions.h"
 #include "sim/simulationwindow.h"
 #include "simrig.h"
+#include "support/screenshot.h"
 #include "support/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QtTest>
 
 namespace
@@ -75,6 +77,22 @@ private slots:
         QVERIFY(message.contains(QStringLiteral("--wiring2")));
         QCOMPARE(untouched.noiseLevel, 1.0);
 
+        // Vibration lines and pick-up in micrometres; lines that cannot be
+        // read are refused.
+        Scenario v;
+        Args lines("zevo-lui-sim --vibration 37:2,12.5:0.25 --mains=0.1");
+        QCOMPARE(ScenarioOptions::parse(lines.argc, lines.argv.data(), &v, &message),
+                 ScenarioOptions::Outcome::Run);
+        QCOMPARE(ScenarioOptions::formatVibration(v.vibration), QStringLiteral("37:2,12.5:0.25"));
+        QCOMPARE(v.mainsMicrometres, 0.1);
+        for (const char* wrong : {"37", "37:-1", "0:1", "37:1,x:2", "37:1:2", "60000:1"}) {
+            std::vector<VibrationLine> kept{{1.0, 1.0}};
+            QVERIFY2(!ScenarioOptions::parseVibration(QLatin1String(wrong), &kept), wrong);
+            QCOMPARE(kept.size(), std::size_t(1));
+        }
+        QVERIFY(ScenarioOptions::parseVibration(QStringLiteral("none"), &v.vibration));
+        QVERIFY(v.vibration.empty());
+
         Args help("zevo-lui-sim --help");
         QCOMPARE(ScenarioOptions::parse(help.argc, help.argv.data(), &s, &message),
                  ScenarioOptions::Outcome::Help);
@@ -88,6 +106,12 @@ private slots:
         SimRig rig;
         SimulationWindow window(rig.driver);
         window.showWindow();
+        if (screenshotsWanted()) {
+            rig.driver.changeScenario([](Scenario& sc) { sc.noiseLevel = sc.driftLevel = 1.0; });
+            rig.advance(3.0);
+            window.showWindow(); // the status as it is now
+            QVERIFY(saveScreenshot(window, QStringLiteral("simulation.png")));
+        }
         auto* beam = child<QCheckBox>(window, "beamPresentCheckBox");
         auto* noise = child<QDoubleSpinBox>(window, "noiseSpinBox");
         auto* slotD = child<QComboBox>(window, "slotDComboBox");
@@ -104,6 +128,18 @@ private slots:
         QCOMPARE(QVector<double>({s.noiseLevel, s.driftLevel}), QVector<double>({2.5, 0.5}));
         QCOMPARE(s.slotContents[3].deviceId, Scenario::kUnknownDeviceId);
         QCOMPARE(s.slotContents[0].serial, Scenario().slotContents[0].serial);
+
+        // Vibration lines as typed; a line that cannot be read keeps the old ones.
+        auto* vibration = child<QLineEdit>(window, "vibrationLineEdit");
+        QCOMPARE(vibration->text(), QStringLiteral("37:0.4"));
+        vibration->setText(QStringLiteral("20:3"));
+        emit vibration->editingFinished();
+        child<QDoubleSpinBox>(window, "mainsSpinBox")->setValue(0.2);
+        vibration->setText(QStringLiteral("20:3,oops"));
+        emit vibration->editingFinished();
+        QCOMPARE(ScenarioOptions::formatVibration(rig.driver.scenario().vibration),
+                 QStringLiteral("20:3"));
+        QCOMPARE(rig.driver.scenario().mainsMicrometres, 0.2);
 
         // Reopened, the window shows the scenario as it now is.
         rig.driver.changeScenario([](Scenario& sc) { sc.plug(0, Scenario::Device::Empty); });
