@@ -16,7 +16,9 @@ class SimProcess
 {
 public:
     // `configLines` are written into the simulator's configuration file
-    // before it starts; its first-run defaults fill in the rest. Copies
+    // before it starts; the simulator then skips its first-run configuration
+    // (the beamline as set up before), so the program's defaults fill in the
+    // rest. Copies
     // given one `runtimeDir` share it, and with it the operator lock.
     explicit SimProcess(const QByteArray& configLines = QByteArray(),
                         const QString& runtimeDir = QString())
