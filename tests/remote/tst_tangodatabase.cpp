@@ -209,12 +209,16 @@ private slots:
         QCOMPARE(databaseEntry(device)["server"].toString(), QStringLiteral("ZevoLui/beamline-b"));
     }
 
-    // Clients that have found the device keep being served without the
-    // database, and the program still ends cleanly.
+    // The database of the program's environment, as a facility's start-up
+    // script sets it. Clients that have found the device keep being served
+    // without the database, and the program still ends cleanly.
     void databaseLostWhileRunning_clientsServed_endsCleanly()
     {
         const QString device = QStringLiteral("test/feedback/3");
-        RegisteredSim sim(tangoHost(), "beamline-d", device);
+        RegisteredSim sim(QStringLiteral("environment"), "beamline-d", device);
+        QProcessEnvironment env = sim.process().processEnvironment();
+        env.insert(QStringLiteral("TANGO_HOST"), tangoHost());
+        sim.process().setProcessEnvironment(env);
         QVERIFY(startRegistered(sim, device));
         RemoteClient client(device, tangoHost());
         QTRY_VERIFY_WITH_TIMEOUT(settled(client), 30000);
