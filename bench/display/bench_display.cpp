@@ -15,11 +15,14 @@
 // the buffer and redraws its chart and tables (one in three at 1000
 // records per second).
 //
+// And the display cycle while post-mortem captures are taken and written.
+//
 // Also compares the series refill against keyed point-by-point insertion into
 // an ordered map, the way the charts' series were once filled.
 //
 // Prints one `name: value unit` line per figure on standard output.
 
+#include "acquisition/postmortemcapture.h"
 #include "acquisition/updater.h"
 #include "app/initresources.h"
 #include "app/mainwindow.h"
@@ -34,6 +37,7 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <qcustomplot.h>
@@ -324,7 +328,7 @@ int main(int argc, char** argv)
     theUpdater = &updater;
 
     double cycleDefault = 0.0, cycleFft8192 = 0.0, cycleAllVisible = 0.0, stabilityExtra = 0.0,
-           stabilityRefresh = 0.0;
+           stabilityRefresh = 0.0, cycleDuringCapture = 0.0, cycleBesideCapture = 0.0;
     {
         MainWindow window;
         window.show();
@@ -372,6 +376,35 @@ int main(int argc, char** argv)
         stabilityExtra = median(extra);
         stabilityRefresh = median(refreshExtra);
 
+        // A post-mortem capture in every cycle, the worst case: each cycle
+        // copies the buffer as a trip's first read and as the previous
+        // capture's second read (the post-trigger delay 0), while the worker
+        // thread joins and writes the files. Against the default cycle in
+        // the same rounds.
+        config.setPostMortem([&dir] {
+            PostMortemSettings s;
+            s.folder = dir.filePath(QStringLiteral("postmortem"));
+            s.postTriggerSeconds = 0.0;
+            s.keep = 5;
+            return s;
+        }());
+        PostMortemCapture* capture = window.postMortem();
+        const auto capturing = [&] {
+            capture->captureNow();
+            cycle();
+        };
+        std::vector<double> during, plain;
+        for (int round = 0; round < kStabilityRounds; ++round) {
+            plain.push_back(medianMs(std::ref(cycle)));
+            during.push_back(medianMs(capturing));
+            while (capture->pending() > 0) { // the files of the round written
+                QThread::msleep(5);
+                cycle();
+            }
+        }
+        cycleDuringCapture = median(during);
+        cycleBesideCapture = median(plain);
+
         updater.fftLength = 1024;
         floatBottomDocks(window);
         cycleAllVisible = medianMs(std::ref(cycle));
@@ -396,6 +429,8 @@ int main(int argc, char** argv)
     std::printf("display_cycle_fft8192_ms_median: %.2f ms\n", cycleFft8192);
     std::printf("display_cycle_stability_extra_ms_median: %.2f ms\n", stabilityExtra);
     std::printf("display_cycle_stability_refresh_extra_ms_median: %.2f ms\n", stabilityRefresh);
+    std::fprintf(stderr, "# default cycle in the capture rounds %.2f ms\n", cycleBesideCapture);
+    std::printf("display_cycle_during_capture_ms_median: %.2f ms\n", cycleDuringCapture);
     std::printf("display_cycle_speedup_vs_map_insert: %.1f x\n", mapInsert / fill);
     return 0;
 }

@@ -1,0 +1,264 @@
+#include "acquisition/postmortemcapture.h"
+
+#include "acquisition/updater.h"
+#include "analysis/recordjoin.h"
+#include "device/configstore.h"
+#include "device/feedbackunits.h"
+#include "device/globals.h"
+#include "device/mailboxcomm.h"
+#include "device/version.h"
+#include "export/displaycsv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostInfo>
+#include <QThread>
+
+#include <cmath>
+
+namespace
+{
+// The poll reads the status once a second and the display cycle comes once a
+// second: the trip lies at most this long before the end of the first read.
+constexpr double kSearchSeconds = 3.0;
+
+QString limitName(int bpm, int axis)
+{
+    return QStringLiteral("BPM%1 %2")
+        .arg(bpm + 1)
+        .arg(axis == 0 ? QLatin1Char('X') : QLatin1Char('Y'));
+}
+
+// The event at record i of the first read, whose newest record came at
+// detection: the event time moves back by the records in between.
+void markEvent(PostMortemRecord& r, int i)
+{
+    r.eventIndex = i;
+    r.eventFromData = true;
+    const double back = double(r.firstReadRecords - 1 - i) / std::max(1, r.sampFreq);
+    r.eventTime = r.eventTime.addMSecs(-std::llround(1000.0 * back));
+}
+
+// The first record of the last seconds of the first read in which a limit
+// in force is crossed as the cause says; sets the record's event.
+void locateEvent(PostMortemRecord& r)
+{
+    using namespace displaycsv;
+    const int end = r.firstReadRecords;
+    r.eventIndex = std::max(0, end - 1);
+    const int begin = std::max(0, end - int(kSearchSeconds * std::max(1, r.sampFreq)));
+    const bool roc = r.cause == feedbackunits::stateText(zevo::PID_STATUS_FAULT_ROC);
+    const bool beam = r.cause == feedbackunits::stateText(zevo::PID_STATUS_BEAM_OFF);
+    const Column positions[2][2] = {{Bpm1PosX, Bpm1PosY}, {Bpm2PosX, Bpm2PosY}};
+    const Column intensities[2] = {Bpm1I0, Bpm2I0};
+    for (int i = begin; i < end && (roc || beam); ++i) {
+        const zevo::DisplayRecord& record = r.records[std::size_t(i)];
+        for (int bpm = 0; bpm < 2; ++bpm) {
+            if (beam && r.rocEnabled[std::size_t(zevo::rocIndex(bpm, 2))] &&
+                columnValue(record, intensities[bpm], r.settings.scale) <
+                    r.beamOffLimitA[std::size_t(bpm)]) {
+                r.location = QStringLiteral("BPM%1 I0").arg(bpm + 1);
+                return markEvent(r, i);
+            }
+            for (int axis = 0; roc && axis < 2; ++axis) {
+                const double limit = r.rocLimitUm[std::size_t(2 * bpm + axis)];
+                if (r.rocEnabled[std::size_t(zevo::rocIndex(bpm, axis))] && limit > 0 &&
+                    std::abs(columnValue(record, positions[bpm][axis], r.settings.scale)) > limit) {
+                    r.location = limitName(bpm, axis);
+                    return markEvent(r, i);
+                }
+            }
+        }
+    }
+}
+
+// Removes the oldest capture files beyond `keep`.
+void prune(const QString& folder, int keep)
+{
+    QDir dir(folder);
+    const QStringList files = dir.entryList({QStringLiteral("postmortem_*.nxs")}, QDir::Files,
+                                            QDir::Name | QDir::Reversed);
+    for (int i = keep; i < files.size(); ++i)
+        dir.remove(files[i]);
+}
+} // namespace
+
+namespace postmortem
+{
+PostMortemEvent write(PostMortemRecord& r, const std::vector<zevo::DisplayRecord>& second,
+                      const QString& folder, int keep)
+{
+    const std::vector<zevo::DisplayRecord> first = std::move(r.records);
+    r.firstReadRecords = int(first.size());
+    r.secondReadRecords = int(second.size());
+    const int expected = int(std::lround(r.postTriggerSeconds * std::max(1, r.sampFreq)));
+    recordjoin::Joined joined = recordjoin::join(first.data(), int(first.size()), second.data(),
+                                                 int(second.size()), expected);
+    r.records = std::move(joined.records);
+    r.shift = joined.shift;
+    r.secondSegment = joined.secondSegment;
+    locateEvent(r);
+
+    PostMortemEvent event;
+    event.time = r.eventTime;
+    event.cause = r.cause;
+    event.location = r.location;
+    event.path = QDir(folder).filePath(postmortemfile::fileName(r.eventTime));
+    if (!QDir().mkpath(folder)) {
+        event.reason = QStringLiteral("the folder %1 cannot be created").arg(folder);
+        return event;
+    }
+    event.saved = postmortemfile::write(event.path, r, &event.reason);
+    if (event.saved)
+        prune(folder, keep);
+    return event;
+}
+} // namespace postmortem
+
+const QString PostMortemCapture::kCauseOperator = QStringLiteral("Capture now");
+
+struct PostMortemCapture::Pending {
+    PostMortemRecord record;
+    double due = 0.0;
+    bool waitedOneCycle = false;
+    QString folder;
+    int keep = 200;
+};
+
+PostMortemCapture::PostMortemCapture(QObject* parent)
+    : QObject(parent), m_thread(new QThread(this)), m_worker(new QObject)
+{
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    m_clock = [timer] { return double(timer->nsecsElapsed()) * 1e-9; };
+    m_worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread->start(QThread::LowPriority);
+    if (theUpdater)
+        connect(theUpdater, &Updater::replotGraphs, this, &PostMortemCapture::displayCycle);
+}
+
+PostMortemCapture::~PostMortemCapture()
+{
+    // The captures already handed over are finished; their files stay whole.
+    m_thread->quit();
+    m_thread->wait();
+}
+
+void PostMortemCapture::displayCycle()
+{
+    if (!theMailbox || !theUpdater)
+        return;
+    const int status = theMailbox->pidStatus();
+    if (m_lastStatus == zevo::PID_STATUS_ON &&
+        (status == zevo::PID_STATUS_FAULT_ROC || status == zevo::PID_STATUS_BEAM_OFF) &&
+        (!theConfig || theConfig->getPostMortem().enabled))
+        start(feedbackunits::stateText(status), m_lastStatus, status);
+    m_lastStatus = status;
+
+    const double now = m_clock();
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        Pending& p = **it;
+        if (!p.waitedOneCycle || now < p.due) {
+            p.waitedOneCycle = true;
+            ++it;
+            continue;
+        }
+        auto second = std::make_shared<std::vector<zevo::DisplayRecord>>(
+            theUpdater->records(), theUpdater->records() + theUpdater->recordCount());
+        std::shared_ptr<Pending> job(it->release());
+        it = m_waiting.erase(it);
+        ++m_writing;
+        QMetaObject::invokeMethod(m_worker, [this, job, second] {
+            const PostMortemEvent event =
+                postmortem::write(job->record, *second, job->folder, job->keep);
+            QMetaObject::invokeMethod(this, [this, event] { finish(event); });
+        });
+    }
+}
+
+void PostMortemCapture::captureNow()
+{
+    const int status = theMailbox ? theMailbox->pidStatus() : zevo::PID_STATUS_OFF;
+    start(kCauseOperator, status, status);
+}
+
+void PostMortemCapture::start(const QString& cause, int statusBefore, int statusAfter)
+{
+    if (!theUpdater)
+        return;
+    const PostMortemSettings settings =
+        theConfig ? theConfig->getPostMortem() : PostMortemSettings();
+    auto p = std::make_unique<Pending>();
+    p->folder = settings.folder;
+    p->keep = settings.keep;
+    p->due = m_clock() + settings.postTriggerSeconds;
+    PostMortemRecord& r = p->record;
+    r.eventTime = QDateTime::currentDateTimeUtc();
+    r.cause = cause;
+    r.statusBefore = statusBefore;
+    r.statusAfter = statusAfter;
+    r.records.assign(theUpdater->records(), theUpdater->records() + theUpdater->recordCount());
+    r.sampFreq = SAMP_FREQ;
+    r.postTriggerSeconds = settings.postTriggerSeconds;
+    r.settings = nexus::currentSettings(QHostInfo::localHostName(), zevo::programVersion());
+    if (theMailbox) {
+        r.encoder = theMailbox->pavunPresent();
+        r.regulationMode = theMailbox->regulationModeCopy();
+        r.setpoints = {theMailbox->setpointCopyX(), theMailbox->setpointCopyY(),
+                       theMailbox->setpointCopyI0()};
+        r.statistics = theMailbox->statusBlock();
+        bool on[6] = {};
+        theMailbox->readRocEnables(&on[0], &on[1], &on[2], &on[3], &on[4], &on[5]);
+        std::copy(std::begin(on), std::end(on), r.rocEnabled.begin());
+    }
+    if (theConfig) {
+        for (int bpm = 0; bpm < 2; ++bpm) {
+            double roiX = 0, roiY = 0, i0Min = 0, i0Max = 0, roc = 0, threshold = 0;
+            theConfig->getRocRoi(&roiX, &roiY, &i0Min, &i0Max, &roc, bpm);
+            r.rocLimitUm[std::size_t(2 * bpm)] = roiX * roc / 100.0;
+            r.rocLimitUm[std::size_t(2 * bpm + 1)] = roiY * roc / 100.0;
+            theConfig->getBeamThreshold(&threshold, bpm);
+            r.beamOffLimitA[std::size_t(bpm)] = threshold * 1e-6;
+        }
+    }
+    m_waiting.push_back(std::move(p));
+}
+
+void PostMortemCapture::finish(const PostMortemEvent& event)
+{
+    --m_writing;
+    ++m_sinceStart;
+    m_lastText = event.time.toUTC().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + event.cause;
+    events(); // the folder's older events first, so that this one stays on top
+    m_events.insert(m_events.begin(), event);
+    emit captured(event);
+}
+
+std::vector<PostMortemEvent> PostMortemCapture::events()
+{
+    if (!m_folderRead) {
+        m_folderRead = true;
+        const QString folder =
+            theConfig ? theConfig->getPostMortem().folder : PostMortemSettings::defaultFolder();
+        QDir dir(folder);
+        const QStringList files = dir.entryList({QStringLiteral("postmortem_*.nxs")}, QDir::Files,
+                                                QDir::Name | QDir::Reversed);
+        std::vector<PostMortemEvent> found;
+        for (const QString& name : files) {
+            const PostMortemSummary s = postmortemfile::readSummary(dir.filePath(name));
+            if (!s.valid)
+                continue;
+            PostMortemEvent e;
+            e.time = s.eventTime;
+            e.cause = s.cause;
+            e.location = s.location;
+            e.path = s.path;
+            e.saved = true;
+            found.push_back(e);
+        }
+        m_events.insert(m_events.end(), found.begin(), found.end());
+    }
+    return m_events;
+}
