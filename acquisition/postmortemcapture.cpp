@@ -15,6 +15,7 @@
 #include <QHostInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -231,7 +232,14 @@ void PostMortemCapture::finish(const PostMortemEvent& event)
     --m_writing;
     ++m_sinceStart;
     m_lastText = event.time.toUTC().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + event.cause;
-    events(); // the folder's older events first, so that this one stays on top
+    // The folder's events first (the new file among them when it was
+    // written), so that this one stays on top and is listed once.
+    events();
+    m_events.erase(std::remove_if(m_events.begin(), m_events.end(),
+                                  [&event](const PostMortemEvent& e) {
+                                      return e.saved && e.path == event.path;
+                                  }),
+                   m_events.end());
     m_events.insert(m_events.begin(), event);
     emit captured(event);
 }

@@ -72,6 +72,7 @@ WindowPostMortem::WindowPostMortem(PostMortemCapture* capture, QWidget* parent)
     splitter->addWidget(m_table);
     splitter->addWidget(m_plot);
     splitter->setStretchFactor(1, 2);
+    splitter->setSizes({560, 690});
     auto* row = new QHBoxLayout;
     row->addWidget(m_captureNow);
     row->addWidget(openFolder);
@@ -98,6 +99,8 @@ WindowPostMortem::WindowPostMortem(PostMortemCapture* capture, QWidget* parent)
 
 void WindowPostMortem::setupPlot()
 {
+    // Each strip has a legend of its own.
+    m_plot->setAutoAddPlottableToLegend(false);
     m_plot->plotLayout()->clear();
     const char* labels[3] = {"position (µm)", "intensity (A)", "DAC output (V)"};
     for (int k = 0; k < 3; ++k) {
@@ -105,11 +108,14 @@ void WindowPostMortem::setupPlot()
         m_plot->plotLayout()->addElement(k, 0, m_rects[k]);
         m_rects[k]->axis(QCPAxis::atLeft)->setLabel(QString::fromUtf8(labels[k]));
         m_rects[k]->axis(QCPAxis::atBottom)->setLabel(QStringLiteral("time from the event (s)"));
+        // Beside its strip, where it hides no data.
         auto* legend = new QCPLegend;
-        m_rects[k]->insetLayout()->addElement(legend, Qt::AlignTop | Qt::AlignRight);
+        m_plot->plotLayout()->addElement(k, 1, legend);
         legend->setLayer(QStringLiteral("legend"));
         legend->setFont(font());
+        m_legends[k] = legend;
     }
+    m_plot->plotLayout()->setColumnStretchFactor(1, 0.01);
 }
 
 void WindowPostMortem::showWindow()
@@ -136,7 +142,7 @@ void WindowPostMortem::reloadEvents()
         const QString file =
             e.saved ? QFileInfo(e.path).fileName() : QStringLiteral("not saved: ") + e.reason;
         const QString cells[4] = {
-            e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), e.cause,
+            e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.cause,
             e.location, file};
         for (int c = 0; c < 4; ++c)
             m_table->setItem(i, c, new QTableWidgetItem(cells[c]));
@@ -172,7 +178,7 @@ void WindowPostMortem::showEvent(int row)
     const QVector<double> time = toVector(s.time);
     int field = 0;
     auto plotTraces = [&](QCPAxisRect* rect, const Trace* traces, int count) {
-        QCPLegend* legend = qobject_cast<QCPLegend*>(rect->insetLayout()->elementAt(0));
+        QCPLegend* legend = m_legends[rect == m_rects[0] ? 0 : rect == m_rects[1] ? 1 : 2];
         legend->clearItems();
         for (int k = 0; k < count; ++k, ++field) {
             const std::vector<double>& v =
@@ -188,6 +194,7 @@ void WindowPostMortem::showEvent(int row)
         }
         rect->axis(QCPAxis::atBottom)->rescale();
         rect->axis(QCPAxis::atLeft)->rescale();
+        rect->axis(QCPAxis::atLeft)->scaleRange(1.1); // the traces off the frame
         // The event: a dashed line at 0.
         auto* zero = new QCPItemStraightLine(m_plot);
         zero->setClipAxisRect(rect);
@@ -215,7 +222,7 @@ void WindowPostMortem::showEvent(int row)
             line->point1->setCoords(0, y);
             line->point2->setCoords(1, y);
             line->setPen(QPen(kPositions[k].colour, 1, Qt::DotLine));
-            range.expand(y);
+            range.expand(1.1 * y);
         }
     }
     positions->axis(QCPAxis::atLeft)->setRange(range);

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QCPAxisRect;
+class QCPLegend;
 class QCustomPlot;
 class QLabel;
 class QPushButton;
@@ -41,7 +42,8 @@ private:
     std::vector<PostMortemEvent> m_events;
     QTableWidget* m_table;
     QCustomPlot* m_plot;
-    QCPAxisRect* m_rects[3] = {};
+    QCPAxisRect* m_rects[3] = {}; // positions, intensities, DAC outputs
+    QCPLegend* m_legends[3] = {};
     QLabel* m_note;
     QPushButton* m_captureNow;
 };

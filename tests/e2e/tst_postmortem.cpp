@@ -16,8 +16,10 @@
 #include "control/windowroc_roi.h"
 #include "device/configstore.h"
 #include "measure/windowpostmortem.h"
+#include "sim/simulationwindow.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QToolBox>
@@ -130,14 +132,16 @@ private slots:
         std::vector<zevo::DisplayRecord> streamed(40 * kRate);
         uint64_t streamedEnd = 0;
         QStringList listed;
-        int plotted = 0;
+        int plotted = 0, rows = 0;
         const int result = trip.run(
             settingsIn(folder.path()), [&](MainWindow& window, PostMortemCapture& capture) {
                 if (kickAt == 0) {
+                    // The operator's kick in the Simulation window.
                     kickAt = trip.produced();
-                    trip.program.driver.changeScenario([](Scenario& s) {
-                        s.kickMicrometres = {kKickUm, 0.0};
-                    });
+                    SimulationWindow simulation(trip.program.driver);
+                    child<QDoubleSpinBox>(&simulation, "kickXSpinBox")->setValue(kKickUm);
+                    child<QDoubleSpinBox>(&simulation, "kickYSpinBox")->setValue(0.0);
+                    click(&simulation, "kickButton");
                     return true;
                 }
                 if (capture.eventsSinceStart() == 0)
@@ -149,6 +153,7 @@ private slots:
                 child<QAction>(&window, "actionPost_Mortem")->trigger();
                 auto* pm = window.findChild<WindowPostMortem*>();
                 auto* table = child<QTableWidget>(pm, "eventsTable");
+                rows = table->rowCount();
                 for (int c = 0; c < table->columnCount(); ++c)
                     listed << table->item(0, c)->text();
                 plotted = child<QCustomPlot>(pm, "plot")->graphCount();
@@ -159,6 +164,7 @@ private slots:
         QCOMPARE(result, 0);
         const QStringList files = QDir(folder.path()).entryList({"*.nxs"_q}, QDir::Files);
         QCOMPARE(files.size(), 1);
+        QCOMPARE(rows, 1); // read from the folder and captured: listed once
         QCOMPARE(listed.value(1), "FAULT: Out of ROC"_q);
         QCOMPARE(listed.value(2), "BPM1 X"_q);
         QCOMPARE(listed.value(3), files.first());
