@@ -14,12 +14,21 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace
 {
+constexpr int kWorkerNice = 10;
+// The display cycle has drawn its charts well within this time.
+constexpr int kHandOverDelayMs = 100;
+
 // The poll reads the status once a second and the display cycle comes once a
 // second: the trip lies at most this long before the end of the first read.
 constexpr double kSearchSeconds = 3.0;
@@ -87,10 +96,10 @@ void prune(const QString& folder, int keep)
 
 namespace postmortem
 {
-PostMortemEvent write(PostMortemRecord& r, const std::vector<zevo::DisplayRecord>& second,
-                      const QString& folder, int keep)
+PostMortemEvent write(PostMortemRecord& r, const std::vector<zevo::DisplayRecord>& first,
+                      const std::vector<zevo::DisplayRecord>& second, const QString& folder,
+                      int keep)
 {
-    const std::vector<zevo::DisplayRecord> first = std::move(r.records);
     r.firstReadRecords = int(first.size());
     r.secondReadRecords = int(second.size());
     const int expected = int(std::lround(r.postTriggerSeconds * std::max(1, r.sampFreq)));
@@ -121,6 +130,7 @@ const QString PostMortemCapture::kCauseOperator = QStringLiteral("Capture now");
 
 struct PostMortemCapture::Pending {
     PostMortemRecord record;
+    Buffer first;
     double due = 0.0;
     bool waitedOneCycle = false;
     QString folder;
@@ -135,7 +145,20 @@ PostMortemCapture::PostMortemCapture(QObject* parent)
     m_clock = [timer] { return double(timer->nsecsElapsed()) * 1e-9; };
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread->start(QThread::LowPriority);
+    // The files are written at a lower priority than the display cycle; on a
+    // loaded two-core machine the cycle keeps its core.
+    connect(m_thread, &QThread::started, m_worker,
+            [] { setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), kWorkerNice); });
+    m_thread->start();
+    // Buffers for one capture's two reads, their pages touched now: memory
+    // fresh from the system would cost the display cycle more than the copy.
+    const int records = std::clamp(BUFFER_BYTES / zevo::kDisplayRecordBytes, 1,
+                                   int(Updater::kBufferCapacityRecords));
+    for (int k = 0; k < 2; ++k) {
+        auto buffer = std::make_shared<std::vector<zevo::DisplayRecord>>(std::size_t(records));
+        buffer->clear(); // keeps its memory
+        m_spare.push_back(buffer);
+    }
     if (theUpdater)
         connect(theUpdater, &Updater::replotGraphs, this, &PostMortemCapture::displayCycle);
 }
@@ -166,17 +189,30 @@ void PostMortemCapture::displayCycle()
             ++it;
             continue;
         }
-        auto second = std::make_shared<std::vector<zevo::DisplayRecord>>(
-            theUpdater->records(), theUpdater->records() + theUpdater->recordCount());
+        const Buffer second = takeBuffer();
         std::shared_ptr<Pending> job(it->release());
         it = m_waiting.erase(it);
         ++m_writing;
-        QMetaObject::invokeMethod(m_worker, [this, job, second] {
-            const PostMortemEvent event =
-                postmortem::write(job->record, *second, job->folder, job->keep);
-            QMetaObject::invokeMethod(this, [this, event] { finish(event); });
-        });
+        // Handed over once this cycle has drawn: the worker thread waking
+        // while the charts draw could take the core from them for a time
+        // slice.
+        QTimer::singleShot(kHandOverDelayMs, this, [this, job, second] { handOver(job, second); });
     }
+}
+
+void PostMortemCapture::handOver(const std::shared_ptr<Pending>& job, const Buffer& second)
+{
+    QMetaObject::invokeMethod(m_worker, [this, job, second] {
+        const PostMortemEvent event =
+            postmortem::write(job->record, *job->first, *second, job->folder, job->keep);
+        job->record.records = {}; // the joined series, freed here
+        const Buffer first = job->first;
+        QMetaObject::invokeMethod(this, [this, event, first, second] {
+            m_spare.push_back(first);
+            m_spare.push_back(second);
+            finish(event);
+        });
+    });
 }
 
 void PostMortemCapture::captureNow()
@@ -200,7 +236,7 @@ void PostMortemCapture::start(const QString& cause, int statusBefore, int status
     r.cause = cause;
     r.statusBefore = statusBefore;
     r.statusAfter = statusAfter;
-    r.records.assign(theUpdater->records(), theUpdater->records() + theUpdater->recordCount());
+    p->first = takeBuffer();
     r.sampFreq = SAMP_FREQ;
     r.postTriggerSeconds = settings.postTriggerSeconds;
     r.settings = nexus::currentSettings(QHostInfo::localHostName(), zevo::programVersion());
@@ -225,6 +261,19 @@ void PostMortemCapture::start(const QString& cause, int statusBefore, int status
         }
     }
     m_waiting.push_back(std::move(p));
+}
+
+PostMortemCapture::Buffer PostMortemCapture::takeBuffer()
+{
+    Buffer buffer;
+    if (m_spare.empty()) {
+        buffer = std::make_shared<std::vector<zevo::DisplayRecord>>();
+    } else {
+        buffer = m_spare.back();
+        m_spare.pop_back();
+    }
+    buffer->assign(theUpdater->records(), theUpdater->records() + theUpdater->recordCount());
+    return buffer;
 }
 
 void PostMortemCapture::finish(const PostMortemEvent& event)

@@ -8,8 +8,9 @@
 // one NeXus file (export/postmortemfile) into the [PostMortem] folder,
 // removing the oldest files beyond Keep.
 //
-// The display cycle only copies the buffer (two copies per capture); the
-// join and the file happen on the worker. Captures wait in order: a second
+// The display cycle only copies the buffer (two copies per capture, into
+// buffers kept from capture to capture); the join and the file happen on
+// the worker, at a lower priority. Captures wait in order: a second
 // trip while one is written is queued, never dropped. A file that cannot be
 // written still gives an event, "not saved" with the reason.
 
@@ -68,7 +69,12 @@ signals:
 
 private:
     struct Pending;
+    using Buffer = std::shared_ptr<std::vector<zevo::DisplayRecord>>;
 
+    // A copy of the display updater's last fetch, in a spare buffer if any.
+    Buffer takeBuffer();
+    // Gives a capture with both reads to the worker thread.
+    void handOver(const std::shared_ptr<Pending>& job, const Buffer& second);
     void start(const QString& cause, int statusBefore, int statusAfter);
     void finish(const PostMortemEvent& event);
 
@@ -76,6 +82,7 @@ private:
     QThread* m_thread;
     QObject* m_worker; // lives on m_thread
     std::list<std::unique_ptr<Pending>> m_waiting;
+    std::vector<Buffer> m_spare; // of captures written, for the next reads
     int m_writing = 0;
     int m_lastStatus = -1;
     int m_sinceStart = 0;
@@ -86,9 +93,10 @@ private:
 
 namespace postmortem
 {
-// Joins the two reads of a capture into its record, finds the event and
-// writes the file into `folder`, keeping at most `keep` files. Runs on the
-// worker thread; exposed for the tests.
-PostMortemEvent write(PostMortemRecord& record, const std::vector<zevo::DisplayRecord>& second,
-                      const QString& folder, int keep);
+// Joins the two reads of a capture into its record's series, finds the
+// event and writes the file into `folder`, keeping at most `keep` files.
+// Runs on the worker thread; exposed for the tests.
+PostMortemEvent write(PostMortemRecord& record, const std::vector<zevo::DisplayRecord>& first,
+                      const std::vector<zevo::DisplayRecord>& second, const QString& folder,
+                      int keep);
 } // namespace postmortem

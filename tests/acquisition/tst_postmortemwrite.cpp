@@ -78,7 +78,6 @@ private slots:
         PostMortemRecord r;
         r.eventTime = QDateTime(QDate(2026, 12, 7), QTime(16, 0), Qt::UTC);
         r.cause = "FAULT: Out of ROC"_q;
-        r.records.assign(all.begin(), all.begin() + 14336);
         // BPM2 Y with its check on: record i reads (1000 i + 5.25) * 0.5 um,
         // beyond the limit from record 13336 on.
         r.settings.scale.set(1, 1.0, 0.5);
@@ -87,7 +86,8 @@ private slots:
         QTemporaryDir dir;
         const QDateTime detected = r.eventTime;
         const PostMortemEvent event =
-            postmortem::write(r, {all.begin() + 20000, all.begin() + 34336}, dir.path(), 5);
+            postmortem::write(r, {all.begin(), all.begin() + 14336},
+                              {all.begin() + 20000, all.begin() + 34336}, dir.path(), 5);
         QVERIFY2(event.saved, qPrintable(event.reason));
         QCOMPARE(event.location, "BPM2 Y"_q);
         // The event is the first record beyond the limit, 999 records before
@@ -115,8 +115,8 @@ private slots:
         PostMortemRecord r;
         r.eventTime = QDateTime::currentDateTimeUtc();
         const std::vector<zevo::DisplayRecord> all = numberedRecords(200);
-        r.records = all;
-        const PostMortemEvent event = postmortem::write(r, all, blocker.fileName() + "/pm"_q, 5);
+        const PostMortemEvent event =
+            postmortem::write(r, all, all, blocker.fileName() + "/pm"_q, 5);
         QVERIFY(!event.saved);
         QVERIFY2(event.reason.contains(blocker.fileName()), qPrintable(event.reason));
     }

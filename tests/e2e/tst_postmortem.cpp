@@ -216,9 +216,10 @@ private slots:
     void beamLossTwiceKeepAndUnwritableFolder()
     {
         // Two beam losses 4 s apart, the second while the first capture waits
-        // for its second read (5 s after): two files, the intensity falling
-        // at 0; with Keep 3 the older of two files already there goes. Each
-        // state lasts two cycles, so that the once-a-second poll sees it.
+        // for its second read (8 s after, however late the poll sees either):
+        // two files, the intensity falling at 0; with Keep 3 the older of two
+        // files already there goes. Each state lasts two cycles, so that the
+        // once-a-second poll sees it.
         QTemporaryDir folder;
         for (const char* old :
              {"postmortem_20200101T000000.000Z.nxs", "postmortem_20210101T000000.000Z.nxs"}) {
@@ -230,7 +231,7 @@ private slots:
         int mostPending = 0;
         const auto lossesAt = [](int step) { return step % 4 == 1 || step % 4 == 2; };
         PostMortemSettings settings = settingsIn(folder.path(), 3);
-        settings.postTriggerSeconds = 5.0;
+        settings.postTriggerSeconds = 8.0;
         const int result = trip.run(settings, [&](MainWindow&, PostMortemCapture& capture) {
             ++step;
             trip.program.driver.changeScenario(
