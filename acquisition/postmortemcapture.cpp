@@ -202,17 +202,49 @@ void PostMortemCapture::displayCycle()
 
 void PostMortemCapture::handOver(const std::shared_ptr<Pending>& job, const Buffer& second)
 {
-    QMetaObject::invokeMethod(m_worker, [this, job, second] {
+    {
+        const std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_jobs.push_back({job, second});
+    }
+    QMetaObject::invokeMethod(m_worker, [this] { runJobs(); });
+}
+
+void PostMortemCapture::runJobs()
+{
+    for (;;) {
+        Job job;
+        {
+            const std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_jobs.empty())
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        Pending& p = *job.pending;
         const PostMortemEvent event =
-            postmortem::write(job->record, *job->first, *second, job->folder, job->keep);
-        job->record.records = {}; // the joined series, freed here
-        const Buffer first = job->first;
-        QMetaObject::invokeMethod(this, [this, event, first, second] {
-            m_spare.push_back(first);
-            m_spare.push_back(second);
-            finish(event);
-        });
-    });
+            postmortem::write(p.record, *p.first, *job.second, p.folder, p.keep);
+        p.record.records = {}; // the joined series, freed here
+        {
+            const std::lock_guard<std::mutex> lock(m_queueMutex);
+            m_done.push_back({event, p.first, job.second});
+        }
+        job = {};
+        QMetaObject::invokeMethod(this, [this] { collectDone(); });
+    }
+}
+
+void PostMortemCapture::collectDone()
+{
+    std::deque<Done> done;
+    {
+        const std::lock_guard<std::mutex> lock(m_queueMutex);
+        done.swap(m_done);
+    }
+    for (Done& d : done) {
+        m_spare.push_back(std::move(d.first));
+        m_spare.push_back(std::move(d.second));
+        finish(d.event);
+    }
 }
 
 void PostMortemCapture::captureNow()

@@ -20,9 +20,11 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class QThread;
@@ -75,6 +77,10 @@ private:
     Buffer takeBuffer();
     // Gives a capture with both reads to the worker thread.
     void handOver(const std::shared_ptr<Pending>& job, const Buffer& second);
+    // Worker thread: writes the captures handed over, in order.
+    void runJobs();
+    // GUI thread: the captures written.
+    void collectDone();
     void start(const QString& cause, int statusBefore, int statusAfter);
     void finish(const PostMortemEvent& event);
 
@@ -83,6 +89,20 @@ private:
     QObject* m_worker; // lives on m_thread
     std::list<std::unique_ptr<Pending>> m_waiting;
     std::vector<Buffer> m_spare; // of captures written, for the next reads
+
+    // Between the GUI thread and the worker, under a lock of the standard
+    // library that the thread checker of the test suite can see.
+    struct Job {
+        std::shared_ptr<Pending> pending;
+        Buffer second;
+    };
+    struct Done {
+        PostMortemEvent event;
+        Buffer first, second;
+    };
+    std::mutex m_queueMutex;
+    std::deque<Job> m_jobs;
+    std::deque<Done> m_done;
     int m_writing = 0;
     int m_lastStatus = -1;
     int m_sinceStart = 0;
