@@ -165,9 +165,19 @@ PostMortemCapture::PostMortemCapture(QObject* parent)
 
 PostMortemCapture::~PostMortemCapture()
 {
-    // The captures already handed over are finished; their files stay whole.
     m_thread->quit();
     m_thread->wait();
+    // Nothing captured is lost at the end: what waits for its second read
+    // takes it now, and what the worker has not written yet is written here.
+    if (theUpdater) {
+        for (std::unique_ptr<Pending>& p : m_waiting)
+            m_handing.push_back({std::shared_ptr<Pending>(p.release()), takeBuffer()});
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_jobs.insert(m_jobs.end(), m_handing.begin(), m_handing.end());
+    }
+    runJobs();
 }
 
 void PostMortemCapture::displayCycle()
@@ -196,16 +206,20 @@ void PostMortemCapture::displayCycle()
         // Handed over once this cycle has drawn: the worker thread waking
         // while the charts draw could take the core from them for a time
         // slice.
-        QTimer::singleShot(kHandOverDelayMs, this, [this, job, second] { handOver(job, second); });
+        m_handing.push_back({job, second});
+        QTimer::singleShot(kHandOverDelayMs, this, &PostMortemCapture::handOver);
     }
 }
 
-void PostMortemCapture::handOver(const std::shared_ptr<Pending>& job, const Buffer& second)
+void PostMortemCapture::handOver()
 {
+    if (m_handing.empty())
+        return;
     {
         const std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_jobs.push_back({job, second});
+        m_jobs.push_back(std::move(m_handing.front()));
     }
+    m_handing.pop_front();
     QMetaObject::invokeMethod(m_worker, [this] { runJobs(); });
 }
 
@@ -229,7 +243,10 @@ void PostMortemCapture::runJobs()
             m_done.push_back({event, p.first, job.second});
         }
         job = {};
-        QMetaObject::invokeMethod(this, [this] { collectDone(); });
+        // Queued also when the destructor writes the last captures itself:
+        // by then nobody listens.
+        QMetaObject::invokeMethod(
+            this, [this] { collectDone(); }, Qt::QueuedConnection);
     }
 }
 
@@ -275,7 +292,9 @@ void PostMortemCapture::start(const QString& cause, int statusBefore, int status
     if (theMailbox) {
         r.encoder = theMailbox->pavunPresent();
         r.regulationMode = theMailbox->regulationModeCopy();
-        r.setpoints = {theMailbox->setpointCopyX(), theMailbox->setpointCopyY(),
+        // As sent: X and Y in controller units of the BPM feeding each loop.
+        r.setpoints = {feedbackunits::setpointXFromRaw(theMailbox->setpointCopyX()),
+                       feedbackunits::setpointYFromRaw(theMailbox->setpointCopyY()),
                        theMailbox->setpointCopyI0()};
         r.statistics = theMailbox->statusBlock();
         bool on[6] = {};

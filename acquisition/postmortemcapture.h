@@ -75,8 +75,8 @@ private:
 
     // A copy of the display updater's last fetch, in a spare buffer if any.
     Buffer takeBuffer();
-    // Gives a capture with both reads to the worker thread.
-    void handOver(const std::shared_ptr<Pending>& job, const Buffer& second);
+    // Gives the oldest capture with both reads to the worker thread.
+    void handOver();
     // Worker thread: writes the captures handed over, in order.
     void runJobs();
     // GUI thread: the captures written.
@@ -100,6 +100,7 @@ private:
         PostMortemEvent event;
         Buffer first, second;
     };
+    std::deque<Job> m_handing; // both reads taken, not yet handed over
     std::mutex m_queueMutex;
     std::deque<Job> m_jobs;
     std::deque<Done> m_done;

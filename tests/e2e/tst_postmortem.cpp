@@ -159,11 +159,15 @@ private slots:
                 plotted = child<QCustomPlot>(pm, "plot")->graphCount();
                 if (screenshotsWanted())
                     saveScreenshot(*pm, QStringLiteral("post-mortem.png"));
+                // Asked for just before the end: still written as the program ends.
+                capture.captureNow();
                 return false;
             });
         QCOMPARE(result, 0);
         const QStringList files = QDir(folder.path()).entryList({"*.nxs"_q}, QDir::Files);
-        QCOMPARE(files.size(), 1);
+        QCOMPARE(files.size(), 2); // the trip, then Capture now
+        QCOMPARE(NexusReader(folder.filePath(files.last())).text("/entry/cause"_q),
+                 "Capture now"_q);
         QCOMPARE(rows, 1); // read from the folder and captured: listed once
         QCOMPARE(listed.value(1), "FAULT: Out of ROC"_q);
         QCOMPARE(listed.value(2), "BPM1 X"_q);
