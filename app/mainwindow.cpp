@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "acquisition/postmortemcapture.h"
 #include "acquisition/updater.h"
 #include "beamline/about.h"
 #include "beamline/windowbeamlineconf.h"
@@ -14,6 +15,7 @@
 #include "device/globals.h"
 #include "device/mailboxcomm.h"
 #include "measure/windowbeamstability.h"
+#include "measure/windowpostmortem.h"
 #include "measure/windowrocking3d.h"
 #include "measure/windowrockingcurve.h"
 #include "measure/windowsavedata.h"
@@ -98,6 +100,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     }
     buildTimePlots(encoder);
     wireRemoteAccess();
+    wirePostMortem();
 
     // The feedback panel starts from the controller's regulation mode,
     // setpoints and feedback state. The mode also reaches the XY plots
@@ -154,6 +157,7 @@ void MainWindow::connectActions()
     connect(ui->action_About, &QAction::triggered, this, &MainWindow::showAboutDialog);
     connect(ui->action_Remote_Access, &QAction::triggered, this, &MainWindow::showRemoteAccess);
     connect(ui->actionBeam_Stability, &QAction::triggered, this, &MainWindow::showBeamStability);
+    connect(ui->actionPost_Mortem, &QAction::triggered, this, &MainWindow::showPostMortem);
     connect(ui->dockFFT, &QDockWidget::visibilityChanged, this, &MainWindow::dockDestroyed);
     if (theMailbox) {
         connect(theMailbox, &MailboxComm::nrDorvishsChanged, this,
@@ -300,6 +304,24 @@ void MainWindow::wireRemoteAccess()
             [this](const QString& text) { statusBar()->showMessage(text, kRemoteMessageMs); });
 }
 
+// After each capture the status bar names the file; a capture that could not
+// be saved says why, once for each reason, so that a folder that stays
+// unwritable does not repeat itself at every trip.
+void MainWindow::wirePostMortem()
+{
+    m_postMortem = new PostMortemCapture(this);
+    m_remoteBridge->setPostMortem(m_postMortem);
+    connect(m_postMortem, &PostMortemCapture::captured, this, [this](const PostMortemEvent& event) {
+        if (event.saved) {
+            m_lastPostMortemFailure.clear();
+            statusBar()->showMessage(QStringLiteral("Post-mortem saved: ") + event.path);
+        } else if (event.reason != m_lastPostMortemFailure) {
+            m_lastPostMortemFailure = event.reason;
+            statusBar()->showMessage(QStringLiteral("Post-mortem not saved: ") + event.reason);
+        }
+    });
+}
+
 void MainWindow::nr_dorvishs_changed(int count)
 {
     const bool second = count == 2;
@@ -424,6 +446,13 @@ void MainWindow::showBeamStability()
     if (!m_beamStability)
         m_beamStability = new WindowBeamStability(this);
     m_beamStability->showWindow();
+}
+
+void MainWindow::showPostMortem()
+{
+    if (!m_postMortemWindow)
+        m_postMortemWindow = new WindowPostMortem(m_postMortem, this);
+    m_postMortemWindow->showWindow();
 }
 
 void MainWindow::handleUserLevelChange(int user_level)

@@ -10,6 +10,7 @@ class MainWindow;
 }
 
 class DialogLogin;
+class PostMortemCapture;
 class QDockWidget;
 class RemoteBridge;
 class WidgetGraphCurrents;
@@ -25,6 +26,7 @@ class WindowRemoteAccess;
 class WindowROC_ROI;
 class WindowManOutCtrl;
 class WindowPico;
+class WindowPostMortem;
 class WindowSFPstatus;
 class WindowStepResponse;
 
@@ -45,6 +47,8 @@ public:
     WindowBeamlineConf* beamlineConf() const { return m_beamlineConf; }
     // What the remote interface's server reads and hands its requests to.
     RemoteBridge* remoteBridge() const { return m_remoteBridge; }
+    // Captures the display records around each trip of the feedback.
+    PostMortemCapture* postMortem() const { return m_postMortem; }
 
     // Connects the login dialog's userLevelChanged() to every level-aware
     // window and to handleUserLevelChange(); called once at start-up.
@@ -70,6 +74,7 @@ public slots:
     void showManualOutputControl();
     void showRemoteAccess();
     void showBeamStability();
+    void showPostMortem();
 
 private:
     void takeDisplayFrequencyFromController();
@@ -78,6 +83,7 @@ private:
     void buildTimePlots(bool encoder);
     void connectActions();
     void wireRemoteAccess();
+    void wirePostMortem();
 
     std::unique_ptr<Ui::MainWindow> ui;
 
@@ -102,6 +108,9 @@ private:
     WindowRemoteAccess* m_remoteAccess = nullptr;
     // Made when first opened.
     WindowBeamStability* m_beamStability = nullptr;
+    WindowPostMortem* m_postMortemWindow = nullptr;
+    PostMortemCapture* m_postMortem = nullptr;
+    QString m_lastPostMortemFailure; // said once in the status bar
 
     QDockWidget* m_dockCurrents2 = nullptr;
     QDockWidget* m_dockPos2 = nullptr;

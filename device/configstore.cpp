@@ -81,6 +81,12 @@ const char* const kBeamSizeYKey = "BeamSizeY";
 const char* const kLimitPercentKey = "LimitPercent";
 const char* const kBandsKey = "Bands";
 
+const QString kPostMortemGroup = QStringLiteral("PostMortem");
+const char* const kPostMortemEnabledKey = "Enabled";
+const char* const kPostMortemFolderKey = "Folder";
+const char* const kPostTriggerKey = "PostTriggerSeconds";
+const char* const kKeepKey = "Keep";
+
 const QString kRemoteGroup = QStringLiteral("Remote");
 const char* const kRemoteEnabledKey = "Enabled";
 const char* const kRemoteAddressKey = "Address";
@@ -492,6 +498,37 @@ bool ConfigStore::setStability(const StabilitySettings& stability)
                        {kBeamSizeYKey, stability.beamSizeY},
                        {kLimitPercentKey, stability.limitPercent},
                        {kBandsKey, StabilitySettings::formatBandEdges(stability.bandEdges)}});
+}
+
+// ---------------------------------------------------------------- post-mortem capture
+
+PostMortemSettings ConfigStore::getPostMortem() const
+{
+    PostMortemSettings postMortem;
+    const ParsedFile file(m_path);
+    const QString enabled =
+        file.value(kPostMortemGroup, kPostMortemEnabledKey).toString().trimmed().toLower();
+    postMortem.enabled = !(enabled == QLatin1String("false") || enabled == QLatin1String("0"));
+    const QString folder = file.value(kPostMortemGroup, kPostMortemFolderKey).toString().trimmed();
+    if (!folder.isEmpty())
+        postMortem.folder = folder;
+    bool ok = false;
+    const double delay = file.value(kPostMortemGroup, kPostTriggerKey).toDouble(&ok);
+    if (ok && delay >= 0 && delay <= PostMortemSettings::kMaxPostTriggerSeconds)
+        postMortem.postTriggerSeconds = delay;
+    const int keep = file.value(kPostMortemGroup, kKeepKey).toInt(&ok);
+    if (ok && keep >= 1)
+        postMortem.keep = keep;
+    return postMortem;
+}
+
+bool ConfigStore::setPostMortem(const PostMortemSettings& postMortem)
+{
+    return writeGroup(m_path, kPostMortemGroup,
+                      {{kPostMortemEnabledKey, postMortem.enabled},
+                       {kPostMortemFolderKey, postMortem.folder},
+                       {kPostTriggerKey, postMortem.postTriggerSeconds},
+                       {kKeepKey, postMortem.keep}});
 }
 
 // ---------------------------------------------------------------- remote access

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/pidloopsettings.h"
+#include "device/postmortemsettings.h"
 #include "device/stabilitysettings.h"
 
 #include <QString>
@@ -103,6 +104,13 @@ public:
     // ascending positive numbers).
     StabilitySettings getStability() const;
     bool setStability(const StabilitySettings& stability);
+
+    // The [PostMortem] group. Missing keys, and values that cannot be read
+    // (a delay that is not a number or outside 0 to 10 s, a count below 1),
+    // read as the defaults of PostMortemSettings; only "false" or "0"
+    // switch the capture off.
+    PostMortemSettings getPostMortem() const;
+    bool setPostMortem(const PostMortemSettings& postMortem);
 
     // Missing keys read as the defaults of RemoteSettings. Only "true" or
     // "1" switch Enabled and ControlAllowed on: a mistyped value must never

@@ -43,9 +43,6 @@ QString fieldName(displaycsv::Column column, bool encoder)
     }
 }
 
-namespace
-{
-// The units attribute of a column's field.
 QString units(displaycsv::Column column, bool encoder)
 {
     using namespace displaycsv;
@@ -66,6 +63,8 @@ QString units(displaycsv::Column column, bool encoder)
     }
 }
 
+namespace
+{
 QDateTime recordTime(const QDateTime& newest, int recordsBefore, int sampFreq)
 {
     if (sampFreq <= 0)

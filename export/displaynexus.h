@@ -24,6 +24,8 @@ namespace displaynexus
 
 // The field of a column in the file ("bpm1_pos_x", "encoder3").
 QString fieldName(displaycsv::Column column, bool encoder);
+// The units attribute of a column's field ("um", "A", "V", "counts").
+QString units(displaycsv::Column column, bool encoder);
 
 // Writes one save as an entry: Overwrite (or a missing file) makes a new
 // file, Append adds the next entry to the existing one. The file at `path`

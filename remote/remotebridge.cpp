@@ -1,5 +1,6 @@
 #include "remote/remotebridge.h"
 
+#include "acquisition/postmortemcapture.h"
 #include "acquisition/updater.h"
 #include "analysis/realfft.h"
 #include "analysis/stabilityanalysis.h"
@@ -357,6 +358,10 @@ RemoteSnapshot RemoteBridge::collect()
         for (int k = 0; k < s.dacCount; ++k)
             s.dac[std::size_t(k)] = newest.value[zevo::disp::Dac1 + k];
         collectStability(s);
+    }
+    if (m_postMortem) {
+        s.postMortemLast = m_postMortem->lastEventText();
+        s.postMortemCount = m_postMortem->eventsSinceStart();
     }
     return s;
 }

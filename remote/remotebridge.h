@@ -2,6 +2,8 @@
 
 #include "remote/remotesnapshot.h"
 
+class PostMortemCapture;
+
 #include <QObject>
 #include <QString>
 
@@ -71,6 +73,9 @@ public:
     using DeviceNamer = std::function<QString(uint16_t id)>;
 
     explicit RemoteBridge(DeviceNamer namer = {}, QObject* parent = nullptr);
+
+    // Where the snapshot takes the last post-mortem capture from.
+    void setPostMortem(const PostMortemCapture* capture) { m_postMortem = capture; }
     ~RemoteBridge() override;
 
     // Any thread.
@@ -122,6 +127,7 @@ private:
     void collectStability(RemoteSnapshot& s);
 
     DeviceNamer m_namer;
+    const PostMortemCapture* m_postMortem = nullptr;
     QTimer* m_timer;
     std::atomic<bool> m_controlAllowed{false};
 

@@ -52,4 +52,8 @@ struct RemoteSnapshot {
     // display cycle.
     std::vector<double> stabilityBandEdges;
     std::vector<double> stabilityBandRmsX, stabilityBandRmsY;
+    // The last post-mortem capture ("2026-12-07T16:35:12.250Z FAULT: Out of
+    // ROC", time in UTC; empty before the first) and the captures since start.
+    QString postMortemLast;
+    int postMortemCount = 0;
 };

@@ -120,6 +120,10 @@ void BeamlineModel::setScenario(const Scenario& scenario)
     m_mainsAmplitude = std::isfinite(scenario.mainsMicrometres)
                            ? scenario.mainsMicrometres / kMicrometresPerUnit
                            : 0.0;
+    for (int axis = 0; axis < 2; ++axis) {
+        const double kick = scenario.kickMicrometres[std::size_t(axis)];
+        m_kick[axis] = std::isfinite(kick) ? kick / kMicrometresPerUnit : 0.0;
+    }
     m_beamPresent = scenario.beamPresent;
     m_picoPresent[0] = scenario.picoCount() >= 1;
     m_picoPresent[1] = scenario.picoCount() >= 2;
@@ -201,8 +205,8 @@ void BeamlineModel::computeSignals()
     }
     vx += m_mainsAmplitude * (m_mains50.s + kMainsHarmonic * m_mains150.s);
     vy += m_mainsAmplitude * (m_mains50.c + kMainsHarmonic * m_mains150.c);
-    vx *= noise;
-    vy *= noise;
+    vx = vx * noise + m_kick[0];
+    vy = vy * noise + m_kick[1];
 
     const double ex = m_act[0] + m_driftX;
     const double ey = m_act[1] + m_driftY;

@@ -129,6 +129,7 @@ private:
     };
     std::vector<Vibration> m_vibration;
     double m_mainsAmplitude = 0; // raw detector units
+    double m_kick[2] = {0, 0};   // raw detector units
     Phasor m_mains50;
     Phasor m_mains150;
     double m_mainsCos[2];

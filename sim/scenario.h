@@ -47,6 +47,9 @@ struct Scenario {
     // electrode currents it is common to the four inputs of a picoammeter.
     std::vector<VibrationLine> vibration{{37.0, 0.4}};
     double mainsMicrometres = 0.05;
+    // A step of the beam at both BPMs, X and Y in micrometres as the display
+    // shows them (a kick beyond the region of control trips the feedback).
+    std::array<double, 2> kickMicrometres{0.0, 0.0};
 
     // Physical detectors of BPM 1 and BPM 2 (read by picoammeter 1 and 2).
     std::array<DetectorWiring, 2> wiring{};

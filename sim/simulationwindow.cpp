@@ -10,11 +10,13 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -89,7 +91,38 @@ SimulationWindow::SimulationWindow(SimDriver& driver, QWidget* parent)
     m_mains->setSuffix(QStringLiteral(" µm"));
     m_mains->setToolTip(QStringLiteral("50 Hz pick-up of the BPM electronics (peak, 30 % of it "
                                        "at 150 Hz), times the noise level"));
+    // A kick is a step of the beam at both BPMs; the step stays until
+    // "Centre" takes it away. Beyond the region of control it trips the
+    // feedback, as an orbit jump of the ring would.
+    m_kickX = new QDoubleSpinBox(beamBox);
+    m_kickX->setObjectName(QStringLiteral("kickXSpinBox"));
+    m_kickY = new QDoubleSpinBox(beamBox);
+    m_kickY->setObjectName(QStringLiteral("kickYSpinBox"));
+    for (QDoubleSpinBox* box : {m_kickX, m_kickY}) {
+        box->setRange(-10000.0, 10000.0);
+        box->setDecimals(1);
+        box->setSuffix(QStringLiteral(" µm"));
+    }
+    m_kickX->setValue(500.0);
+    auto* kick = new QPushButton(QStringLiteral("Kick"), beamBox);
+    kick->setObjectName(QStringLiteral("kickButton"));
+    kick->setToolTip(QStringLiteral("Moves the beam at every BPM by the step in X and Y"));
+    auto* centre = new QPushButton(QStringLiteral("Centre"), beamBox);
+    centre->setObjectName(QStringLiteral("centreButton"));
+    centre->setToolTip(QStringLiteral("Takes the kick away"));
+    auto* kickRow = new QHBoxLayout;
+    kickRow->addWidget(new QLabel(QStringLiteral("X"), beamBox));
+    kickRow->addWidget(m_kickX);
+    kickRow->addWidget(new QLabel(QStringLiteral("Y"), beamBox));
+    kickRow->addWidget(m_kickY);
+    kickRow->addWidget(kick);
+    kickRow->addWidget(centre);
+    connect(kick, &QPushButton::clicked, this,
+            [this] { setKick(m_kickX->value(), m_kickY->value()); });
+    connect(centre, &QPushButton::clicked, this, [this] { setKick(0.0, 0.0); });
+
     beamForm->addRow(m_beam);
+    beamForm->addRow(QStringLiteral("Kick:"), kickRow);
     beamForm->addRow(QStringLiteral("Noise level:"), m_noise);
     beamForm->addRow(QStringLiteral("Drift level:"), m_drift);
     beamForm->addRow(QStringLiteral("Vibration (Hz:µm):"), m_vibration);
@@ -227,6 +260,12 @@ void SimulationWindow::applyControls()
                 s.plug(slot, devices[std::size_t(slot)]);
         s.versionCommands = !legacy;
     });
+    refreshStatus();
+}
+
+void SimulationWindow::setKick(double x, double y)
+{
+    m_driver.changeScenario([=](Scenario& s) { s.kickMicrometres = {x, y}; });
     refreshStatus();
 }
 

@@ -16,8 +16,8 @@ class QTimer;
 class SimDriver;
 
 // The Simulation window: changes the virtual hardware while the program
-// runs (beam, noise, drift, vibration and pick-up, devices in the slots, firmware) and shows what
-// the virtual controller is doing. Every change applies at once.
+// runs (beam, kick, noise, drift, vibration and pick-up, devices in the slots, firmware) and shows
+// what the virtual controller is doing. Every change applies at once.
 class SimulationWindow : public QDialog
 {
     Q_OBJECT
@@ -39,6 +39,8 @@ private slots:
 
 private:
     void loadControls();
+    // Puts the beam at every BPM x, y micrometres away from where it would be.
+    void setKick(double x, double y);
 
     SimDriver& m_driver;
     QCheckBox* m_beam;
@@ -46,6 +48,8 @@ private:
     QDoubleSpinBox* m_drift;
     QLineEdit* m_vibration;
     QDoubleSpinBox* m_mains;
+    QDoubleSpinBox* m_kickX;
+    QDoubleSpinBox* m_kickY;
     // What sits in slots A to D.
     std::array<QComboBox*, zevo::kSlotCount> m_slots{};
     QCheckBox* m_legacyFirmware;

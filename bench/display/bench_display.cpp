@@ -15,11 +15,14 @@
 // the buffer and redraws its chart and tables (one in three at 1000
 // records per second).
 //
+// And the display cycle while post-mortem captures are taken and written.
+//
 // Also compares the series refill against keyed point-by-point insertion into
 // an ordered map, the way the charts' series were once filled.
 //
 // Prints one `name: value unit` line per figure on standard output.
 
+#include "acquisition/postmortemcapture.h"
 #include "acquisition/updater.h"
 #include "app/initresources.h"
 #include "app/mainwindow.h"
@@ -34,6 +37,7 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <qcustomplot.h>
@@ -43,6 +47,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -324,7 +329,7 @@ int main(int argc, char** argv)
     theUpdater = &updater;
 
     double cycleDefault = 0.0, cycleFft8192 = 0.0, cycleAllVisible = 0.0, stabilityExtra = 0.0,
-           stabilityRefresh = 0.0;
+           stabilityRefresh = 0.0, cycleDuringCapture = 0.0, cycleBesideCapture = 0.0;
     {
         MainWindow window;
         window.show();
@@ -372,6 +377,59 @@ int main(int argc, char** argv)
         stabilityExtra = median(extra);
         stabilityRefresh = median(refreshExtra);
 
+        // Post-mortem captures one after the other, so that every cycle
+        // measured is one during a capture: the cycle of the trip copies the
+        // buffer, the next ones wait out the post-trigger delay (0 here), copy
+        // it again and run while the worker joins and writes the file; when
+        // the file is written the next cycle trips again. Against the default
+        // cycle in the same rounds.
+        config.setPostMortem([&dir] {
+            PostMortemSettings s;
+            s.folder = dir.filePath(QStringLiteral("postmortem"));
+            s.postTriggerSeconds = 0.0;
+            s.keep = 5;
+            return s;
+        }());
+        PostMortemCapture* capture = window.postMortem();
+        const auto capturing = [&] {
+            if (capture->pending() == 0)
+                capture->captureNow();
+            cycle();
+        };
+        std::vector<double> during, plain;
+        for (int round = 0; round < kStabilityRounds; ++round) {
+            plain.push_back(medianMs(std::ref(cycle)));
+            during.push_back(medianMs(capturing));
+            while (capture->pending() > 0) { // the files of the round written
+                QThread::msleep(5);
+                cycle();
+            }
+        }
+        cycleDuringCapture = median(during);
+        cycleBesideCapture = median(plain);
+        // What the capture itself costs the GUI thread (its processor time,
+        // which the machine's load does not change): the trip, and the
+        // second read with its hand-over.
+        std::vector<double> tripMs, secondReadMs;
+        const auto threadMs = [](const std::function<void()>& step) {
+            timespec a{}, b{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+            step();
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+            return double(b.tv_sec - a.tv_sec) * 1e3 + double(b.tv_nsec - a.tv_nsec) * 1e-6;
+        };
+        for (int sample = 0; sample < kCycles; ++sample) {
+            tripMs.push_back(threadMs([&] { capture->captureNow(); }));
+            cycle(); // the post-trigger delay, 0 here, runs out
+            secondReadMs.push_back(threadMs([&] { capture->displayCycle(); }));
+            while (capture->pending() > 0) {
+                QThread::msleep(5);
+                cycle();
+            }
+        }
+        std::fprintf(stderr, "# the capture on the GUI thread: trip %.3f ms, second read %.3f ms\n",
+                     median(tripMs), median(secondReadMs));
+
         updater.fftLength = 1024;
         floatBottomDocks(window);
         cycleAllVisible = medianMs(std::ref(cycle));
@@ -396,6 +454,8 @@ int main(int argc, char** argv)
     std::printf("display_cycle_fft8192_ms_median: %.2f ms\n", cycleFft8192);
     std::printf("display_cycle_stability_extra_ms_median: %.2f ms\n", stabilityExtra);
     std::printf("display_cycle_stability_refresh_extra_ms_median: %.2f ms\n", stabilityRefresh);
+    std::fprintf(stderr, "# default cycle in the capture rounds %.2f ms\n", cycleBesideCapture);
+    std::printf("display_cycle_during_capture_ms_median: %.2f ms\n", cycleDuringCapture);
     std::printf("display_cycle_speedup_vs_map_insert: %.1f x\n", mapInsert / fill);
     return 0;
 }

@@ -51,8 +51,9 @@ void FeedbackDevice::init_device()
     takeSnapshot();
     // Asked for while the server starts, the polling starts with it. The
     // polled attributes send change and archive events.
-    for (const char* name : {"State", "Status", "PidStatus", "FeedbackEnabled", "RegulationMode",
-                             "ControlAllowed", "SetpointX", "SetpointY", "SetpointI0"})
+    for (const char* name :
+         {"State", "Status", "PidStatus", "FeedbackEnabled", "RegulationMode", "ControlAllowed",
+          "SetpointX", "SetpointY", "SetpointI0", "PostMortemLast", "PostMortemCount"})
         poll_attribute(name, kPollPeriodMs);
     for (const char* bpm : {"Bpm1", "Bpm2"})
         for (const char* value : {"X", "XStdDev", "Y", "YStdDev", "I0", "I0StdDev"})

@@ -55,6 +55,7 @@ public:
         Tango::DevDouble number = 0.0;
         Tango::DevShort enumeration = 0;
         Tango::DevBoolean flag = false;
+        Tango::DevLong count = 0;
         std::string text;
         Tango::DevString textPointer = nullptr;
         std::array<Tango::DevDouble, 3> dac{};

@@ -354,6 +354,28 @@ void FeedbackDeviceClass::attribute_factory(std::vector<Tango::Attr*>& list)
                             }),
         stateProps);
 
+    auto lastProps = properties(nullptr, "Time (UTC) and cause of the last post-mortem capture "
+                                         "since the program started; empty before the first");
+    lastProps.events = true;
+    add(list,
+        new ScalarAttribute("PostMortemLast", Tango::DEV_STRING,
+                            [](FeedbackDevice& d, Tango::Attribute& a) {
+                                setText(d, a, d.snapshot().postMortemLast);
+                            }),
+        lastProps);
+    auto countProps = properties(nullptr, "Post-mortem captures since the program started", "%d");
+    countProps.changeAbs = "1";
+    countProps.archiveAbs = "1";
+    countProps.events = true;
+    add(list,
+        new ScalarAttribute("PostMortemCount", Tango::DEV_LONG,
+                            [](FeedbackDevice& d, Tango::Attribute& a) {
+                                FeedbackDevice::Values& v = d.values(a.get_name());
+                                v.count = Tango::DevLong(d.snapshot().postMortemCount);
+                                a.set_value(&v.count);
+                            }),
+        countProps);
+
     add(list,
         new ScalarAttribute("FeedbackEnabled", Tango::DEV_BOOLEAN,
                             [](FeedbackDevice& d, Tango::Attribute& a) {

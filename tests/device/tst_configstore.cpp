@@ -168,6 +168,29 @@ private slots:
         QCOMPARE(text(store.getStability()), QStringLiteral("0 7.5 10; 0.2, 3"));
     }
 
+    // [PostMortem]: missing or unusable values read as the defaults; only
+    // "false" or "0" switch the capture off.
+    void postMortemGroup()
+    {
+        QVERIFY(writeFile(path(), "[PostMortem]\nEnabled=no\nPostTriggerSeconds=11\nKeep=0\n"));
+        ConfigStore store(path());
+        PostMortemSettings read = store.getPostMortem();
+        QVERIFY(read.enabled);
+        QCOMPARE(read.postTriggerSeconds, 2.0);
+        QCOMPARE(read.keep, 200);
+        QVERIFY(read.folder.endsWith(QStringLiteral("/postmortem")));
+        read.enabled = false;
+        read.folder = QStringLiteral("/data/pm");
+        read.postTriggerSeconds = 0.5;
+        read.keep = 3;
+        QVERIFY(store.setPostMortem(read));
+        const PostMortemSettings saved = store.getPostMortem();
+        QVERIFY(!saved.enabled);
+        QCOMPARE(saved.folder, read.folder);
+        QCOMPARE(saved.postTriggerSeconds, 0.5);
+        QCOMPARE(saved.keep, 3);
+    }
+
     // A save rewrites the whole file from what Qt's reader could parse. Every
     // key must read the same before and after a save of another key, however
     // damaged the file (and the save succeeds); a damaged file is named as

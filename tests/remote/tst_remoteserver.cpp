@@ -145,10 +145,14 @@ private slots:
         QCOMPARE(
             QVariantList({value("RegulationMode"), value("SfpDevices"), value("SoftwareVersion"),
                           value("DacOutputs").toList().size(), value("State"), value("PidStatus"),
-                          value("FeedbackEnabled"), value("UserLevel"), value("ControlAllowed")}),
+                          value("FeedbackEnabled"), value("UserLevel"), value("ControlAllowed"),
+                          value("PostMortemLast"), value("PostMortemCount")}),
             QVariantList({rig.mailbox.readRegulationMode(),
                           QVariantList({"Dorvish", "Dorvish", "Ostrel", ""}), "1.0.03", 3, "OFF", 0,
-                          false, 0, false}));
+                          false, 0, false, "", 0}));
+        // The post-mortem attributes send change events.
+        for (const char* name : {"PostMortemLast", "PostMortemCount"})
+            QVERIFY2(client.ask({{"op", "subscribe"}, {"name", name}})["ok"].toBool(), name);
 
         const QJsonObject before = client.read(kWrites + QStringList{"PidStatus"});
 
