@@ -120,7 +120,8 @@ private slots:
             {"127.0.0.1", 10000, "zevo/feedback", "domain/family"}};
         // clang-format on
         for (const auto& [address, port, name, complaint] : cases) {
-            const QString problem = remotesettings::problem({true, address, port, name, false});
+            const QString problem =
+                remotesettings::problem({true, address, port, name, false, {}, {}});
             QVERIFY2(*complaint ? problem.contains(complaint) : problem.isEmpty(),
                      qPrintable(problem));
         }
