@@ -5,6 +5,7 @@
 // also through a standard viewer's reader where one is installed).
 
 #include "support/bytes.h"
+#include "support/operatorsteps.h"
 #include "support/programfixture.h"
 #include "support/screenshot.h"
 #include "support/virtualprogram.h"
@@ -12,19 +13,15 @@
 
 #include "../export/nexusreader.h"
 
-#include "control/widgetfeedbackcontrol.h"
-#include "control/windowpidparams.h"
 #include "device/configstore.h"
 #include "measure/windowbeamstability.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QProcess>
 #include <QStandardItemModel>
 #include <QTableWidget>
-#include <QToolBox>
 
 #include <cmath>
 
@@ -70,12 +67,6 @@ private slots:
         scenario.vibration = {{kLineHz, kLineUm}};
         VirtualProgram program(15.0, scenario);
         QVERIFY(program.useFirstRunConfiguration());
-        const auto advance = [&program](double seconds) {
-            for (double done = 0; done < seconds; done += 0.25) {
-                program.clock.advanceSeconds(0.25);
-                program.driver.sync();
-            }
-        };
 
         StabilityRecord off, on;
         QString savedNexus, savedCsv;
@@ -96,26 +87,11 @@ private slots:
                 // feedback test.
                 logIn(window, "admin"_q, "KiteRiverSun"_q);
                 QVERIFY(child<QGroupBox>(stability, "settingsGroupBox")->isEnabled());
-                child<QAction>(&window, "action_PID_Parameters")->trigger();
-                auto* pid = window.findChild<WindowPIDparams*>();
-                const char* boxes[] = {"boxKp",   "boxKi",   "boxKd",   "boxemin",
-                                       "boxImax", "boxOmin", "boxOmax", "boxOgain"};
-                const double gains[] = {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0};
-                for (const char* loop : {"posXwidget", "posYwidget"}) {
-                    auto* panel = pid->findChild<QWidget*>(QString::fromLatin1(loop));
-                    child<QDoubleSpinBox>(panel, "curFreqBox")->setValue(1000.0);
-                    for (int k = 0; k < 8; ++k)
-                        child<QDoubleSpinBox>(panel, boxes[k])->setValue(gains[k]);
-                }
-                QTest::mouseClick(standardButton(pid, QDialogButtonBox::Ok), Qt::LeftButton);
-                QWidget* panel = window.findChild<WidgetFeedbackControl*>();
-                child<QToolBox>(panel, "toolBox")->setCurrentIndex(1);
-                child<QCheckBox>(panel, "confXcheckbox")->setChecked(true);
-                child<QCheckBox>(panel, "confYcheckbox")->setChecked(true);
-                click(panel, "updateConfButton");
-                click(panel, "buttonFdbk");
+                setLoops(window, {{"posXwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}},
+                                  {"posYwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}}});
+                click(chooseLoops(window, {"confXcheckbox", "confYcheckbox"}), "buttonFdbk");
                 // A whole display buffer with the feedback holding the beam.
-                advance(16.0);
+                program.advance(16.0);
                 return;
             }
             auto* stability = window.findChild<WindowBeamStability*>();

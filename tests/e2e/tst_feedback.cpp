@@ -4,15 +4,14 @@
 // the beam at the setpoint and "Feedback ON". A setpoint outside an
 // enabled region of control shows "FAULT: Out of ROC".
 
+#include "support/operatorsteps.h"
 #include "support/screenshot.h"
 #include "support/virtualprogram.h"
 #include "support/widgets.h"
 
 #include "control/widgetfeedbackcontrol.h"
-#include "control/windowpidparams.h"
 #include "device/mailboxcomm.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -70,22 +69,6 @@ class TestFeedback : public QObject
     // Kp, Ki, Kd, e min, I max, O min, O max, O gain of each loop at 1000 Hz,
     // entered in the PID window and sent with its OK; the output offsets stay
     // as stored, at the working point of the actuators.
-    static void setLoops(MainWindow& window,
-                         const std::vector<std::pair<const char*, std::vector<double>>>& loops)
-    {
-        child<QAction>(&window, "action_PID_Parameters")->trigger();
-        auto* pid = window.findChild<WindowPIDparams*>();
-        const char* boxes[] = {"boxKp",   "boxKi",   "boxKd",   "boxemin",
-                               "boxImax", "boxOmin", "boxOmax", "boxOgain"};
-        for (const auto& loop : loops) {
-            auto* panel = pid->findChild<QWidget*>(QString::fromLatin1(loop.first));
-            child<QDoubleSpinBox>(panel, "curFreqBox")->setValue(1000.0);
-            for (int k = 0; k < 8; ++k)
-                child<QDoubleSpinBox>(panel, boxes[k])->setValue(loop.second[std::size_t(k)]);
-        }
-        QTest::mouseClick(standardButton(pid, QDialogButtonBox::Ok), Qt::LeftButton);
-    }
-
 private slots:
     void feedbackHoldsSetpointThenFaultsOutsideRoc()
     {
@@ -95,13 +78,6 @@ private slots:
 
         VirtualProgram program(5.0);
         QVERIFY(program.useFirstRunConfiguration());
-        // Lets controller time pass, in steps the driver catches up with in full.
-        const auto advance = [&program](double seconds) {
-            for (double done = 0; done < seconds; done += 0.25) {
-                program.clock.advanceSeconds(0.25);
-                program.driver.sync();
-            }
-        };
         const int result = program.run([&](MainWindow& window, int cycle) {
             QWidget* panel = window.findChild<WidgetFeedbackControl*>();
             auto* toolBox = child<QToolBox>(panel, "toolBox");
@@ -118,17 +94,14 @@ private slots:
                                   {"posYwidget", {0.3, 0.15, 0.0, 0.0, 100.0, 0.0, 10.0, 1.0}},
                                   {"intI0widget", {0.0, 50.0, 0.0, 0.0, 1.0, 0.0, 10.0, 100.0}}});
 
-                toolBox->setCurrentIndex(1);
-                for (const char* box : {"confXcheckbox", "confYcheckbox", "confI0checkbox"})
-                    child<QCheckBox>(panel, box)->setChecked(true);
-                click(panel, "updateConfButton"); // mode 5
+                chooseLoops(window, {"confXcheckbox", "confYcheckbox", "confI0checkbox"}); // mode 5
                 child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->setValue(kSetpointX);
                 child<QDoubleSpinBox>(panel, "posYDoubleSpinBox")->setValue(kSetpointY);
                 child<QComboBox>(panel, "i0UnitSelector")->setCurrentText(QStringLiteral("nA"));
                 child<QDoubleSpinBox>(panel, "i0DoubleSpinBox")->setValue(kSetpointI0);
                 click(panel, "buttonUpdate");
                 click(panel, "buttonFdbk");
-                advance(3.0);
+                program.advance(3.0);
                 return;
             }
 
@@ -152,7 +125,7 @@ private slots:
                 theMailbox->setRocEnables(true, false, false, false, false, false);
                 child<QDoubleSpinBox>(panel, "posXDoubleSpinBox")->setValue(kOutsideRocX);
                 click(panel, "buttonUpdate");
-                advance(2.0);
+                program.advance(2.0);
                 stage = Faulting;
                 stageStart = cycle;
             } else if (stage == Faulting && (now.heartbeat != settled.heartbeat ||

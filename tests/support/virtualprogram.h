@@ -64,6 +64,16 @@ public:
         return runProgram(argc, argv, platform);
     }
 
+    // Lets controller time pass, in quarter-second steps the driver catches
+    // up with in full.
+    void advance(double seconds)
+    {
+        for (double done = 0; done < seconds; done += 0.25) {
+            clock.advanceSeconds(0.25);
+            driver.sync();
+        }
+    }
+
     ManualClock clock;
     SimDriver driver;
     QTemporaryDir dir;
