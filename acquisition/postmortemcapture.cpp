@@ -332,28 +332,20 @@ void PostMortemCapture::finish(const PostMortemEvent& event)
     --m_writing;
     ++m_sinceStart;
     m_lastText = event.time.toUTC().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + event.cause;
-    // The folder's events first (the new file among them when it was
-    // written), so that this one stays on top and is listed once.
-    events();
-    m_events.erase(std::remove_if(m_events.begin(), m_events.end(),
-                                  [&event](const PostMortemEvent& e) {
-                                      return e.saved && e.path == event.path;
-                                  }),
-                   m_events.end());
-    m_events.insert(m_events.begin(), event);
+    m_runEvents.insert(m_runEvents.begin(), event);
     emit captured(event);
 }
 
 std::vector<PostMortemEvent> PostMortemCapture::events()
 {
-    if (!m_folderRead) {
-        m_folderRead = true;
-        const QString folder =
-            theConfig ? theConfig->getPostMortem().folder : PostMortemSettings::defaultFolder();
+    const QString folder =
+        theConfig ? theConfig->getPostMortem().folder : PostMortemSettings::defaultFolder();
+    if (folder != m_folderRead) {
+        m_folderRead = folder;
+        m_folderEvents.clear();
         QDir dir(folder);
         const QStringList files = dir.entryList({QStringLiteral("postmortem_*.nxs")}, QDir::Files,
                                                 QDir::Name | QDir::Reversed);
-        std::vector<PostMortemEvent> found;
         for (const QString& name : files) {
             const PostMortemSummary s = postmortemfile::readSummary(dir.filePath(name));
             if (!s.valid)
@@ -364,9 +356,26 @@ std::vector<PostMortemEvent> PostMortemCapture::events()
             e.location = s.location;
             e.path = s.path;
             e.saved = true;
-            found.push_back(e);
+            m_folderEvents.push_back(e);
         }
-        m_events.insert(m_events.end(), found.begin(), found.end());
     }
-    return m_events;
+    // Files beyond Keep go as captures are written.
+    const auto gone = [](const PostMortemEvent& e) {
+        return e.saved && !QFileInfo::exists(e.path);
+    };
+    m_folderEvents.erase(std::remove_if(m_folderEvents.begin(), m_folderEvents.end(), gone),
+                         m_folderEvents.end());
+    std::vector<PostMortemEvent> all = m_runEvents;
+    all.erase(std::remove_if(all.begin(), all.end(), gone), all.end());
+    for (const PostMortemEvent& e : m_folderEvents) {
+        const bool listed = std::any_of(all.begin(), all.end(), [&e](const PostMortemEvent& r) {
+            return r.saved && r.path == e.path;
+        });
+        if (!listed)
+            all.push_back(e);
+    }
+    std::stable_sort(
+        all.begin(), all.end(),
+        [](const PostMortemEvent& a, const PostMortemEvent& b) { return a.time > b.time; });
+    return all;
 }

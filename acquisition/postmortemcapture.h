@@ -52,7 +52,8 @@ public:
     // clock unless a test sets another.
     void setClock(std::function<double()> clock) { m_clock = std::move(clock); }
 
-    // Events since start and those found in the folder, newest first.
+    // Events since start and those whose files are in the folder, newest
+    // first, each listed once; files removed since are left out.
     std::vector<PostMortemEvent> events();
     int eventsSinceStart() const { return m_sinceStart; }
     // "<UTC time> <cause>" of the newest capture since start; empty before.
@@ -108,8 +109,11 @@ private:
     int m_lastStatus = -1;
     int m_sinceStart = 0;
     QString m_lastText;
-    bool m_folderRead = false;
-    std::vector<PostMortemEvent> m_events; // newest first
+    std::vector<PostMortemEvent> m_runEvents; // this run's, newest first
+    // The events whose files were in the folder `m_folderRead` when it was
+    // first listed; read again when the settings name another folder.
+    QString m_folderRead;
+    std::vector<PostMortemEvent> m_folderEvents;
 };
 
 namespace postmortem

@@ -524,9 +524,12 @@ PostMortemSettings ConfigStore::getPostMortem() const
 
 bool ConfigStore::setPostMortem(const PostMortemSettings& postMortem)
 {
+    // The default folder is written as empty, so that it follows the user's
+    // data location rather than pinning today's path.
+    const bool defaultFolder = postMortem.folder == PostMortemSettings::defaultFolder();
     return writeGroup(m_path, kPostMortemGroup,
                       {{kPostMortemEnabledKey, postMortem.enabled},
-                       {kPostMortemFolderKey, postMortem.folder},
+                       {kPostMortemFolderKey, defaultFolder ? QString() : postMortem.folder},
                        {kPostTriggerKey, postMortem.postTriggerSeconds},
                        {kKeepKey, postMortem.keep}});
 }

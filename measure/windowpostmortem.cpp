@@ -1,4 +1,5 @@
 #include "measure/windowpostmortem.h"
+#include "ui_windowpostmortem.h"
 
 #include "control/dialoglogin.h"
 #include "device/configstore.h"
@@ -6,16 +7,12 @@
 #include "device/userlevel.h"
 
 #include <QDesktopServices>
-#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
-#include <QSplitter>
-#include <QTableWidget>
+#include <QMessageBox>
+#include <QSignalBlocker>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <qcustomplot.h>
 
@@ -44,99 +41,128 @@ QVector<double> toVector(const std::vector<double>& v)
 } // namespace
 
 WindowPostMortem::WindowPostMortem(PostMortemCapture* capture, QWidget* parent)
-    : QDialog(parent), m_capture(capture)
+    : QDialog(parent), ui(std::make_unique<Ui::WindowPostMortem>()), m_capture(capture)
 {
-    setObjectName(QStringLiteral("WindowPostMortem"));
-    setWindowTitle(QStringLiteral("Post-Mortem"));
-    m_table = new QTableWidget(0, 4, this);
-    m_table->setObjectName(QStringLiteral("eventsTable"));
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Cause"),
-                                        QStringLiteral("Where"), QStringLiteral("File")});
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_plot = new QCustomPlot(this);
-    m_plot->setObjectName(QStringLiteral("plot"));
-    m_plot->setMinimumSize(600, 450);
-    m_note = new QLabel(this);
-    m_note->setObjectName(QStringLiteral("noteLabel"));
-    m_captureNow = new QPushButton(QStringLiteral("Capture now"), this);
-    m_captureNow->setObjectName(QStringLiteral("captureNowButton"));
-    auto* openFolder = new QPushButton(QStringLiteral("Open folder"), this);
-    openFolder->setObjectName(QStringLiteral("openFolderButton"));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-
-    auto* splitter = new QSplitter(Qt::Horizontal, this);
-    splitter->addWidget(m_table);
-    splitter->addWidget(m_plot);
-    splitter->setStretchFactor(1, 2);
-    splitter->setSizes({560, 690});
-    auto* row = new QHBoxLayout;
-    row->addWidget(m_captureNow);
-    row->addWidget(openFolder);
-    row->addWidget(m_note, 1);
-    row->addWidget(buttons);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(splitter, 1);
-    layout->addLayout(row);
-    resize(1250, 700);
+    ui->setupUi(this);
+    ui->splitter->setSizes({560, 690});
+    ui->postTriggerSpinBox->setMaximum(PostMortemSettings::kMaxPostTriggerSeconds);
     setupPlot();
 
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(openFolder, &QPushButton::clicked, this, &WindowPostMortem::openFolder);
-    connect(m_table, &QTableWidget::currentCellChanged, this,
+    connect(ui->openFolderButton, &QPushButton::clicked, this, &WindowPostMortem::openFolder);
+    connect(ui->chooseFolderButton, &QPushButton::clicked, this, &WindowPostMortem::chooseFolder);
+    connect(ui->applySettingsButton, &QPushButton::clicked, this, &WindowPostMortem::applySettings);
+    connect(ui->eventsTable, &QTableWidget::currentCellChanged, this,
             [this](int current) { showEvent(current); });
     if (m_capture) {
-        connect(m_captureNow, &QPushButton::clicked, m_capture, &PostMortemCapture::captureNow);
+        connect(ui->captureNowButton, &QPushButton::clicked, m_capture,
+                &PostMortemCapture::captureNow);
         connect(m_capture, &PostMortemCapture::captured, this, &WindowPostMortem::reloadEvents);
     }
     if (theLogin)
         connect(theLogin, &DialogLogin::userLevelChanged, this, &WindowPostMortem::checkUserLevel);
+    loadSettings();
     checkUserLevel();
 }
+
+WindowPostMortem::~WindowPostMortem() = default;
 
 void WindowPostMortem::setupPlot()
 {
     // Each strip has a legend of its own.
-    m_plot->setAutoAddPlottableToLegend(false);
-    m_plot->plotLayout()->clear();
+    ui->plot->setAutoAddPlottableToLegend(false);
+    ui->plot->plotLayout()->clear();
     const char* labels[3] = {"position (µm)", "intensity (A)", "DAC output (V)"};
     for (int k = 0; k < 3; ++k) {
-        m_rects[k] = new QCPAxisRect(m_plot);
-        m_plot->plotLayout()->addElement(k, 0, m_rects[k]);
+        m_rects[k] = new QCPAxisRect(ui->plot);
+        ui->plot->plotLayout()->addElement(k, 0, m_rects[k]);
         m_rects[k]->axis(QCPAxis::atLeft)->setLabel(QString::fromUtf8(labels[k]));
         m_rects[k]->axis(QCPAxis::atBottom)->setLabel(QStringLiteral("time from the event (s)"));
         // Beside its strip, where it hides no data.
         auto* legend = new QCPLegend;
-        m_plot->plotLayout()->addElement(k, 1, legend);
+        ui->plot->plotLayout()->addElement(k, 1, legend);
         legend->setLayer(QStringLiteral("legend"));
         legend->setFont(font());
         m_legends[k] = legend;
     }
-    m_plot->plotLayout()->setColumnStretchFactor(1, 0.01);
+    ui->plot->plotLayout()->setColumnStretchFactor(1, 0.01);
 }
 
 void WindowPostMortem::showWindow()
 {
+    loadSettings();
     checkUserLevel();
     reloadEvents();
     show();
     raise();
     activateWindow();
+    ui->eventsTable->setFocus();
 }
 
 void WindowPostMortem::checkUserLevel()
 {
-    m_captureNow->setEnabled(m_capture && userLevel >= zevo::LevelUser);
+    ui->captureNowButton->setEnabled(m_capture && userLevel >= zevo::LevelUser);
+    ui->settingsGroupBox->setEnabled(userLevel == zevo::LevelAdmin);
+}
+
+void WindowPostMortem::loadSettings()
+{
+    const PostMortemSettings s = theConfig ? theConfig->getPostMortem() : PostMortemSettings();
+    ui->enabledCheckBox->setChecked(s.enabled);
+    ui->folderLineEdit->setText(QDir::toNativeSeparators(s.folder));
+    ui->postTriggerSpinBox->setValue(s.postTriggerSeconds);
+    ui->keepSpinBox->setValue(s.keep);
+}
+
+bool WindowPostMortem::applySettings()
+{
+    if (userLevel != zevo::LevelAdmin || !theConfig)
+        return false;
+    PostMortemSettings edited;
+    edited.enabled = ui->enabledCheckBox->isChecked();
+    edited.folder =
+        QDir::cleanPath(QDir::fromNativeSeparators(ui->folderLineEdit->text().trimmed()));
+    edited.postTriggerSeconds = ui->postTriggerSpinBox->value();
+    edited.keep = ui->keepSpinBox->value();
+    // The folder is checked now, while an administrator is at the window,
+    // rather than found unusable at the next trip.
+    QString problem;
+    if (edited.folder.isEmpty() || !QDir::isAbsolutePath(edited.folder))
+        problem = QStringLiteral("The folder must be given as a full path, such as %1.")
+                      .arg(QDir::toNativeSeparators(PostMortemSettings::defaultFolder()));
+    else if (!QDir().mkpath(edited.folder))
+        problem = QStringLiteral("The folder %1 cannot be made.")
+                      .arg(QDir::toNativeSeparators(edited.folder));
+    else if (!QFileInfo(edited.folder).isWritable())
+        problem = QStringLiteral("The folder %1 cannot be written.")
+                      .arg(QDir::toNativeSeparators(edited.folder));
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(nullptr, windowTitle(), problem);
+        return false;
+    }
+    if (!theConfig->setPostMortem(edited)) {
+        QMessageBox::warning(nullptr, windowTitle(),
+                             QStringLiteral("The settings could not be saved in %1.")
+                                 .arg(QDir::toNativeSeparators(theConfig->filePath())));
+        return false;
+    }
+    loadSettings();
+    reloadEvents(); // the files of the folder now in use
+    return true;
+}
+
+void WindowPostMortem::chooseFolder()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Folder of the post-mortem files"), ui->folderLineEdit->text());
+    if (!folder.isEmpty())
+        ui->folderLineEdit->setText(QDir::toNativeSeparators(folder));
 }
 
 void WindowPostMortem::reloadEvents()
 {
     m_events = m_capture ? m_capture->events() : std::vector<PostMortemEvent>();
-    const QSignalBlocker quiet(m_table);
-    m_table->setRowCount(int(m_events.size()));
+    const QSignalBlocker quiet(ui->eventsTable);
+    ui->eventsTable->setRowCount(int(m_events.size()));
     for (int i = 0; i < int(m_events.size()); ++i) {
         const PostMortemEvent& e = m_events[std::size_t(i)];
         const QString file =
@@ -145,24 +171,24 @@ void WindowPostMortem::reloadEvents()
             e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.cause,
             e.location, file};
         for (int c = 0; c < 4; ++c)
-            m_table->setItem(i, c, new QTableWidgetItem(cells[c]));
+            ui->eventsTable->setItem(i, c, new QTableWidgetItem(cells[c]));
     }
-    m_table->resizeColumnsToContents();
+    ui->eventsTable->resizeColumnsToContents();
     if (!m_events.empty()) {
-        m_table->setCurrentCell(0, 0);
+        ui->eventsTable->setCurrentCell(0, 0);
         showEvent(0);
     }
-    m_note->setText(m_events.empty() ? QStringLiteral("No trip captured yet.") : QString());
+    ui->noteLabel->setText(m_events.empty() ? QStringLiteral("No trip captured yet.") : QString());
 }
 
 void WindowPostMortem::showEvent(int row)
 {
     for (QCPAxisRect* rect : m_rects)
         for (QCPGraph* graph : rect->graphs())
-            m_plot->removeGraph(graph);
-    m_plot->clearItems();
+            ui->plot->removeGraph(graph);
+    ui->plot->clearItems();
     if (row < 0 || row >= int(m_events.size()))
-        return m_plot->replot();
+        return ui->plot->replot();
     const PostMortemEvent& e = m_events[std::size_t(row)];
     QStringList fields;
     for (const Trace& t : kPositions)
@@ -173,8 +199,9 @@ void WindowPostMortem::showEvent(int row)
         fields << QString::fromLatin1(t.field);
     const PostMortemSeries s =
         e.saved ? postmortemfile::readSeries(e.path, fields) : PostMortemSeries();
-    m_note->setText(e.saved ? (s.valid ? QString() : QStringLiteral("The file cannot be read."))
-                            : QStringLiteral("Not saved: ") + e.reason);
+    ui->noteLabel->setText(e.saved
+                               ? (s.valid ? QString() : QStringLiteral("The file cannot be read."))
+                               : QStringLiteral("Not saved: ") + e.reason);
     const QVector<double> time = toVector(s.time);
     int field = 0;
     auto plotTraces = [&](QCPAxisRect* rect, const Trace* traces, int count) {
@@ -186,7 +213,7 @@ void WindowPostMortem::showEvent(int row)
             if (v.empty())
                 continue;
             QCPGraph* g =
-                m_plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+                ui->plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
             g->setName(QString::fromLatin1(traces[k].name));
             g->setPen(QPen(traces[k].colour));
             g->setData(time, toVector(v), true);
@@ -196,7 +223,7 @@ void WindowPostMortem::showEvent(int row)
         rect->axis(QCPAxis::atLeft)->rescale();
         rect->axis(QCPAxis::atLeft)->scaleRange(1.1); // the traces off the frame
         // The event: a dashed line at 0.
-        auto* zero = new QCPItemStraightLine(m_plot);
+        auto* zero = new QCPItemStraightLine(ui->plot);
         zero->setClipAxisRect(rect);
         for (QCPItemPosition* p : {zero->point1, zero->point2})
             p->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
@@ -215,7 +242,7 @@ void WindowPostMortem::showEvent(int row)
         if (!(limit > 0) || s.values.empty() || s.values[std::size_t(k)].empty())
             continue;
         for (double y : {limit, -limit}) {
-            auto* line = new QCPItemStraightLine(m_plot);
+            auto* line = new QCPItemStraightLine(ui->plot);
             line->setClipAxisRect(positions);
             for (QCPItemPosition* p : {line->point1, line->point2})
                 p->setAxes(positions->axis(QCPAxis::atBottom), positions->axis(QCPAxis::atLeft));
@@ -226,7 +253,7 @@ void WindowPostMortem::showEvent(int row)
         }
     }
     positions->axis(QCPAxis::atLeft)->setRange(range);
-    m_plot->replot();
+    ui->plot->replot();
 }
 
 void WindowPostMortem::openFolder()

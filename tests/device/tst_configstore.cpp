@@ -189,6 +189,13 @@ private slots:
         QCOMPARE(saved.folder, read.folder);
         QCOMPARE(saved.postTriggerSeconds, 0.5);
         QCOMPARE(saved.keep, 3);
+        // The default folder is kept as empty: it follows the data location.
+        read.folder = PostMortemSettings::defaultFolder();
+        QVERIFY(store.setPostMortem(read));
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("\nFolder=\n"));
+        QCOMPARE(store.getPostMortem().folder, PostMortemSettings::defaultFolder());
     }
 
     // A save rewrites the whole file from what Qt's reader could parse. Every

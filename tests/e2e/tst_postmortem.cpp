@@ -4,6 +4,7 @@
 // the virtual controller streamed them; trips in a row, Keep and a folder
 // that cannot be written.
 
+#include "support/operatorsteps.h"
 #include "support/programfixture.h"
 #include "support/screenshot.h"
 #include "support/virtualprogram.h"
@@ -12,7 +13,6 @@
 #include "../export/nexusreader.h"
 
 #include "acquisition/postmortemcapture.h"
-#include "control/widgetfeedbackcontrol.h"
 #include "control/windowroc_roi.h"
 #include "device/configstore.h"
 #include "measure/windowpostmortem.h"
@@ -20,14 +20,17 @@
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QToolBox>
 
 #include <qcustomplot.h>
 
 #include <cmath>
 #include <numeric>
+#include <optional>
 
 namespace
 {
@@ -53,17 +56,13 @@ double mean(const std::vector<double>& v, const std::vector<double>& t, double f
 // controller time passing per cycle, until it returns false.
 struct TripRun {
     VirtualProgram program{15.0};
-    BoxCatcher boxes;
+    // Answers message boxes while the program runs (its timer needs the
+    // program's application object); what it caught is kept in `boxes`.
+    std::optional<BoxCatcher> catcher;
+    std::vector<BoxCatcher::Box> boxes;
     QString statusBar;
     int cycles = 0;
 
-    void advance(double seconds)
-    {
-        for (double done = 0; done < seconds; done += 0.25) {
-            program.clock.advanceSeconds(0.25);
-            program.driver.sync();
-        }
-    }
     uint64_t produced()
     {
         uint64_t n = 0;
@@ -88,23 +87,22 @@ struct TripRun {
                                             "enableBeamOffCheckCheckBox"})
                         child<QCheckBox>(roc, box)->setChecked(true);
                     QTest::mouseClick(standardButton(roc, QDialogButtonBox::Ok), Qt::LeftButton);
-                    QWidget* panel = window.findChild<WidgetFeedbackControl*>();
-                    child<QToolBox>(panel, "toolBox")->setCurrentIndex(1);
-                    child<QCheckBox>(panel, "confXcheckbox")->setChecked(true);
-                    child<QCheckBox>(panel, "confYcheckbox")->setChecked(true);
-                    click(panel, "updateConfButton");
-                    click(panel, "buttonFdbk");
-                    advance(1.0);
+                    click(chooseLoops(window, {"confXcheckbox", "confYcheckbox"}), "buttonFdbk");
+                    program.advance(1.0);
                     return;
                 }
                 statusBar = window.statusBar()->currentMessage();
                 // Feedback on before the script starts; at most a minute in all.
                 const bool on = theMailbox->pidStatus() == zevo::PID_STATUS_ON;
-                if (cycle > 60 || ((on || cycle > 3) && !script(window, *window.postMortem())))
+                if (cycle > 60 || ((on || cycle > 3) && !script(window, *window.postMortem()))) {
+                    boxes = catcher->boxes;
+                    catcher.reset();
                     return child<QAction>(&window, "action_Exit")->trigger();
-                advance(1.0);
+                }
+                program.advance(1.0);
             },
             [this](MainWindow& window) {
+                catcher.emplace();
                 window.postMortem()->setClock([this] { return program.clock.nowNs() * 1e-9; });
             });
     }
@@ -245,7 +243,7 @@ private slots:
         });
         QCOMPARE(mostPending, 2);
         QCOMPARE(result, 0);
-        QVERIFY(trip.boxes.boxes.empty());
+        QVERIFY(trip.boxes.empty());
         QStringList files = QDir(folder.path()).entryList({"*.nxs"_q}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 3);
         QCOMPARE(files.first(), "postmortem_20210101T000000.000Z.nxs"_q);
@@ -274,7 +272,7 @@ private slots:
                             return capture.eventsSinceStart() < 2;
                         });
         QCOMPARE(blockedResult, 0);
-        QVERIFY(blocked.boxes.boxes.empty());
+        QVERIFY(blocked.boxes.empty());
         QCOMPARE(int(events.size()), 2);
         for (const PostMortemEvent& e : events) {
             QVERIFY(!e.saved);
@@ -282,6 +280,88 @@ private slots:
         }
         QVERIFY2(blocked.statusBar.startsWith("Post-mortem not saved: "_q),
                  qPrintable(blocked.statusBar));
+    }
+
+    // The capture settings in the window: an administrator's only. A folder
+    // that is not a full path or cannot be made is refused with a message
+    // and nothing is saved; a usable one is saved with the rest, and the
+    // list has its files at once beside this run's captures. A file removed
+    // from the folder leaves the list.
+    void administratorEditsTheCaptureSettings()
+    {
+        QTemporaryDir folder;
+        const QString other = folder.filePath("other"_q);
+        QFile blocker(folder.filePath("blocker"_q));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        TripRun trip;
+        PostMortemSettings saved;
+        bool lockedOut = false, offered = false, refusedUnchanged = true;
+        QStringList before, after, afterRemoval;
+        const auto rows = [](WindowPostMortem* pm) {
+            QStringList files;
+            auto* table = child<QTableWidget>(pm, "eventsTable");
+            for (int r = 0; r < table->rowCount(); ++r)
+                files << table->item(r, 3)->text();
+            return files;
+        };
+        const int result = trip.run(
+            settingsIn(folder.path()), [&](MainWindow& window, PostMortemCapture& capture) {
+                child<QAction>(&window, "actionPost_Mortem")->trigger();
+                auto* pm = window.findChild<WindowPostMortem*>();
+                if (capture.eventsSinceStart() == 0) {
+                    if (capture.pending() == 0) {
+                        // An operator may capture but not change the settings.
+                        logIn(window, "user"_q, "StoneHarbour"_q);
+                        lockedOut = !child<QGroupBox>(pm, "settingsGroupBox")->isEnabled() &&
+                                    !pm->applySettings();
+                        click(pm, "captureNowButton");
+                    }
+                    return true;
+                }
+                before = rows(pm);
+                const QString written = capture.events().front().path;
+                QDir().mkpath(other);
+                QFile::copy(written, other + "/postmortem_20220101T000000.000Z.nxs"_q);
+
+                logIn(window, "admin"_q, "KiteRiverSun"_q);
+                offered = child<QGroupBox>(pm, "settingsGroupBox")->isEnabled();
+                auto* folderEdit = child<QLineEdit>(pm, "folderLineEdit");
+                child<QCheckBox>(pm, "enabledCheckBox")->setChecked(false);
+                child<QDoubleSpinBox>(pm, "postTriggerSpinBox")->setValue(3.5);
+                child<QSpinBox>(pm, "keepSpinBox")->setValue(5);
+                for (const QString& bad : {"relative/postmortem"_q, blocker.fileName() + "/pm"_q}) {
+                    folderEdit->setText(bad);
+                    click(pm, "applySettingsButton");
+                    saved = theConfig->getPostMortem();
+                    refusedUnchanged =
+                        refusedUnchanged && saved.folder == folder.path() && saved.enabled;
+                }
+                folderEdit->setText(other);
+                click(pm, "applySettingsButton");
+                saved = theConfig->getPostMortem();
+                after = rows(pm);
+                QFile::remove(written);
+                pm->reloadEvents();
+                afterRemoval = rows(pm);
+                return false;
+            });
+        QCOMPARE(result, 0);
+        QVERIFY(lockedOut);
+        QVERIFY(offered);
+        QVERIFY(refusedUnchanged);
+        QStringList refusals;
+        for (const auto& box : trip.boxes)
+            refusals << box.text;
+        QCOMPARE(refusals.size(), 2);
+        QVERIFY2(refusals[0].contains("full path"_q), qPrintable(refusals[0]));
+        QVERIFY2(refusals[1].contains("cannot be made"_q), qPrintable(refusals[1]));
+        QVERIFY(!saved.enabled);
+        QCOMPARE(saved.folder, other);
+        QCOMPARE(saved.postTriggerSeconds, 3.5);
+        QCOMPARE(saved.keep, 5);
+        QCOMPARE(before.size(), 1);
+        QCOMPARE(after, before + QStringList{"postmortem_20220101T000000.000Z.nxs"_q});
+        QCOMPARE(afterRemoval, QStringList{"postmortem_20220101T000000.000Z.nxs"_q});
     }
 };
 
