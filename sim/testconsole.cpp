@@ -135,6 +135,8 @@ void TestConsole::runCommand(const QString& line)
         report(stateLine(m_window));
     else if (command == QLatin1String("close-message"))
         closeMessageBox();
+    else if (command == QLatin1String("press") && words.size() == 2)
+        press(words.at(1));
     else if (!command.isEmpty())
         report(QStringLiteral("unknown %1").arg(quoted(line)));
     // A login may sit in a modal box until a later command closes it; this
@@ -165,6 +167,24 @@ void TestConsole::closeMessageBox()
         return;
     }
     box->buttons().first()->click();
+}
+
+void TestConsole::press(const QString& name)
+{
+    // As the operator would: only what is enabled, and a button only where
+    // its window is shown.
+    if (auto* action = m_window.findChild<QAction*>(name); action && action->isEnabled()) {
+        action->trigger();
+        return;
+    }
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* button = top->findChild<QAbstractButton*>(name);
+        if (button && button->isVisible() && button->isEnabled()) {
+            button->click();
+            return;
+        }
+    }
+    report(QStringLiteral("not-found %1").arg(quoted(name)));
 }
 
 void TestConsole::report(const QString& text)

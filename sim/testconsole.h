@@ -17,6 +17,8 @@ class QSocketNotifier;
 //                          PASSWORD, press "Log in"
 //   state                  print the state line
 //   close-message          press the first button of the open message box
+//   press NAME             trigger the menu action or click the button of
+//                          that object name, in whichever window shows it
 // Reports on standard output, each line starting with "test-console: ":
 //   ready PID                              the event loop runs
 //   level N shown "NAME" disabled A,B,...  after every level change and on
@@ -26,6 +28,8 @@ class QSocketNotifier;
 //   message-box "TITLE" "TEXT"             a message box opened
 //   unknown "LINE"                         a command it does not know
 //   no-message-box                         close-message found none open
+//   not-found "NAME"                       press found no enabled action or
+//                                          shown button of that name
 //   done COMMAND                           the command has ended
 // Quoted texts have their quotes, backslashes and line breaks written as
 // \", \\ and \n. The end of standard input ends the program, so a test
@@ -52,6 +56,7 @@ private:
     void runCommand(const QString& line);
     void logIn(const QString& name, const QString& password);
     void closeMessageBox();
+    void press(const QString& name);
     void report(const QString& text);
 
     MainWindow& m_window;

@@ -288,6 +288,30 @@ private slots:
         }
     }
 
+    // A capture taken by an operator reaches the control room as a change
+    // event of PostMortemLast, and PostMortemCount counts it.
+    void postMortemCaptureSendsChangeEvent()
+    {
+        SimProcess sim;
+        const int port = SimProcess::freePort();
+        QVERIFY(startServing(sim, port, {"--test-console"}));
+        RemoteClient client(port);
+        QTRY_VERIFY_WITH_TIMEOUT(settled(client), 30000);
+        QVERIFY_REPLY(client.ask({{"op", "subscribe"}, {"name", "PostMortemLast"}}));
+        sim.process().write("login user StoneHarbour\npress actionPost_Mortem\n"
+                            "press captureNowButton\n");
+        QVERIFY(sim.waitFor(QStringLiteral("done press\ntest-console: done press")));
+        QVERIFY(!sim.output().contains(QStringLiteral("not-found")));
+        const auto captured = [&] {
+            for (const QJsonValue& v : client.ask({{"op", "events_seen"}})["events"].toArray())
+                if (v.toString().endsWith(QLatin1String(" Capture now")))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(captured(), 15000);
+        QCOMPARE(client.value("PostMortemCount").toInt(), 1);
+    }
+
     void endsCleanlyWithinTwoSeconds_data()
     {
         QTest::addColumn<QString>("how");
