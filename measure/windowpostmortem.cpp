@@ -249,8 +249,13 @@ void WindowPostMortem::showEvent(int row)
             line->point1->setCoords(0, y);
             line->point2->setCoords(1, y);
             line->setPen(QPen(kPositions[k].colour, 1, Qt::DotLine));
-            range.expand(1.1 * y);
+            range.expand(y);
         }
+    }
+    // The limits, where they widen the strip, clear of its frame too.
+    if (range != positions->axis(QCPAxis::atLeft)->range()) {
+        const double margin = 0.05 * range.size();
+        range = QCPRange(range.lower - margin, range.upper + margin);
     }
     positions->axis(QCPAxis::atLeft)->setRange(range);
     ui->plot->replot();
