@@ -108,6 +108,10 @@ struct BoxCatcher {
 
     BoxCatcher()
     {
+        // Without the application object the timer never fires and every
+        // "no box" check would pass unseen.
+        if (!QCoreApplication::instance())
+            qFatal("BoxCatcher made before the application object");
         QObject::connect(&timer, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
