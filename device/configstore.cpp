@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <initializer_list>
@@ -357,6 +358,12 @@ void ConfigStore::getBpmChannels(int* top, int* right, int* bottom, int* left, i
     }
 }
 
+QString ConfigStore::bpmChannelKey(int bpm, int electrode)
+{
+    return bpmGroup(bpm) + QLatin1Char('/') +
+           QLatin1String(kChannelKeys[std::clamp(electrode, 0, 3)]);
+}
+
 // ---------------------------------------------------------------- beamline
 
 bool ConfigStore::setBeamThreshold(int bpm, double microamperes)
@@ -387,6 +394,11 @@ void ConfigStore::getBeamlineDacs(int* dacX, int* dacY, int* dacI0) const
         if (outputs[i])
             *outputs[i] = file.value(kBeamlineGroup, kDacKeys[i], kDacDefaults[i]).toInt();
     }
+}
+
+QString ConfigStore::beamlineDacKey(int loop)
+{
+    return kBeamlineGroup + QLatin1Char('/') + QLatin1String(kDacKeys[std::clamp(loop, 0, 2)]);
 }
 
 // ---------------------------------------------------------------- ROC / ROI

@@ -68,12 +68,18 @@ public:
 
     bool setBpmChannels(int top, int right, int bottom, int left, int bpm);
     void getBpmChannels(int* top, int* right, int* bottom, int* left, int bpm) const;
+    // "BPM1/Top": where the electrode `electrode` (0 top, 1 right, 2 bottom,
+    // 3 left) of BPM `bpm` is mapped, for messages that name the entry.
+    static QString bpmChannelKey(int bpm, int electrode);
 
     bool setBeamThreshold(int bpm, double microamperes);
     void getBeamThreshold(double* microamperes, int bpm) const;
 
     bool setBeamlineDacs(int dacX, int dacY, int dacI0);
     void getBeamlineDacs(int* dacX, int* dacY, int* dacI0) const;
+    // "Beamline/DAC_posX": the DAC output assigned to loop `loop` (0 X,
+    // 1 Y, 2 I0), for messages that name the entry.
+    static QString beamlineDacKey(int loop);
 
     bool setRocRoi(int bpm, double roiX, double roiY, double i0Min, double i0Max, double roc);
     void getRocRoi(double* roiX, double* roiY, double* i0Min, double* i0Max, double* roc,

@@ -17,8 +17,6 @@ namespace
 {
 using Run = StepResponseProcedure::Run;
 
-const char* const kAssignmentKeys[3] = {"Beamline/DAC_posX", "Beamline/DAC_posY",
-                                        "Beamline/DAC_I0"};
 constexpr int kFourthOutput = 3; // not carried by the display record
 
 Run refused(const QString& text)
@@ -170,15 +168,14 @@ StepResponseProcedure::Run StepResponseProcedure::measure(const Settings& settin
         theConfig->getBeamlineDacs(&dac[0], &dac[1], &dac[2]);
     for (int k = 0; k < 3; ++k)
         if (!HostOutputs::isOutput(dac[k]))
-            return refused(
-                HostOutputs::badAssignmentText(QString::fromLatin1(kAssignmentKeys[k]), dac[k]));
+            return refused(HostOutputs::badAssignmentText(ConfigStore::beamlineDacKey(k), dac[k]));
     if (dac[axis] == kFourthOutput)
         return refused(
             QStringLiteral("The DAC assignment %1 = %2 puts the stepped axis on DAC output 4, "
                            "which the display data do not carry (they hold outputs 1 to 3), so "
                            "the step could not be timed.\nAssign the axis to output 1, 2 or 3 in "
                            "the beamline configuration; the measurement was not started.")
-                .arg(QString::fromLatin1(kAssignmentKeys[axis]))
+                .arg(ConfigStore::beamlineDacKey(axis))
                 .arg(dac[axis]));
 
     // Both nodes open before anything on the controller changes. Undone in

@@ -188,20 +188,19 @@ WindowRockingCurve::Report WindowRockingCurve::runScan()
     const int heldOutput = scanX ? dacY : dacX;
     if (!HostOutputs::isOutput(dacX))
         return {Report::Warning, kTitle,
-                HostOutputs::badAssignmentText(QStringLiteral("Beamline/DAC_posX"), dacX)};
+                HostOutputs::badAssignmentText(ConfigStore::beamlineDacKey(0), dacX)};
     if (!HostOutputs::isOutput(dacY))
         return {Report::Warning, kTitle,
-                HostOutputs::badAssignmentText(QStringLiteral("Beamline/DAC_posY"), dacY)};
+                HostOutputs::badAssignmentText(ConfigStore::beamlineDacKey(1), dacY)};
+    // Electrodes 0 top, 1 right, 2 bottom, 3 left.
     const int first = scanX ? left : top;
     const int second = scanX ? right : bottom;
     if (!isChannel(first))
         return {Report::Warning, kTitle,
-                badChannelText(scanX ? QStringLiteral("BPM1/Left") : QStringLiteral("BPM1/Top"),
-                               first)};
+                badChannelText(ConfigStore::bpmChannelKey(0, scanX ? 3 : 0), first)};
     if (!isChannel(second))
         return {Report::Warning, kTitle,
-                badChannelText(scanX ? QStringLiteral("BPM1/Right") : QStringLiteral("BPM1/Bottom"),
-                               second)};
+                badChannelText(ConfigStore::bpmChannelKey(0, scanX ? 1 : 2), second)};
     const double held = pidOffset(!scanX);
 
     // Declared before anything is taken from the controller, so that every
