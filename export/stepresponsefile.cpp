@@ -78,7 +78,7 @@ bool writeNexus(const QString& path, const StepResponseRun& run, QString* error)
                     run.step[std::size_t(k)], volts);
     }
 
-    const StepResponseRun::Loop& p = run.pid;
+    const PidLoopSettings& p = run.pid;
     const QString pid = nexus::collection(file, entryPath, QLatin1String(kLoops[axisOf(run)]));
     file.number(pid + QStringLiteral("/frequency"), p.frequency, QStringLiteral("Hz"),
                 QStringLiteral("requested loop frequency"));

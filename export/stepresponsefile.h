@@ -15,6 +15,7 @@
 //       results   NXcollection: du, dc, K, dead time, settle time, inverted
 
 #include "analysis/stepresponse.h"
+#include "device/pidloopsettings.h"
 #include "export/nexusentry.h"
 
 #include <QDateTime>
@@ -38,10 +39,7 @@ struct StepResponseRun {
     nexus::Settings settings; // in force during the run
 
     // The stored parameters of the stepped loop.
-    struct Loop {
-        double frequency = 0.0, kp = 0.0, ki = 0.0, kd = 0.0, eMin = 0.0, iMax = 0.0;
-        double oMin = 0.0, oMax = 0.0, oGain = 0.0, offset = 0.0;
-    } pid;
+    PidLoopSettings pid;
 };
 
 namespace stepresponsefile

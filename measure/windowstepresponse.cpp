@@ -335,11 +335,8 @@ void WindowStepResponse::keepForSaving(const Run& run, const StepResponse& resul
     kept->evaluation = result;
     kept->settings = nexus::currentSettings(QHostInfo::localHostName(), zevo::programVersion());
     kept->stimulusOutput = kept->settings.dacs[std::size_t(kept->axis)];
-    if (theConfig) {
-        const PidLoopSettings l = theConfig->pidLoop(kept->axis);
-        kept->pid = {l.frequency, l.kp,   l.ki,   l.kd,    l.eMin,
-                     l.iMax,      l.oMin, l.oMax, l.oGain, l.offset};
-    }
+    if (theConfig)
+        kept->pid = theConfig->pidLoop(kept->axis);
     m_savable = std::move(kept);
     m_save->setEnabled(true);
 }
