@@ -40,11 +40,17 @@ mode_t modeOf(const QString& path)
 }
 
 // Writes a file by hand, its folder too.
+// A file written as by hand. Each gets a modification time of its own, as an
+// edit between two runs has: Qt takes a file of the same size and time (to
+// the millisecond) as the one it parsed last as unchanged, and two rows
+// written within a millisecond could otherwise read the earlier row's file.
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
+    static qint64 edits = 0;
     QFile f(path);
     return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly) &&
-           f.write(bytes) == bytes.size();
+           f.write(bytes) == bytes.size() && f.flush() &&
+           f.setFileTime(QDateTime::fromSecsSinceEpoch(++edits), QFileDevice::FileModificationTime);
 }
 
 } // namespace
