@@ -163,6 +163,11 @@ PostMortemCapture::PostMortemCapture(QObject* parent)
         connect(theUpdater, &Updater::replotGraphs, this, &PostMortemCapture::displayCycle);
 }
 
+PostMortemSettings PostMortemCapture::settingsInForce()
+{
+    return theConfig ? theConfig->getPostMortem() : PostMortemSettings();
+}
+
 PostMortemCapture::~PostMortemCapture()
 {
     m_thread->quit();
@@ -187,7 +192,7 @@ void PostMortemCapture::displayCycle()
     const int status = theMailbox->pidStatus();
     if (m_lastStatus == zevo::PID_STATUS_ON &&
         (status == zevo::PID_STATUS_FAULT_ROC || status == zevo::PID_STATUS_BEAM_OFF) &&
-        (!theConfig || theConfig->getPostMortem().enabled))
+        settingsInForce().enabled)
         start(feedbackunits::stateText(status), m_lastStatus, status);
     m_lastStatus = status;
 
@@ -274,8 +279,7 @@ void PostMortemCapture::start(const QString& cause, int statusBefore, int status
 {
     if (!theUpdater)
         return;
-    const PostMortemSettings settings =
-        theConfig ? theConfig->getPostMortem() : PostMortemSettings();
+    const PostMortemSettings settings = settingsInForce();
     auto p = std::make_unique<Pending>();
     p->folder = settings.folder;
     p->keep = settings.keep;
@@ -338,8 +342,7 @@ void PostMortemCapture::finish(const PostMortemEvent& event)
 
 std::vector<PostMortemEvent> PostMortemCapture::events()
 {
-    const QString folder =
-        theConfig ? theConfig->getPostMortem().folder : PostMortemSettings::defaultFolder();
+    const QString folder = settingsInForce().folder;
     if (folder != m_folderRead) {
         m_folderRead = folder;
         m_folderEvents.clear();

@@ -14,6 +14,7 @@
 // trip while one is written is queued, never dropped. A file that cannot be
 // written still gives an event, "not saved" with the reason.
 
+#include "device/postmortemsettings.h"
 #include "export/postmortemfile.h"
 
 #include <QDateTime>
@@ -46,6 +47,9 @@ public:
     static const QString kCauseOperator; // "Capture now"
 
     explicit PostMortemCapture(QObject* parent = nullptr);
+
+    // The [PostMortem] group as stored now; the defaults without a store.
+    static PostMortemSettings settingsInForce();
     ~PostMortemCapture() override;
 
     // Seconds on the clock that times the post-trigger delay; the monotonic

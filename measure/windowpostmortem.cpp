@@ -106,7 +106,7 @@ void WindowPostMortem::checkUserLevel()
 
 void WindowPostMortem::loadSettings()
 {
-    const PostMortemSettings s = theConfig ? theConfig->getPostMortem() : PostMortemSettings();
+    const PostMortemSettings s = PostMortemCapture::settingsInForce();
     ui->enabledCheckBox->setChecked(s.enabled);
     ui->folderLineEdit->setText(QDir::toNativeSeparators(s.folder));
     ui->postTriggerSpinBox->setValue(s.postTriggerSeconds);
@@ -263,7 +263,6 @@ void WindowPostMortem::showEvent(int row)
 
 void WindowPostMortem::openFolder()
 {
-    const QString folder =
-        theConfig ? theConfig->getPostMortem().folder : PostMortemSettings::defaultFolder();
+    const QString folder = PostMortemCapture::settingsInForce().folder;
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
